@@ -1,0 +1,80 @@
+#include "host/App.h"
+
+#include <csignal>
+
+#include "host/AppSettings.h"
+#include "host/modGlobal.h"
+#include "networks/ServerNetworks.h"
+#include "platform/SqliteDatabase.h"
+#include "server/MapSocket.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+
+namespace velmora {
+
+namespace {
+App* g_app = nullptr;
+// How long one pass of the main loop may wait when nothing is pending.
+constexpr int kMainLoopWaitMs = 10;
+}  // namespace
+
+App& App::Instance() { return *g_app; }
+
+App* App::Create() {
+  if (g_app == nullptr) {
+    g_app = new App();
+    g_app->Constructor();
+  }
+  return g_app;
+}
+
+void App::Destroy() {
+  delete g_app;
+  g_app = nullptr;
+}
+
+App::App() = default;
+App::~App() = default;
+
+bool App::Event_DontDaemonize() { return true; }
+
+void App::Event_Pause() { modGlobal::LogMessage("Life waits for no man.", false); }
+
+void App::Event_Resume() { modGlobal::LogMessage("CHARGE!", false); }
+
+void App::Event_Stop(bool) { blnStop = true; }
+
+void App::Constructor() {}
+
+int App::Event_Run(const std::vector<std::string>&) {
+  platform::UseHostLocale();
+  InstallSignalHandlers();
+  modGlobal::LogMessage("Loading Settings...", true);
+  StartUp();
+  RunMainLoop();
+  modGlobal::LogMessage("Received quit signal.  Exiting.", false);
+  return 0;
+}
+
+void App::RunMainLoop() {
+  auto& loop = platform::EventLoop::Instance();
+  while (!blnStop) loop.RunOnce(kMainLoopWaitMs);
+}
+
+void App::InstallSignalHandlers() {
+  auto& loop = platform::EventLoop::Instance();
+  // A peer that vanishes mid-write must not kill the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  loop.OnSignal(SIGINT, [this] { Event_Stop(false); });
+  loop.OnSignal(SIGTERM, [this] { Event_Stop(false); });
+  loop.OnSignal(SIGTSTP, [this] { Event_Pause(); });
+  loop.OnSignal(SIGCONT, [this] { Event_Resume(); });
+}
+
+void App::StartUp() {
+  modGlobal::LogMessage("Initializing Server Socket...", false);
+  modGlobal::LogMessage("Loading Networks...", false);
+  modGlobal::LogMessage("Listening...", false);
+}
+
+}  // namespace velmora

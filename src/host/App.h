@@ -1,0 +1,48 @@
+#pragma once
+// The application object: the root of the server, one per process.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+class AppSettings;
+class ServerNetworks;
+class MapSocket;
+namespace platform {
+class SqliteDatabase;
+}
+
+class App {
+ public:
+  // The single application object, made by the process entry.
+  static App& Instance();
+  static App* Create();
+  static void Destroy();
+
+  App();
+  ~App();
+
+  bool Event_DontDaemonize();
+  void Event_Pause();
+  void Event_Resume();
+  int Event_Run(const std::vector<std::string>& args);
+  void Event_Stop(bool flag);
+  void Constructor();
+
+  // Runs the main loop until a stop request; used by Event_Run and by tests.
+  void RunMainLoop();
+
+  std::atomic<bool> blnStop{false};
+  std::unique_ptr<AppSettings> mySettings;
+  std::vector<std::shared_ptr<ServerNetworks>> Networks;
+  std::unique_ptr<platform::SqliteDatabase> serverdb;
+  std::vector<std::unique_ptr<MapSocket>> sSockets;
+
+ private:
+  void StartUp();
+  void InstallSignalHandlers();
+};
+
+}  // namespace velmora

@@ -1,0 +1,80 @@
+#include "host/AppSettings.h"
+
+#include "platform/FileError.h"
+#include "platform/FileSystem.h"
+#include "platform/XmlDocument.h"
+
+namespace velmora {
+
+std::string AppSettings::Location() const {
+  if (!FilePath.empty()) return FilePath;
+  auto folder = platform::ExecutableFolder();
+  if (!folder) return {};
+  return platform::JoinPath(*folder, "velmora.conf");
+}
+
+std::string AppSettings::GetValue(const std::string& name, const std::string& defaultValue) {
+  for (auto& [key, value] : Values)
+    if (key == name) return value;
+  Values.emplace_back(name, defaultValue);
+  return defaultValue;
+}
+
+void AppSettings::SetValue(const std::string& name, const std::string& value) {
+  bool found = false;
+  for (auto& [key, stored] : Values)
+    if (key == name) {
+      stored = value;
+      found = true;
+    }
+  if (!found) Values.emplace_back(name, value);
+  Save();
+}
+
+void AppSettings::Load() {
+  Values.clear();
+  std::string path = Location();
+  if (path.empty()) return;
+  if (!platform::FileExists(path)) SetValue("Port", "12000");
+  std::string text;
+  try {
+    text = platform::ReadWholeFile(path);
+  } catch (const platform::FileError&) {
+    return;  // unreadable: start-up goes on with what the store holds
+  }
+  platform::XmlDocument document;
+  if (!document.Parse(text, false).ok) return;
+  auto root = document.Root();
+  if (!root) return;
+  for (auto child = root.FirstChild(); child; child = child.NextSibling()) {
+    if (!child.IsElement()) continue;
+    std::string name = child.AttributeOrEmpty("namestring");
+    std::string value = child.AttributeOrEmpty("valuestring");
+    bool replaced = false;
+    for (auto& [key, stored] : Values)
+      if (key == name) {
+        stored = value;  // the later of two entries of one name wins
+        replaced = true;
+      }
+    if (!replaced) Values.emplace_back(name, value);
+  }
+}
+
+void AppSettings::Save() {
+  std::string path = Location();
+  if (path.empty()) return;
+  platform::XmlDocument document;
+  auto root = document.AppendRoot("settings");
+  for (auto& [name, value] : Values) {
+    auto setting = root.AppendElement("setting");
+    setting.SetAttribute("namestring", name);
+    setting.SetAttribute("valuestring", value);
+  }
+  try {
+    platform::WriteFileAtomically(path, document.Serialize(false));
+  } catch (const platform::FileError&) {
+    // A settings file that cannot be written is ignored; the store in memory stays as it is.
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,26 @@
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+// The store of named settings, kept in velmora.conf beside the executable.
+class AppSettings {
+ public:
+  std::string GetValue(const std::string& name, const std::string& defaultValue);
+  void Load();
+  void Save();
+  void SetValue(const std::string& name, const std::string& value);
+
+  // The settings in memory, in the order they were first stored.
+  std::vector<std::pair<std::string, std::string>> Values;
+
+  // Where the file lives; empty means beside the executable. Tests point it elsewhere.
+  std::string FilePath;
+
+ private:
+  std::string Location() const;
+};
+
+}  // namespace velmora

@@ -1,0 +1,161 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "platform/FileError.h"
+
+namespace velmora::platform {
+
+namespace {
+
+std::string ErrnoText(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+std::optional<std::string> NonEmptyEnv(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+// Closes a descriptor on every path out of a scope.
+struct FdGuard {
+  int fd;
+  ~FdGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+std::optional<std::string> ExecutableFolder() {
+  char buffer[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return std::nullopt;
+  std::string path(buffer, static_cast<size_t>(length));
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return std::nullopt;
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::optional<std::string> AppDataFolder() {
+  if (auto xdg = NonEmptyEnv("XDG_DATA_HOME")) return xdg;
+  if (auto home = NonEmptyEnv("HOME")) return JoinPath(*home, ".local/share");
+  return std::nullopt;
+}
+
+std::optional<std::string> TempFolder() {
+  if (auto tmp = NonEmptyEnv("TMPDIR")) return tmp;
+  return std::string("/tmp");
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateFolder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  return FolderExists(path);
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return names;
+  while (dirent* entry = ::readdir(folder)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    names.push_back(std::move(name));
+  }
+  ::closedir(folder);
+  return names;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  FdGuard file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) throw FileError(ErrnoText("cannot open", path));
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(ErrnoText("cannot read", path));
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  return content;
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& content,
+                         AtomicWriteOptions options) {
+  mode_t mode = 0644;
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) {
+    if (!S_ISREG(existing.st_mode)) throw FileError("not a regular file: " + path);
+    // Root may write anything; the owner's write bit is what says "leave this file alone".
+    if (options.refuseReadOnlyTarget && (existing.st_mode & S_IWUSR) == 0)
+      throw FileError("read-only file: " + path);
+    mode = existing.st_mode & 07777;
+  }
+
+  auto slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::random_device entropy;
+  std::string temp = JoinPath(folder, "." + base + ".tmp" + std::to_string(entropy()));
+
+  FdGuard file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)};
+  if (file.fd < 0) throw FileError(ErrnoText("cannot create", temp));
+  auto fail = [&](const std::string& what) {
+    std::string text = ErrnoText(what, temp);
+    ::unlink(temp.c_str());
+    throw FileError(text);
+  };
+  size_t written = 0;
+  while (written < content.size()) {
+    ssize_t put = ::write(file.fd, content.data() + written, content.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      fail("cannot write");
+    }
+    written += static_cast<size_t>(put);
+  }
+  if (::fchmod(file.fd, mode) != 0) fail("cannot set permissions of");
+  if (existing.st_nlink > 0 && ::fchown(file.fd, existing.st_uid, existing.st_gid) != 0) {
+    // Only root can hand a file to another owner; anyone else keeps their own file anyway.
+  }
+  if (::fsync(file.fd) != 0) fail("cannot flush");
+  ::close(file.fd);
+  file.fd = -1;
+  if (::rename(temp.c_str(), path.c_str()) != 0) fail("cannot rename");
+  // Make the rename itself durable.
+  FdGuard dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (dir.fd >= 0) ::fsync(dir.fd);
+}
+
+}  // namespace velmora::platform

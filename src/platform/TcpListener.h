@@ -1,0 +1,55 @@
+#pragma once
+// A listening TCP socket on the event loop: one acceptor per address it listens on, a limit on
+// simultaneous connections, and a hook that supplies the connection object for each peer.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/NetworkInterfaces.h"
+
+namespace velmora::platform {
+
+class TcpConnection;
+
+class TcpListener {
+ public:
+  TcpListener();
+  virtual ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  void SetPort(int64_t port) { port_ = port; }
+  int64_t Port() const { return port_; }
+  // No interface: all local addresses, IPv4 and IPv6.
+  void SetNetworkInterface(std::optional<NetworkInterface> nic) { nic_ = std::move(nic); }
+  void SetMaxConnections(size_t limit) { maxConnections_ = limit; }
+  size_t ActiveConnectionCount() const { return active_; }
+
+  // Starts accepting; a failure is reported through Event_Error, never thrown.
+  void Listen();
+  void StopListening();
+  // The port actually bound (useful when listening on port 0).
+  uint16_t BoundPort() const;
+
+ protected:
+  // Supplies the connection object for an accepted peer.
+  virtual std::shared_ptr<TcpConnection> Event_AddSocket() = 0;
+  virtual void Event_Error(int64_t code) {}
+  // Registry hooks: a connection joins when accepted and leaves when it closes.
+  virtual void ConnectionAccepted(const std::shared_ptr<TcpConnection>& connection) {}
+  virtual void ConnectionClosed(TcpConnection& connection) {}
+
+ private:
+  struct Acceptor;
+  void AcceptNext(Acceptor& acceptor);
+
+  int64_t port_ = 0;
+  std::optional<NetworkInterface> nic_;
+  size_t maxConnections_ = 100000;
+  size_t active_ = 0;
+  std::vector<std::unique_ptr<Acceptor>> acceptors_;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace velmora::platform
