@@ -9,6 +9,10 @@
 #include "server/MapSocket.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
+#include "platform/FileSystem.h"
+#include "platform/NetworkInterfaces.h"
+#include "platform/Process.h"
+#include "server/BanTable.h"
 
 namespace velmora {
 
@@ -16,6 +20,7 @@ namespace {
 App* g_app = nullptr;
 // How long one pass of the main loop may wait when nothing is pending.
 constexpr int kMainLoopWaitMs = 10;
+constexpr size_t kMaxConnectionsPerListener = 100000;
 }  // namespace
 
 App& App::Instance() { return *g_app; }
@@ -72,9 +77,42 @@ void App::InstallSignalHandlers() {
 }
 
 void App::StartUp() {
+  platform::RaiseOpenFileLimit();
+  mySettings = std::make_unique<AppSettings>();
+  mySettings->Load();
   modGlobal::LogMessage("Initializing Server Socket...", false);
   modGlobal::LogMessage("Loading Networks...", false);
+  modGlobal::LoadNetworks();
+  OpenServerDatabase();
+
+  for (auto& network : Networks) {
+    auto listener = std::make_unique<MapSocket>();
+    auto interfaces = platform::ListNetworkInterfaces();
+    // With no interface at all the default matches nothing: listen everywhere.
+    std::string firstMac = interfaces.empty() ? std::string() : interfaces.front().MacAddress;
+    std::string attached = mySettings->GetValue("AttachedNIC", firstMac);
+    listener->SetNetworkInterface(modGlobal::NICByMac(attached));
+    listener->SetPort(network->Port);
+    listener->SetMaxConnections(kMaxConnectionsPerListener);
+    listener->Listen();
+    sSockets.push_back(std::move(listener));
+  }
   modGlobal::LogMessage("Listening...", false);
+  mySettings->Save();
+}
+
+void App::OpenServerDatabase() {
+  auto folder = platform::ExecutableFolder();
+  if (!folder) return;
+  std::string path = platform::JoinPath(*folder, "velmora.db");
+  try {
+    auto db = std::make_unique<platform::SqliteDatabase>(path);
+    BanTable::Prepare(*db);
+    serverdb = std::move(db);
+  } catch (const platform::DatabaseError& error) {
+    // The server runs on without bans; say so once.
+    modGlobal::LogMessage(std::string("Error opening server database: ") + error.what(), false);
+  }
 }
 
 }  // namespace velmora

@@ -42,6 +42,7 @@ class App {
 
  private:
   void StartUp();
+  void OpenServerDatabase();
   void InstallSignalHandlers();
 };
 

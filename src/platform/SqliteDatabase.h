@@ -1,7 +1,57 @@
 #pragma once
-// A small RAII layer over the SQLite C API.
+// A small RAII layer over the SQLite C API: a connection and its prepared statements. Every
+// failure is thrown as DatabaseError; client text only ever enters a statement as a bound
+// parameter.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace velmora::platform {
 
-class SqliteDatabase {};
+class DatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class SqliteStatement {
+ public:
+  SqliteStatement(sqlite3* db, const std::string& sql);
+  ~SqliteStatement();
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+  // Parameters are numbered from 1.
+  SqliteStatement& Bind(int index, std::string_view text);
+  SqliteStatement& Bind(int index, int64_t number);
+  // Advances to the next row; false when there is none (or the statement has run).
+  bool Step();
+  int64_t ColumnInt64(int column) const;
+  std::string ColumnText(int column) const;
+  // Rows changed by the statement that has just run.
+  int64_t Changes() const;
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+class SqliteDatabase {
+ public:
+  // Opens (creating when missing) the database file.
+  explicit SqliteDatabase(const std::string& path);
+  ~SqliteDatabase();
+  SqliteDatabase(const SqliteDatabase&) = delete;
+  SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+  void Execute(const std::string& sql);
+  SqliteStatement Prepare(const std::string& sql);
+
+ private:
+  sqlite3* db_ = nullptr;
+};
 
 }  // namespace velmora::platform

@@ -106,7 +106,19 @@ void TcpConnection::Connect(const std::string& host, uint16_t port) {
       });
 }
 
-void TcpConnection::Listen(uint16_t port) {
+uint16_t TcpConnection::LocalPort() const {
+  if (!impl_) return 0;
+  std::error_code error;
+  if (impl_->acceptor) {
+    auto endpoint = impl_->acceptor->local_endpoint(error);
+    return error ? 0 : endpoint.port();
+  }
+  auto endpoint = impl_->socket.local_endpoint(error);
+  return error ? 0 : endpoint.port();
+}
+
+void TcpConnection::Listen() {
+  uint16_t port = port_;
   if (!impl_) impl_ = std::make_unique<Impl>();
   std::error_code error;
   auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(IoContext());

@@ -37,8 +37,11 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   virtual void Close();
   // Client side: connects in the background; OnConnected or OnError follows.
   void Connect(const std::string& host, uint16_t port);
-  // Accepts a single peer on `port` into this connection (for blocking helpers).
-  void Listen(uint16_t port);
+  // The port Listen accepts on; 0 picks a free one (see LocalPort).
+  void SetPort(uint16_t port) { port_ = port; }
+  uint16_t LocalPort() const;
+  // Accepts a single peer on the port into this connection (for blocking helpers).
+  void Listen();
   // Without running the event loop: accepts a waiting peer, if any. True once connected.
   bool TryAcceptWaitingPeer();
   // Without running the event loop: reads what the kernel holds for this connection now.
@@ -84,6 +87,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   size_t outOffset_ = 0;  // bytes of out_.front() already sent
   size_t unsent_ = 0;
   int64_t lastError_ = 0;
+  uint16_t port_ = 0;
   std::function<void(TcpConnection&)> onClosed_;  // set by the accepting listener
   ReadState readState_ = ReadState::kDrained;
   bool connected_ = false;

@@ -1,0 +1,63 @@
+#include "server/BanTable.h"
+
+#include "platform/Clock.h"
+#include "platform/SqliteDatabase.h"
+
+namespace velmora {
+
+void BanTable::Prepare(platform::SqliteDatabase& db) {
+  db.Execute("PRAGMA journal_mode=WAL");
+  db.Execute(
+      "CREATE TABLE IF NOT EXISTS bans (id INTEGER PRIMARY KEY, address TEXT, \"by\" TEXT, "
+      "reason TEXT, bandate TEXT, banlength INTEGER, network TEXT)");
+}
+
+void BanTable::Insert(const std::string& address, const std::string& by,
+                      const std::string& reason, std::time_t bandate,
+                      const std::string& network) {
+  if (!db_) return;
+  auto insert = db_->Prepare(
+      "INSERT INTO bans (address, \"by\", reason, bandate, banlength, network) "
+      "VALUES (?, ?, ?, ?, 1, ?)");
+  insert.Bind(1, address).Bind(2, by).Bind(3, reason).Bind(4, platform::ToIsoUtc(bandate));
+  insert.Bind(5, network);
+  insert.Step();
+}
+
+std::vector<BanRow> BanTable::ListForNetwork(const std::string& network) {
+  std::vector<BanRow> rows;
+  if (!db_) return rows;
+  auto query = db_->Prepare(
+      "SELECT id, address, \"by\", reason, bandate FROM bans "
+      "WHERE network = ? COLLATE NOCASE ORDER BY id");
+  query.Bind(1, network);
+  while (query.Step()) {
+    BanRow row;
+    row.id = query.ColumnInt64(0);
+    row.address = query.ColumnText(1);
+    row.by = query.ColumnText(2);
+    row.reason = query.ColumnText(3);
+    row.bandate = platform::FromIsoUtc(query.ColumnText(4));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+bool BanTable::DeleteForNetwork(int64_t id, const std::string& network) {
+  if (!db_) return false;
+  auto remove = db_->Prepare("DELETE FROM bans WHERE id = ? AND network = ? COLLATE NOCASE");
+  remove.Bind(1, id).Bind(2, network);
+  remove.Step();
+  return remove.Changes() > 0;
+}
+
+bool BanTable::IsBanned(const std::string& address, const std::string& network) {
+  if (!db_) return false;
+  auto query = db_->Prepare(
+      "SELECT 1 FROM bans WHERE address = ? COLLATE NOCASE AND network = ? COLLATE NOCASE "
+      "LIMIT 1");
+  query.Bind(1, address).Bind(2, network);
+  return query.Step();
+}
+
+}  // namespace velmora
