@@ -14,6 +14,8 @@ std::optional<std::string> AppDataFolder();
 std::optional<std::string> TempFolder();
 
 std::string JoinPath(const std::string& folder, const std::string& name);
+// The path made absolute against the current folder, links left as they are.
+std::string AbsolutePath(const std::string& path);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 // Creates the folder (and its parents); false when it could not be made.

@@ -15,9 +15,15 @@ class XmlNode {
   XmlNode() = default;
   explicit operator bool() const { return node_ != nullptr; }
   bool IsElement() const;
+  // Character data (text or white space between elements).
+  bool IsText() const;
   std::string Name() const;
+  // The content of a text node.
+  std::string Text() const;
   XmlNode FirstChild() const;
+  XmlNode LastChild() const;
   XmlNode NextSibling() const;
+  XmlNode PreviousSibling() const;
   // The first child that is an element, skipping white space, comments and the like.
   XmlNode FirstElementChild() const;
   std::optional<std::string> Attribute(const std::string& name) const;
@@ -25,6 +31,9 @@ class XmlNode {
   // Replaces the attribute's value, or appends the attribute when it is missing.
   void SetAttribute(const std::string& name, const std::string& value);
   XmlNode AppendElement(const std::string& name);
+  // Inserts a new child in front of `before`, which must be a child of this node.
+  XmlNode InsertElementBefore(const std::string& name, XmlNode before);
+  XmlNode InsertTextBefore(const std::string& text, XmlNode before);
 
  private:
   friend class XmlDocument;
@@ -44,14 +53,17 @@ class XmlDocument {
   XmlDocument(XmlDocument&&) noexcept;
   XmlDocument& operator=(XmlDocument&&) noexcept;
 
-  // Parses text. `keepEverything` keeps comments, declarations and white-space text so that a
-  // document written back loses nothing of what its author wrote; otherwise white-space-only
-  // text is dropped.
+  // Parses text. `keepEverything` keeps comments, declarations, processing instructions, the
+  // document type, white-space text (also around the root element) and line ends as written, so
+  // that a document written back raw keeps what its author wrote; otherwise white-space-only
+  // text and comments are dropped.
   XmlParseResult Parse(const std::string& text, bool keepEverything);
   // The document's first element (the root element).
   XmlNode Root() const;
   XmlNode AppendRoot(const std::string& name);
-  // The document as text: exactly as read where nothing changed (keepEverything), or indented.
+  // The document as text. Raw: in the encoding it was read in, as read where nothing changed
+  // (keepEverything) except for the spelling inside tags (quotes, spaces between attributes,
+  // character references), which is normalised. Otherwise indented, with a declaration.
   std::string Serialize(bool raw) const;
 
  private:

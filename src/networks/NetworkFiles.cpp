@@ -1,0 +1,123 @@
+#include "networks/NetworkFiles.h"
+
+#include <exception>
+
+#include "host/App.h"
+#include "host/NumberText.h"
+#include "host/TextCase.h"
+#include "host/modGlobal.h"
+#include "platform/FileError.h"
+#include "platform/FileSystem.h"
+#include "platform/XmlDocument.h"
+
+namespace velmora {
+
+bool IsNetworkFileName(const std::string& name) {
+  constexpr std::string_view kEnding = "conf";
+  return !name.empty() && name.front() != '.' && name.size() >= kEnding.size() &&
+         EqualsIgnoreCase(std::string_view(name).substr(name.size() - kEnding.size()), kEnding);
+}
+
+platform::XmlNode NetworkElement(const platform::XmlDocument& document) {
+  auto root = document.Root();
+  return root ? root.FirstElementChild() : platform::XmlNode();
+}
+
+bool IsUserElement(const platform::XmlNode& node) {
+  return node.IsElement() && EqualsIgnoreCase(node.Name(), "User");
+}
+
+namespace {
+
+std::shared_ptr<VelmoraUser> ReadUser(const platform::XmlNode& element, const std::string& path) {
+  auto user = std::make_shared<VelmoraUser>();
+  user->Name = element.AttributeOrEmpty("Name");
+  user->LastIP = element.AttributeOrEmpty("LastIP");
+  user->UniqueID = element.AttributeOrEmpty("UID");
+  user->IsAdmin = ReadFileFlag(element.AttributeOrEmpty("IsAdmin"));
+  user->IsBanned = ReadFileFlag(element.AttributeOrEmpty("IsBanned"));
+  user->BanBy = element.AttributeOrEmpty("BanBy");
+  user->BanDate = element.AttributeOrEmpty("BanDate");
+  user->BanReason = element.AttributeOrEmpty("BanReason");
+  user->Path = path;
+  return user;
+}
+
+std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
+  std::string text;
+  try {
+    text = platform::ReadWholeFile(path);
+  } catch (const platform::FileError&) {
+    return nullptr;  // unreadable (gone, a folder, no permission): the loader says which file
+  }
+  platform::XmlDocument document;
+  auto parsed = document.Parse(text, false);
+  if (!parsed.ok) {
+    modGlobal::LogMessage(parsed.description, false);
+    return nullptr;
+  }
+  auto element = NetworkElement(document);
+  if (!element) return nullptr;
+
+  auto network = std::make_shared<ServerNetworks>();
+  for (auto child = element.FirstChild(); child; child = child.NextSibling()) {
+    if (!IsUserElement(child)) continue;
+    auto user = ReadUser(child, path);
+    if (user->IsAdmin) network->Admins.push_back(user);
+    if (user->IsBanned) network->Bans.push_back(user);
+    network->Users.push_back(std::move(user));
+  }
+  network->NetworkName = element.AttributeOrEmpty("name");
+  network->Password = element.AttributeOrEmpty("password");
+  network->MaxUsers = ReadInteger(element.AttributeOrEmpty("maxusers"));
+  network->Enabled = ReadFileFlag(element.AttributeOrEmpty("enabled"));
+  network->Port = ReadInteger(element.AttributeOrEmpty("port"));
+  network->Path = path;
+  modGlobal::LogMessage("Network loaded: " + path, false);
+  return network;
+}
+
+}  // namespace
+
+namespace modGlobal {
+
+std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file) {
+  if (file.empty()) return nullptr;
+  try {
+    return ReadNetworkDocument(platform::AbsolutePath(file));
+  } catch (const std::exception&) {
+    // Whatever goes wrong with one file, the others are still read.
+    return nullptr;
+  }
+}
+
+void LoadNetworks() {
+  auto executableFolder = platform::ExecutableFolder();
+  std::optional<std::string> folder;
+  if (executableFolder) folder = platform::JoinPath(*executableFolder, kNetworksFolderName);
+  LoadNetworks(folder, App::Instance().Networks);
+}
+
+void LoadNetworks(const std::optional<std::string>& folder,
+                  std::vector<std::shared_ptr<ServerNetworks>>& networks) {
+  LogMessage("Reading Network Files...", false);
+  if (!folder) {
+    LogMessage("Error Finding ApplicationData directory.", false);
+    return;
+  }
+  // A folder that cannot be made lists empty: nothing loads and there is nothing to add.
+  if (!platform::FolderExists(*folder)) platform::CreateFolder(*folder);
+  for (const auto& name : platform::ListFolder(*folder)) {
+    if (!IsNetworkFileName(name)) continue;
+    if (auto network = ReadNetworkXML(platform::JoinPath(*folder, name))) {
+      LogMessage("Loaded Network: " + network->NetworkName, false);
+      networks.push_back(std::move(network));
+    } else {
+      LogMessage("Error loading network: " + name, false);
+    }
+  }
+}
+
+}  // namespace modGlobal
+
+}  // namespace velmora

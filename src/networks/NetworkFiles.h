@@ -1,0 +1,43 @@
+#pragma once
+// Reading the network files of the networks folder into the registry of networks.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/modGlobal.h"
+#include "networks/ServerNetworks.h"
+
+namespace velmora::platform {
+class XmlDocument;
+class XmlNode;
+}  // namespace velmora::platform
+
+namespace velmora::modGlobal {
+
+// ReadNetworkXML and LoadNetworks() are declared with the other routines in host/modGlobal.h.
+// LoadNetworks() reads the folder "velmora-server" beside the executable into
+// App::Instance().Networks; this does the same for a given networks folder (nothing: it could
+// not be determined) and registry.
+void LoadNetworks(const std::optional<std::string>& folder,
+                  std::vector<std::shared_ptr<ServerNetworks>>& networks);
+
+}  // namespace velmora::modGlobal
+
+namespace velmora {
+
+// The name of the networks folder inside the executable's folder.
+inline constexpr const char* kNetworksFolderName = "velmora-server";
+
+// Whether a folder entry is taken for a network file: not hidden, and its name ends in "conf"
+// in any letter case (no dot needed before it).
+bool IsNetworkFileName(const std::string& name);
+
+// The element that describes the network: the root element's first child element. Writers of
+// these files put comments and line breaks in front of it, so only elements count.
+platform::XmlNode NetworkElement(const platform::XmlDocument& document);
+
+// Whether a child of the network element describes a user.
+bool IsUserElement(const platform::XmlNode& node);
+
+}  // namespace velmora

@@ -1,0 +1,220 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "networks/NetworkFiles.h"
+#include "networks/NetworkFolderFixture.h"
+
+namespace velmora {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  auto at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+class AddUserToNetworkTest : public testing::NetworkFolderFixture {
+ protected:
+  // Writes the file and loads it the way start-up does, discarding the load's log lines.
+  std::shared_ptr<ServerNetworks> Load(const std::string& content) {
+    path_ = WriteNetworkFile("guild.conf", content);
+    auto network = modGlobal::ReadNetworkXML(path_);
+    std::filesystem::remove(base_ / "data" / "com.velmora.log");
+    return network;
+  }
+
+  std::string path_;
+};
+
+const char* const kSmallFile =
+    "<networks><network name=\"Guild\" enabled=\"1\">"
+    "<User Name=\"Bob\" LastIP=\"10.0.0.1\" IsAdmin=\"1\"/>"
+    "<User Name=\"Ann\" LastIP=\"10.0.0.2\"/>"
+    "<User Name=\"bob\" LastIP=\"10.0.0.3\"/>"
+    "</network></networks>";
+
+TEST_F(AddUserToNetworkTest, ANewUserGetsAnElementAndARecord) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  auto admins = network->Admins;
+  network->AddUserToNetwork("Cy", "10.0.0.5");
+
+  EXPECT_EQ(ReadFile(path_), Replace(kSmallFile, "</network>",
+                                     "<User LastIP=\"10.0.0.5\" Name=\"Cy\"/></network>"));
+  ASSERT_EQ(network->Users.size(), 4u);
+  const VelmoraUser& cy = *network->Users.back();
+  EXPECT_EQ(cy.Name, "Cy");
+  EXPECT_EQ(cy.LastIP, "10.0.0.5");
+  EXPECT_EQ(cy.Path, path_);
+  EXPECT_EQ(cy.UniqueID, "");
+  EXPECT_FALSE(cy.IsAdmin);
+  EXPECT_FALSE(cy.IsBanned);
+  EXPECT_EQ(network->Admins, admins);
+  EXPECT_THAT(network->Bans, IsEmpty());
+  EXPECT_THAT(LogLines(), IsEmpty());
+}
+
+TEST_F(AddUserToNetworkTest, AKnownUserHasEveryElementOfTheNameUpdatedInTheFileOnly) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  network->AddUserToNetwork("BOB", "192.168.7.7");
+
+  std::string expected = Replace(kSmallFile, "10.0.0.1", "192.168.7.7");
+  EXPECT_EQ(ReadFile(path_), Replace(expected, "10.0.0.3", "192.168.7.7"));
+  // The records keep the address they were loaded with until the next start.
+  ASSERT_EQ(network->Users.size(), 3u);
+  EXPECT_EQ(network->Users[0]->LastIP, "10.0.0.1");
+  EXPECT_EQ(network->Users[2]->LastIP, "10.0.0.3");
+  EXPECT_THAT(LogLines(), IsEmpty());
+}
+
+TEST_F(AddUserToNetworkTest, AUserWithoutAddressGetsTheAttributeAppended) {
+  auto network = Load("<n><network><User Name=\"Dee\" UID=\"7\"/></network></n>");
+  ASSERT_NE(network, nullptr);
+  network->AddUserToNetwork("dee", "::1");
+  EXPECT_EQ(ReadFile(path_), "<n><network><User Name=\"Dee\" UID=\"7\" LastIP=\"::1\"/></network></n>");
+}
+
+TEST_F(AddUserToNetworkTest, ARewriteKeepsEverythingButTheChange) {
+  const std::string original =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+      "<!-- Network of the guild; edit with care -->\r\n"
+      "<networks>\r\n"
+      "  <!-- the network element follows -->\r\n"
+      "  <network name=\"Guild &amp; Co\" password=\"p&lt;w\" maxusers=\"10\" enabled=\"1\" "
+      "port=\"4500\" motd=\"hello there\">\r\n"
+      "    <User Name=\"Ann\" LastIP=\"10.0.0.1\" IsAdmin=\"1\" Colour=\"red\"/>\r\n"
+      "    <!-- Bob was banned on Monday -->\r\n"
+      "    <User Name=\"Bob\" UID=\"b-7\" IsBanned=\"1\" BanReason=\"said &quot;spam&quot;\"/>\r\n"
+      "    <Notes kind=\"free\">keep <b>this</b> text &amp; more<![CDATA[ <raw> ]]></Notes>\r\n"
+      "  </network>\r\n"
+      "</networks>\r\n"
+      "<!-- end -->\r\n";
+  auto network = Load(original);
+  ASSERT_NE(network, nullptr);
+  EXPECT_EQ(network->NetworkName, "Guild & Co");
+
+  network->AddUserToNetwork("ann", "10.0.0.9");
+  std::string expected = Replace(original, "LastIP=\"10.0.0.1\"", "LastIP=\"10.0.0.9\"");
+  EXPECT_EQ(ReadFile(path_), expected);
+
+  network->AddUserToNetwork("Bob", "10.0.0.8");
+  expected = Replace(expected, "&quot;spam&quot;\"/>", "&quot;spam&quot;\" LastIP=\"10.0.0.8\"/>");
+  EXPECT_EQ(ReadFile(path_), expected);
+
+  network->AddUserToNetwork("Cy & <Co> \"q\"", "10.0.0.7");
+  expected = Replace(expected, "</Notes>\r\n",
+                     "</Notes>\r\n    <User LastIP=\"10.0.0.7\" Name=\"Cy &amp; &lt;Co> "
+                     "&quot;q&quot;\"/>\r\n");
+  EXPECT_EQ(ReadFile(path_), expected);
+
+  auto again = modGlobal::ReadNetworkXML(path_);
+  ASSERT_NE(again, nullptr);
+  ASSERT_EQ(again->Users.size(), 3u);
+  EXPECT_EQ(again->Users[2]->Name, "Cy & <Co> \"q\"");
+  EXPECT_EQ(again->Users[1]->BanReason, "said \"spam\"");
+}
+
+TEST_F(AddUserToNetworkTest, FreeSpellingSurvivesWithTheSameMeaning) {
+  // Single quotes, character references, a document type and spaces inside tags are spelt the
+  // usual way afterwards; what the file says, and its comments, stay.
+  auto network = Load(
+      "<?xml version='1.0'?>\n<!DOCTYPE networks>\n<networks><network  name='Caf&#233;'\n"
+      "    port = '7'>\n  <User Name='Ann' LastIP='1.1.1.1' BanDate='1 &lt; 2' ></User>\n"
+      "  <!-- keep me -->\n</network></networks>\n");
+  ASSERT_NE(network, nullptr);
+  network->AddUserToNetwork("Ann", "2.2.2.2");
+  network->AddUserToNetwork("Ben", "3.3.3.3");
+
+  std::string text = ReadFile(path_);
+  EXPECT_THAT(text, HasSubstr("<?xml version=\"1.0\"?>\n<!DOCTYPE networks>\n<networks>"));
+  EXPECT_THAT(text, HasSubstr("<!-- keep me -->\n  <User LastIP=\"3.3.3.3\" Name=\"Ben\"/>\n"));
+  auto again = modGlobal::ReadNetworkXML(path_);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->NetworkName, "Caf\xC3\xA9");
+  EXPECT_EQ(again->Port, 7);
+  ASSERT_EQ(again->Users.size(), 2u);
+  EXPECT_EQ(again->Users[0]->LastIP, "2.2.2.2");
+  EXPECT_EQ(again->Users[0]->BanDate, "1 < 2");
+  EXPECT_EQ(again->Users[1]->Name, "Ben");
+}
+
+TEST_F(AddUserToNetworkTest, AFileInUtf16StaysInUtf16) {
+  std::string ascii = "<n>\r\n<network name=\"Wide\">\r\n</network>\r\n</n>\r\n";
+  std::string wide = "\xFF\xFE";
+  for (char c : ascii) wide += std::string{c, '\0'};
+  auto network = Load(wide);
+  ASSERT_NE(network, nullptr);
+  EXPECT_EQ(network->NetworkName, "Wide");
+  network->AddUserToNetwork("Ann", "1.2.3.4");
+  std::string text = ReadFile(path_);
+  EXPECT_EQ(text.substr(0, 4), std::string("\xFF\xFE<\0", 4));
+  auto again = modGlobal::ReadNetworkXML(path_);
+  ASSERT_NE(again, nullptr);
+  ASSERT_EQ(again->Users.size(), 1u);
+  EXPECT_EQ(again->Users[0]->Name, "Ann");
+}
+
+TEST_F(AddUserToNetworkTest, TheFileKeepsItsPermissions) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  ::chmod(path_.c_str(), 0640);
+  network->AddUserToNetwork("Cy", "10.0.0.5");
+  EXPECT_EQ(Mode(path_), 0640u);
+}
+
+TEST_F(AddUserToNetworkTest, AReadOnlyFileIsLeftAloneAndEachNewUserIsLogged) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  ::chmod(path_.c_str(), 0444);
+  network->AddUserToNetwork("Eve\nfake line", "10.0.0.6");
+  network->AddUserToNetwork("Eve\nfake line", "10.0.0.6");
+  network->AddUserToNetwork("Ann", "10.0.0.7");
+
+  EXPECT_EQ(ReadFile(path_), kSmallFile);
+  EXPECT_EQ(Mode(path_), 0444u);
+  // The record stays although the file lacks it, so the next log-in adds another.
+  ASSERT_EQ(network->Users.size(), 5u);
+  EXPECT_EQ(network->Users[3]->Name, "Eve\nfake line");
+  EXPECT_NE(network->Users[3], network->Users[4]);
+  // A client's name is escaped so that it cannot forge log lines.
+  EXPECT_THAT(LogLines(), ElementsAre("Error adding user Eve\\nfake line to network Guild",
+                                      "Error adding user Eve\\nfake line to network Guild",
+                                      "Error adding user Ann to network Guild"));
+  std::vector<std::string> leftovers;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_))
+    leftovers.push_back(entry.path().filename().string());
+  EXPECT_THAT(leftovers, ElementsAre("guild.conf"));
+}
+
+TEST_F(AddUserToNetworkTest, NothingHappensWithoutAUsableFile) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+
+  std::filesystem::remove(path_);
+  network->AddUserToNetwork("Cy", "10.0.0.5");
+  EXPECT_FALSE(std::filesystem::exists(path_));
+
+  for (const char* content : {"<networks><network></networks>", "<networks/>", ""}) {
+    WriteNetworkFile("guild.conf", content);
+    network->AddUserToNetwork("Cy", "10.0.0.5");
+    EXPECT_EQ(ReadFile(path_), content);
+  }
+  EXPECT_EQ(network->Users.size(), 3u);
+
+  ServerNetworks pathless("Pathless", "", 5, true);
+  pathless.AddUserToNetwork("Cy", "10.0.0.5");
+  EXPECT_THAT(pathless.Users, IsEmpty());
+  EXPECT_THAT(LogLines(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace velmora
