@@ -4,9 +4,11 @@
 
 namespace velmora {
 
-int RunApplication(const std::vector<std::string>& args) {
+int RunApplication(const std::vector<std::string>& args, const AppLifeWatcher& watcher) {
   App* app = App::Create();
+  if (watcher) watcher(app);
   int code = app->Event_Run(args);
+  if (watcher) watcher(nullptr);
   App::Destroy();
   return code;
 }

@@ -1,10 +1,17 @@
 #pragma once
 // The host underneath App: creates the application object, runs it and hands back the exit code.
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace velmora {
 
-int RunApplication(const std::vector<std::string>& args);
+class App;
+
+// Told of the application object once it exists and again, with nullptr, just before it goes,
+// so that requests from other threads reach it only while it is there.
+using AppLifeWatcher = std::function<void(App* app)>;
+
+int RunApplication(const std::vector<std::string>& args, const AppLifeWatcher& watcher = {});
 
 }  // namespace velmora

@@ -1,9 +1,12 @@
 #include <string>
 #include <vector>
 
-#include "host/Host.h"
+#include "host/AppHost.h"
+#include "host/ProcessEntry.h"
+#include "platform/ServiceControl.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
-  return velmora::RunApplication(args);
+  velmora::AppHost application;
+  return velmora::ProcessEntry(velmora::platform::SystemServiceControl(), application, args);
 }
