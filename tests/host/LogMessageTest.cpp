@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "host/modGlobal.h"
+#include "platform/NetworkInterfaces.h"
+
+namespace velmora {
+namespace {
+
+class LogFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velmora-log-XXXXXX";
+    folder = ::mkdtemp(pattern);
+    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+  }
+  void TearDown() override { std::system(("rm -rf '" + folder + "'").c_str()); }
+  std::vector<std::string> Lines() {
+    std::ifstream log(folder + "/com.velmora.log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+  }
+  std::string folder;
+};
+
+TEST_F(LogFolder, EachRunStartsAFreshFileAndLinesCarryTheirTimeStamp) {
+  modGlobal::LogMessage("old run", true);
+  modGlobal::LogMessage("Loading Settings...", true);
+  modGlobal::LogMessage("", false);
+  modGlobal::LogMessage("two\nlines", false);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  std::regex stamped(R"(\[[^\] ]+ [^\]]+\] Loading Settings\.\.\.)");
+  EXPECT_TRUE(std::regex_match(lines[0], stamped)) << lines[0];
+  EXPECT_EQ(lines[1].back(), ' ');  // an empty message: the stamp, its bracket and one blank
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "] ");
+  EXPECT_EQ(lines[3], "lines");  // the message is written as given
+}
+
+TEST_F(LogFolder, TheLogGoesToHomeWhenNoDataHomeIsSet) {
+  const char* saved = std::getenv("HOME");
+  std::string savedHome = saved ? saved : "";
+  ::unsetenv("XDG_DATA_HOME");
+  std::string home = folder + "/home";
+  ::setenv("HOME", home.c_str(), 1);
+  modGlobal::LogMessage("here", true);
+  std::ifstream log(home + "/.local/share/com.velmora.log");
+  EXPECT_TRUE(log.good());
+  ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(LogSafe, EscapesWhatCouldForgeOrSplitALine) {
+  EXPECT_EQ(modGlobal::LogSafe("Ann"), "Ann");
+  EXPECT_EQ(modGlobal::LogSafe("a\nb\rc\td"), "a\\nb\\rc\\td");
+  EXPECT_EQ(modGlobal::LogSafe(std::string("\0\x1f\x7f\\", 4)), "\\x00\\x1F\\x7F\\\\");
+  EXPECT_EQ(modGlobal::LogSafe("\xc3\xa9"), "\xc3\xa9");  // bytes above 0x7F pass unchanged
+}
+
+TEST(NICByMac, MatchesThePlatformsNotationInAnyCaseOnly) {
+  auto interfaces = platform::ListNetworkInterfaces();
+  if (interfaces.empty()) GTEST_SKIP() << "no network interface besides loopback";
+  const std::string& mac = interfaces.front().MacAddress;
+  std::string lower = mac;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string dashed = mac;
+  for (char& c : dashed)
+    if (c == ':') c = '-';
+  ASSERT_TRUE(modGlobal::NICByMac(mac));
+  EXPECT_EQ(modGlobal::NICByMac(lower)->Name, interfaces.front().Name);
+  EXPECT_FALSE(modGlobal::NICByMac(dashed));
+  EXPECT_FALSE(modGlobal::NICByMac(""));
+  EXPECT_FALSE(modGlobal::NICByMac(" " + mac));
+}
+
+TEST(NetworkInterfaces, MacTextIsUpperCaseHexPairsJoinedByColons) {
+  const unsigned char bytes[] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(platform::MacAddressText(bytes, 6), "02:FC:00:00:00:01");
+}
+
+}  // namespace
+}  // namespace velmora
