@@ -8,6 +8,11 @@
 
 namespace velmora::platform {
 
+namespace {
+// Under a steady stream of messages, how many passes may gather output before it is written.
+constexpr int kMaxPassesBetweenFlushes = 8;
+}  // namespace
+
 struct EventLoop::Impl {
   asio::io_context context{1};
   // Connections with a queued message, to be polled in the next pass (each at most once).
@@ -17,6 +22,7 @@ struct EventLoop::Impl {
   // Connections with output queued during this pass.
   std::vector<std::shared_ptr<TcpConnection>> readyToFlush;
   std::unordered_map<int, std::unique_ptr<asio::signal_set>> signals;
+  int passesSinceFlush = 0;
 };
 
 EventLoop& EventLoop::Instance() {
@@ -43,7 +49,12 @@ void EventLoop::RunOnce(int maxWaitMs) {
   else if (context.run_one_for(std::chrono::milliseconds(maxWaitMs)) > 0)
     context.poll();
   PollReady();
-  FlushWrites();
+  // While messages keep coming, output of a few passes is gathered into one write per
+  // connection; as soon as nothing is left to deliver, everything goes out.
+  if (impl_->readyToPoll.empty() || ++impl_->passesSinceFlush >= kMaxPassesBetweenFlushes) {
+    impl_->passesSinceFlush = 0;
+    FlushWrites();
+  }
 }
 
 void EventLoop::ReadPending() {
