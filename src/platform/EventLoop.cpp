@@ -15,6 +15,11 @@ constexpr int kMaxPassesBetweenFlushes = 8;
 
 struct EventLoop::Impl {
   asio::io_context context{1};
+  // Without outstanding work a run would return at once and the main loop would spin; with this
+  // guard a pass waits its full limit when nothing is ready (a server with no listener, or one
+  // whose only work is on a background thread that posts its results back).
+  asio::executor_work_guard<asio::io_context::executor_type> keepWaiting{
+      context.get_executor()};
   // Connections with a queued message, to be polled in the next pass (each at most once).
   std::vector<std::shared_ptr<TcpConnection>> readyToPoll;
   // Connections that stopped reading with bytes possibly left in the kernel.

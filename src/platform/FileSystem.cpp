@@ -120,9 +120,14 @@ std::string ReadWholeFile(const std::string& path) {
 
 void WriteFileAtomically(const std::string& path, const std::string& content,
                          AtomicWriteOptions options) {
-  mode_t mode = 0644;
+  mode_t mode = options.privateFile ? 0600 : 0644;
   struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0) {
+  if (options.privateFile) {
+    // Only what the path itself is matters: a link is replaced like a file, never followed.
+    if (::lstat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+      throw FileError("not a regular file: " + path);
+    existing = {};
+  } else if (::stat(path.c_str(), &existing) == 0) {
     if (!S_ISREG(existing.st_mode)) throw FileError("not a regular file: " + path);
     // Root may write anything; the owner's write bit is what says "leave this file alone".
     if (options.refuseReadOnlyTarget && (existing.st_mode & S_IWUSR) == 0)
@@ -156,10 +161,11 @@ void WriteFileAtomically(const std::string& path, const std::string& content,
   if (existing.st_nlink > 0 && ::fchown(file.fd, existing.st_uid, existing.st_gid) != 0) {
     // Only root can hand a file to another owner; anyone else keeps their own file anyway.
   }
-  if (::fsync(file.fd) != 0) fail("cannot flush");
+  if (options.durable && ::fsync(file.fd) != 0) fail("cannot flush");
   ::close(file.fd);
   file.fd = -1;
   if (::rename(temp.c_str(), path.c_str()) != 0) fail("cannot rename");
+  if (!options.durable) return;
   // Make the rename itself durable.
   FdGuard dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
   if (dir.fd >= 0) ::fsync(dir.fd);

@@ -29,11 +29,18 @@ std::string ReadWholeFile(const std::string& path);
 struct AtomicWriteOptions {
   // Refuse to replace a file whose owner has taken its write permission away.
   bool refuseReadOnlyTarget = false;
+  // For files in folders others can write to, such as the temporary folder: whatever stands at
+  // the path (a symbolic link someone planted included) is replaced, never written through, and
+  // the new file is the caller's alone (mode 0600), taking over nobody's permissions or owner.
+  bool privateFile = false;
+  // Flush the file to disk before the rename; a scratch file can do without.
+  bool durable = true;
 };
 
 // Replaces `path` with `content` so that a crash at any moment leaves either the old or the new
 // file: a temporary file in the same folder is written, flushed to disk and renamed over the
-// original, keeping the original's permissions. Throws FileError on any failure.
+// original, keeping the original's permissions (unless privateFile). Throws FileError on any
+// failure.
 void WriteFileAtomically(const std::string& path, const std::string& content,
                          AtomicWriteOptions options = {});
 

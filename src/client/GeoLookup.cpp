@@ -1,0 +1,196 @@
+#include "client/GeoLookup.h"
+
+#include <utility>
+
+#include "client/GeoReply.h"
+#include "platform/EventLoop.h"
+#include "platform/FileError.h"
+#include "platform/FileSystem.h"
+#include "platform/GifImage.h"
+#include "platform/HttpClient.h"
+
+#ifndef VELMORA_GEO_HOST
+#define VELMORA_GEO_HOST ""
+#endif
+#ifndef VELMORA_FLAG_HOST
+#define VELMORA_FLAG_HOST ""
+#endif
+
+namespace velmora {
+
+namespace {
+
+constexpr const char* kLocationPath = "/IpLocator.htm?GetLocation&template=php3.txt&IpAddress=";
+constexpr const char* kFlagPath = "/flag.php?ip=";
+
+platform::HttpRequest LocationRequest(const std::string& host, const std::string& address) {
+  platform::HttpRequest request;
+  request.Host = host;
+  request.Path = kLocationPath + address;
+  request.InactivityTimeout = std::chrono::seconds(2);
+  // A service that drips forever would otherwise hold the connection's prompt, and a place in
+  // the lookups in flight, for good.
+  request.TotalTimeout = std::chrono::seconds(20);
+  return request;
+}
+
+platform::HttpRequest FlagRequest(const std::string& host, const std::string& address) {
+  platform::HttpRequest request;
+  request.Host = host;
+  request.Path = kFlagPath + address;
+  request.InactivityTimeout = std::chrono::seconds(2);
+  request.TotalTimeout = std::chrono::seconds(5);
+  return request;
+}
+
+void Take(std::optional<std::string>& field, std::optional<std::string>& from) {
+  if (from) field = std::move(from);
+}
+
+}  // namespace
+
+struct GeoLookup::Lookup {
+  Ticket ticket = 0;
+  std::string address;
+  Done done;
+  ClientLocation location;
+  platform::HttpClient::RequestId locationRequest = 0;
+  platform::HttpClient::RequestId flagRequest = 0;
+  int requestsOut = 0;
+};
+
+GeoLookup& GeoLookup::Instance() {
+  static GeoLookup* lookup = new GeoLookup();  // lives as long as the loop that calls it back
+  return *lookup;
+}
+
+GeoLookup::GeoLookup() : geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST) {}
+GeoLookup::~GeoLookup() = default;
+
+void GeoLookup::SetHosts(std::string geoHost, std::string flagHost) {
+  geoHost_ = std::move(geoHost);
+  flagHost_ = std::move(flagHost);
+}
+
+void GeoLookup::SetMaxInFlight(size_t limit) {
+  maxInFlight_ = limit == 0 ? 1 : limit;
+  StartQueued();
+}
+
+void GeoLookup::SetFlagFolder(std::optional<std::string> folder) {
+  flagFolder_ = std::move(folder);
+}
+
+std::optional<std::string> GeoLookup::FlagFolder() const {
+  return flagFolder_ ? flagFolder_ : platform::TempFolder();
+}
+
+GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
+  auto lookup = std::make_unique<Lookup>();
+  lookup->ticket = nextTicket_++;
+  lookup->address = address;
+  lookup->done = std::move(done);
+  Ticket ticket = lookup->ticket;
+  queued_.push_back(std::move(lookup));
+  StartQueued();
+  return ticket;
+}
+
+void GeoLookup::Cancel(Ticket ticket) {
+  for (auto waiting = queued_.begin(); waiting != queued_.end(); ++waiting) {
+    if ((*waiting)->ticket != ticket) continue;
+    queued_.erase(waiting);
+    return;
+  }
+  auto entry = running_.find(ticket);
+  if (entry == running_.end()) return;
+  auto& http = platform::HttpClient::Instance();
+  if (entry->second->locationRequest != 0) http.Cancel(entry->second->locationRequest);
+  if (entry->second->flagRequest != 0) http.Cancel(entry->second->flagRequest);
+  running_.erase(entry);
+  StartQueued();
+}
+
+void GeoLookup::StartQueued() {
+  while (running_.size() < maxInFlight_ && !queued_.empty()) {
+    auto lookup = std::move(queued_.front());
+    queued_.pop_front();
+    Lookup& started = *lookup;
+    running_.emplace(started.ticket, std::move(lookup));
+    Start(started);
+  }
+}
+
+void GeoLookup::Start(Lookup& lookup) {
+  auto& http = platform::HttpClient::Instance();
+  Ticket ticket = lookup.ticket;
+  // Both requests go out together; neither needs the other's answer.
+  if (!geoHost_.empty()) {
+    ++lookup.requestsOut;
+    lookup.locationRequest =
+        http.Get(LocationRequest(geoHost_, lookup.address), [this, ticket](auto result) {
+          OnLocation(ticket, std::move(result.Body));
+        });
+  }
+  if (!flagHost_.empty() && FlagFolder()) {
+    ++lookup.requestsOut;
+    lookup.flagRequest = http.Get(FlagRequest(flagHost_, lookup.address),
+                                  [this, ticket](auto result) {
+                                    OnFlag(ticket, std::move(result.Body));
+                                  });
+  }
+  if (lookup.requestsOut == 0) {
+    // Nothing to ask: the answer still comes later, as it would from the services.
+    ++lookup.requestsOut;
+    platform::EventLoop::Instance().Post([this, ticket] { RequestEnded(ticket); });
+  }
+}
+
+void GeoLookup::OnLocation(Ticket ticket, std::string body) {
+  auto entry = running_.find(ticket);
+  if (entry == running_.end()) return;
+  ClientLocation& location = entry->second->location;
+  GeoFields fields = ParseGeoReply(body);
+  Take(location.Country, fields.Country);
+  Take(location.State, fields.State);
+  Take(location.City, fields.City);
+  Take(location.Zip, fields.Zip);
+  Take(location.TimeZone, fields.TimeZone);
+  entry->second->locationRequest = 0;
+  RequestEnded(ticket);
+}
+
+void GeoLookup::OnFlag(Ticket ticket, std::string body) {
+  auto entry = running_.find(ticket);
+  if (entry == running_.end()) return;
+  entry->second->flagRequest = 0;
+  // The picture is taken from memory; the file is only the record of the last flag, written
+  // whole under a fresh name and renamed into place, so that no two downloads mix in it and a
+  // link planted at its name is replaced rather than followed.
+  if (auto folder = FlagFolder()) {
+    platform::AtomicWriteOptions options;
+    options.privateFile = true;
+    options.durable = false;
+    try {
+      platform::WriteFileAtomically(platform::JoinPath(*folder, kFlagFileName), body, options);
+    } catch (const platform::FileError&) {
+      // The record is lost; the picture itself is not.
+    }
+  }
+  if (auto picture = platform::DecodeGif(body))
+    entry->second->location.Flag = std::make_shared<const platform::Picture>(std::move(*picture));
+  RequestEnded(ticket);
+}
+
+void GeoLookup::RequestEnded(Ticket ticket) {
+  auto entry = running_.find(ticket);
+  if (entry == running_.end()) return;
+  if (--entry->second->requestsOut > 0) return;
+  std::unique_ptr<Lookup> finished = std::move(entry->second);
+  running_.erase(entry);
+  StartQueued();
+  // Called last: the callback may start or cancel lookups of its own.
+  finished->done(finished->location);
+}
+
+}  // namespace velmora

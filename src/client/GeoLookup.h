@@ -1,0 +1,70 @@
+#pragma once
+// Where a client's address lies, asked of the geolocation service, and the flag picture for it
+// from the flag service. Lookups run in the background so that a slow or silent service delays
+// only the connection it concerns; each result comes back on the event loop's thread.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "platform/Picture.h"
+
+namespace velmora {
+
+struct ClientLocation {
+  // Empty where the service did not name the field.
+  std::optional<std::string> Country, State, City, Zip, TimeZone;
+  // None when no flag arrived or what arrived is not a picture.
+  std::shared_ptr<const platform::Picture> Flag;
+};
+
+class GeoLookup {
+ public:
+  using Ticket = uint64_t;
+  using Done = std::function<void(const ClientLocation&)>;
+  // Lookups with requests out at once; further ones wait their turn in arrival order.
+  static constexpr size_t kDefaultMaxInFlight = 4;
+  // The file that holds the last flag downloaded, in the flag folder.
+  static constexpr const char* kFlagFileName = "ve_flag.gif";
+
+  static GeoLookup& Instance();
+
+  // Looks `address` up in the background; `done` runs later on the loop's thread, never inside
+  // Locate, once both requests have ended. Loop thread only, like everything here.
+  Ticket Locate(const std::string& address, Done done);
+  // The connection has ended: its lookup is given up and `done` never runs.
+  void Cancel(Ticket ticket);
+
+  // "host" or "host:port" of each service; "" turns that request off.
+  void SetHosts(std::string geoHost, std::string flagHost);
+  void SetMaxInFlight(size_t limit);
+  // Where ve_flag.gif goes; nothing means the system's temporary folder.
+  void SetFlagFolder(std::optional<std::string> folder);
+
+  size_t InFlightCount() const { return running_.size(); }
+  size_t QueuedCount() const { return queued_.size(); }
+
+ private:
+  struct Lookup;
+  GeoLookup();
+  ~GeoLookup();
+  void StartQueued();
+  void Start(Lookup& lookup);
+  void OnLocation(Ticket ticket, std::string body);
+  void OnFlag(Ticket ticket, std::string body);
+  void RequestEnded(Ticket ticket);
+  std::optional<std::string> FlagFolder() const;
+
+  std::string geoHost_;
+  std::string flagHost_;
+  std::optional<std::string> flagFolder_;
+  size_t maxInFlight_ = kDefaultMaxInFlight;
+  Ticket nextTicket_ = 1;
+  std::deque<std::unique_ptr<Lookup>> queued_;
+  std::unordered_map<Ticket, std::unique_ptr<Lookup>> running_;
+};
+
+}  // namespace velmora
