@@ -92,7 +92,7 @@ TEST(GifImage, PutsInterlacedRowsInPlaceAndOffsetFramesOnTheScreen) {
 }
 
 TEST(GifImage, DecodesTheOnePixelFlagOfTheTests) {
-  auto picture = DecodeGif(test::OneRedPixelGif());
+  auto picture = DecodeGif(testing::OneRedPixelGif());
   ASSERT_TRUE(picture);
   EXPECT_EQ(picture->Width, 1);
   EXPECT_EQ(picture->Pixels, std::vector<uint32_t>{kRed});
@@ -103,7 +103,7 @@ TEST(GifImage, RefusesWhatIsNotAWholeGif) {
   EXPECT_FALSE(DecodeGif("<html><body>404 Not Found</body></html>"));
   EXPECT_FALSE(DecodeGif(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)));
   // A header without any frame, and every cut through the frame's data.
-  std::string whole = test::OneRedPixelGif();
+  std::string whole = testing::OneRedPixelGif();
   for (size_t length = 0; length + 1 < whole.size(); ++length)
     EXPECT_FALSE(DecodeGif(whole.substr(0, length))) << length;
 }
@@ -112,7 +112,7 @@ TEST(GifImage, RefusesCanvasesBeyondTheLimit) {
   std::string wide = Encode({kMaxGifSide + 1, 1, 0, 0, 1, 1, false, NO_TRANSPARENT_COLOR, {0}});
   EXPECT_FALSE(DecodeGif(wide));
   // A frame far larger than its screen is refused too, before anything is allocated for it.
-  std::string huge = test::OneRedPixelGif();
+  std::string huge = testing::OneRedPixelGif();
   huge[24] = huge[25] = '\xFF';  // frame width 65535
   EXPECT_FALSE(DecodeGif(huge));
 }

@@ -10,8 +10,8 @@ namespace velmora::platform {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FakeHttpService;
-using test::FakeReply;
+using testing::FakeHttpService;
+using testing::FakeReply;
 using Clock = std::chrono::steady_clock;
 
 HttpRequest To(const std::string& host, const std::string& path = "/") {
@@ -24,7 +24,7 @@ HttpRequest To(const std::string& host, const std::string& path = "/") {
 HttpResult Fetch(HttpRequest request) {
   std::optional<HttpResult> got;
   auto id = HttpClient::Instance().Get(std::move(request), [&](HttpResult result) { got = result; });
-  EXPECT_TRUE(test::RunLoopUntil([&] { return got.has_value(); }));
+  EXPECT_TRUE(testing::RunLoopUntil([&] { return got.has_value(); }));
   if (!got) HttpClient::Instance().Cancel(id);  // `got` is about to go away
   return got.value_or(HttpResult{});
 }
@@ -98,7 +98,7 @@ TEST(HttpClient, SilenceEndsTheRequestWithWhatHadArrived) {
   EXPECT_EQ(nothing.Outcome, HttpOutcome::kTimedOut);
   EXPECT_EQ(nothing.Body, "");
   EXPECT_EQ(nothing.Status, 0);
-  EXPECT_TRUE(test::RunLoopUntil([&] { return mute.OpenConnections() == 0; }, 5s))
+  EXPECT_TRUE(testing::RunLoopUntil([&] { return mute.OpenConnections() == 0; }, 5s))
       << "the timed-out connection is closed";
 }
 
@@ -116,7 +116,7 @@ TEST(HttpClient, TotalTimeOutBoundsAServiceThatKeepsDripping) {
 }
 
 TEST(HttpClient, FailedConnectionsGiveWhatArrivedAndNeverThrow) {
-  auto refused = Fetch(To(test::RefusingHost()));
+  auto refused = Fetch(To(testing::RefusingHost()));
   EXPECT_EQ(refused.Outcome, HttpOutcome::kFailed);
   EXPECT_EQ(refused.Body, "");
 
@@ -153,7 +153,7 @@ TEST(HttpClient, UsesTheBodyWhateverTheStatusAndFollowsNoRedirect) {
   auto redirect = Fetch(To(moving.Host()));
   EXPECT_EQ(redirect.Status, 302);
   EXPECT_EQ(redirect.Body, "moved");
-  test::RunLoopFor(200ms);
+  testing::RunLoopFor(200ms);
   EXPECT_EQ(moving.Requests().size(), 1u);
 }
 
@@ -178,10 +178,10 @@ TEST(HttpClient, CancelStopsTheTransferAndDropsItsResult) {
   bool ran = false;
   auto& http = HttpClient::Instance();
   auto id = http.Get(To(service.Host()), [&](HttpResult) { ran = true; });
-  ASSERT_TRUE(test::RunLoopUntil([&] { return service.OpenConnections() == 1; }, 5s));
+  ASSERT_TRUE(testing::RunLoopUntil([&] { return service.OpenConnections() == 1; }, 5s));
   http.Cancel(id);
-  EXPECT_TRUE(test::RunLoopUntil([&] { return service.OpenConnections() == 0; }, 5s));
-  test::RunLoopFor(2500ms);  // past the time-out the request would have reached
+  EXPECT_TRUE(testing::RunLoopUntil([&] { return service.OpenConnections() == 0; }, 5s));
+  testing::RunLoopFor(2500ms);  // past the time-out the request would have reached
   EXPECT_FALSE(ran);
 }
 
@@ -198,7 +198,7 @@ TEST(HttpClient, ManyRequestsTakeTurnsWithinTheTransferLimit) {
       EXPECT_EQ(result.Outcome, HttpOutcome::kComplete);
       ++done;
     });
-  EXPECT_TRUE(test::RunLoopUntil([&] { return done == count; }));
+  EXPECT_TRUE(testing::RunLoopUntil([&] { return done == count; }));
   EXPECT_LE(service.MostOpenConnections(), static_cast<int>(HttpClient::kMaxTransfers));
   EXPECT_EQ(service.Requests().size(), count);
 }

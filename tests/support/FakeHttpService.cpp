@@ -8,7 +8,7 @@
 
 #include <stdexcept>
 
-namespace velmora::test {
+namespace velmora::testing {
 
 namespace {
 
@@ -152,4 +152,4 @@ std::string RefusingHost() {
   return "127.0.0.1:" + std::to_string(port);
 }
 
-}  // namespace velmora::test
+}  // namespace velmora::testing

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace velmora::test {
+namespace velmora::testing {
 
 struct FakeReply {
   struct Chunk {
@@ -71,4 +71,4 @@ class FakeHttpService {
 // "127.0.0.1:port" of a port on which nothing listens: connections are refused.
 std::string RefusingHost();
 
-}  // namespace velmora::test
+}  // namespace velmora::testing

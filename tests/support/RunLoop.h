@@ -5,7 +5,7 @@
 
 #include "platform/EventLoop.h"
 
-namespace velmora::test {
+namespace velmora::testing {
 
 inline bool RunLoopUntil(const std::function<bool()>& condition,
                          std::chrono::milliseconds limit = std::chrono::seconds(15)) {
@@ -24,4 +24,4 @@ inline void RunLoopFor(std::chrono::milliseconds duration) {
     platform::EventLoop::Instance().RunOnce(10);
 }
 
-}  // namespace velmora::test
+}  // namespace velmora::testing

@@ -2,7 +2,7 @@
 // A complete GIF of one red pixel, as a flag service might send it.
 #include <string>
 
-namespace velmora::test {
+namespace velmora::testing {
 
 inline std::string OneRedPixelGif() {
   static const unsigned char kBytes[] = {
@@ -14,4 +14,4 @@ inline std::string OneRedPixelGif() {
   return std::string(reinterpret_cast<const char*>(kBytes), sizeof kBytes);
 }
 
-}  // namespace velmora::test
+}  // namespace velmora::testing
