@@ -1,5 +1,6 @@
 #include "client/ClientSocket.h"
 
+#include "client/GeoLookup.h"
 #include "client/PayloadFields.h"
 #include "client/PositionText.h"
 #include "host/App.h"
@@ -16,7 +17,7 @@ namespace velmora {
 
 ClientSocket::ClientSocket(MapSocket& parent) : myParent(parent) {}
 
-ClientSocket::~ClientSocket() = default;
+ClientSocket::~ClientSocket() { CancelLookup(); }
 
 void ClientSocket::Log(const std::string& text) {
   myParent.CallStatusMessage(RemoteAddress() + ": " + text);
@@ -28,8 +29,26 @@ void ClientSocket::Event_Connected() {
 }
 
 void ClientSocket::GetClientInfo() {
-  // The network prompt follows once the lookup has ended.
-  SendPrompt();
+  // The lookup runs in the background so that a slow service holds up this connection alone;
+  // the network prompt follows once it has ended. A connection that goes away first cancels it,
+  // so `this` is alive whenever the answer comes.
+  auto located = [this](const ClientLocation& where) {
+    lookupTicket_ = 0;
+    if (where.Country) ClientCountry = *where.Country;
+    if (where.State) ClientState = *where.State;
+    if (where.City) ClientCity = *where.City;
+    if (where.Zip) ClientZip = *where.Zip;
+    if (where.TimeZone) ClientTimeZone = *where.TimeZone;
+    if (where.Flag) ClientFlag = where.Flag;
+    if (IsConnected()) SendPrompt();
+  };
+  lookupTicket_ = GeoLookup::Instance().Locate(RemoteAddress(), std::move(located));
+}
+
+void ClientSocket::CancelLookup() {
+  if (lookupTicket_ == 0) return;
+  GeoLookup::Instance().Cancel(lookupTicket_);
+  lookupTicket_ = 0;
 }
 
 void ClientSocket::SendPrompt() {
@@ -41,6 +60,7 @@ void ClientSocket::SendPrompt() {
 
 void ClientSocket::Event_Error(int64_t code) {
   auto keepAlive = shared_from_this();
+  CancelLookup();
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(Username),
                         false);

@@ -72,6 +72,7 @@ class ClientSocket : public EasyTCPSocket {
   void LeaveNetwork();
   void ReleaseSeat();
   void SendPrompt();
+  void CancelLookup();
   void Log(const std::string& text);
 
   ServerNetworks* seat_ = nullptr;

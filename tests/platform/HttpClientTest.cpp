@@ -23,7 +23,8 @@ HttpRequest To(const std::string& host, const std::string& path = "/") {
 
 HttpResult Fetch(HttpRequest request) {
   std::optional<HttpResult> got;
-  auto id = HttpClient::Instance().Get(std::move(request), [&](HttpResult result) { got = result; });
+  auto id =
+      HttpClient::Instance().Get(std::move(request), [&](HttpResult result) { got = result; });
   EXPECT_TRUE(testing::RunLoopUntil([&] { return got.has_value(); }));
   if (!got) HttpClient::Instance().Cancel(id);  // `got` is about to go away
   return got.value_or(HttpResult{});

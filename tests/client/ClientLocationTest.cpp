@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "client/ClientSocket.h"
+#include "client/GeoLookup.h"
+#include "server/MapSocket.h"
+#include "support/FakeHttpService.h"
+#include "support/LoopHarness.h"
+#include "support/RunLoop.h"
+#include "support/TinyGif.h"
+
+namespace velmora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+FakeReply CountryAfter(std::chrono::milliseconds delay, const std::string& country) {
+  FakeReply reply;
+  reply.chunks.push_back({{}, "HTTP/1.0 200 OK\r\n\r\n"});
+  reply.chunks.push_back({delay, "<meta name=\"country\" content=\"" + country + "\">\r\n"});
+  return reply;
+}
+
+class ClientLocation : public ::testing::Test {
+ protected:
+  void TearDown() override { GeoLookup::Instance().SetHosts("", ""); }
+
+  // The listener's connections in the order they were accepted.
+  std::vector<std::shared_ptr<ClientSocket>> Connections() {
+    auto all = listener.ActiveConnections();
+    std::sort(all.begin(), all.end(),
+              [](auto& a, auto& b) { return a->AcceptSequence < b->AcceptSequence; });
+    return all;
+  }
+
+  LoopHarness server;
+  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
+  MapSocket& listener = server.AddListener();
+  uint16_t port = server.PortOf(listener);
+};
+
+TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
+  // Both clients come from 127.0.0.1; the service answers the first request slowly.
+  FakeHttpService geo([](auto&, int number) {
+    return number == 0 ? CountryAfter(1500ms, "Slowland") : CountryAfter(0ms, "Quickland");
+  });
+  FakeHttpService flags([](auto&, int) { return FakeReply::UntilClose(OneRedPixelGif()); });
+  GeoLookup::Instance().SetHosts(geo.Host(), flags.Host());
+
+  LoopClient first(port);
+  ASSERT_TRUE(RunLoopUntil([&] { return geo.Requests().size() == 1; }));
+  first.Send(1, "Lobby");  // sent early: it waits until the prompt has gone out
+  LoopClient second(port);
+
+  auto prompt = second.Receive(5000);
+  ASSERT_TRUE(prompt);
+  EXPECT_EQ(prompt->command, 1);
+  EXPECT_EQ(prompt->data, "Network");
+  EXPECT_TRUE(first.Silent(10)) << "the first client is still being looked up";
+
+  auto late = first.Receive(5000);
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->command, 1);
+  auto selected = first.Receive();
+  ASSERT_TRUE(selected);
+  EXPECT_EQ(selected->command, 2);
+  EXPECT_EQ(selected->data, "OK");
+
+  auto connections = Connections();
+  ASSERT_EQ(connections.size(), 2u);
+  EXPECT_EQ(connections[0]->ClientCountry, "Slowland");
+  EXPECT_EQ(connections[1]->ClientCountry, "Quickland");
+  ASSERT_TRUE(connections[0]->ClientFlag);
+  EXPECT_EQ(connections[0]->ClientFlag->Width, 1);
+  EXPECT_EQ(geo.Requests()[0].rfind(
+                "GET /IpLocator.htm?GetLocation&template=php3.txt&IpAddress=127.0.0.1 ", 0),
+            0u);
+}
+
+TEST_F(ClientLocation, AConnectionThatEndsDuringItsLookupIsDroppedCleanly) {
+  FakeHttpService geo([](auto&, int) { return FakeReply::Silent(10s); });
+  GeoLookup::Instance().SetHosts(geo.Host(), "");
+  {
+    LoopClient leaving(port);
+    ASSERT_TRUE(RunLoopUntil([&] { return geo.OpenConnections() == 1; }));
+  }
+  ASSERT_TRUE(RunLoopUntil([&] { return listener.ActiveConnections().empty(); }));
+  EXPECT_TRUE(RunLoopUntil([&] { return geo.OpenConnections() == 0; }))
+      << "the lookup of the gone connection is given up";
+  RunLoopFor(2500ms);  // past the moment its answer would have come
+
+  auto log = server.LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Client Disconnect: (102) "), log.end());
+  // The server goes on: the next client is located and prompted.
+  FakeHttpService answering([](auto&, int) { return CountryAfter(0ms, "Nextland"); });
+  GeoLookup::Instance().SetHosts(answering.Host(), "");
+  LoopClient next(port);
+  auto prompt = next.Receive(5000);
+  ASSERT_TRUE(prompt);
+  EXPECT_EQ(prompt->command, 1);
+  EXPECT_EQ(Connections().at(0)->ClientCountry, "Nextland");
+}
+
+}  // namespace
+}  // namespace velmora::testing
