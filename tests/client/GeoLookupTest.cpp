@@ -101,11 +101,6 @@ TEST_F(GeoLookupTest, FailingServicesLeaveTheFieldsEmpty) {
   EXPECT_FALSE(where.Country || where.State || where.City || where.Zip || where.TimeZone);
   EXPECT_FALSE(where.Flag) << "a body that is no GIF gives no picture";
   EXPECT_EQ(platform::ReadWholeFile(FlagFile()), "<h1>no flag</h1>");
-
-  // A silent location service is given up after its inactivity wait.
-  FakeHttpService mute([](auto&, int) { return FakeReply::Silent(10s); });
-  lookup.SetHosts(mute.Host(), "");
-  EXPECT_FALSE(LocateNow("192.0.2.3").Country);
 }
 
 TEST_F(GeoLookupTest, ALinkPlantedAtTheFlagFileIsReplacedNotFollowed) {
@@ -164,22 +159,6 @@ TEST_F(GeoLookupTest, LookupsBeyondTheCapWaitTheirTurn) {
   EXPECT_LE(geo.MostOpenConnections(), 2);
   EXPECT_EQ(geo.Requests().size(), 5u);
   for (auto& city : cities) EXPECT_EQ(city.rfind("C", 0), 0u) << city;
-}
-
-TEST_F(GeoLookupTest, ASlowLookupDoesNotHoldUpALaterOne) {
-  FakeHttpService geo([](const std::string& request, int) {
-    if (request.find("IpAddress=192.0.2.20 ") != std::string::npos)
-      return FakeReply::Silent(10s);
-    return FakeReply::UntilClose("<meta name=\"city\" content=\"Quick\">");
-  });
-  lookup.SetHosts(geo.Host(), "");
-  std::vector<std::string> order;
-  lookup.Locate("192.0.2.20", [&](const ClientLocation&) { order.push_back("slow"); });
-  lookup.Locate("192.0.2.21", [&](const ClientLocation& where) {
-    order.push_back(where.City.value_or("?"));
-  });
-  EXPECT_TRUE(RunLoopUntil([&] { return order.size() == 2; }));
-  EXPECT_EQ(order, (std::vector<std::string>{"Quick", "slow"}));
 }
 
 }  // namespace
