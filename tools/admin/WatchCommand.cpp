@@ -1,0 +1,83 @@
+// watch: stays logged in and prints what the network shares, one line per event.
+#include <csignal>
+#include <ctime>
+#include <iostream>
+
+#include "AdminClient.h"
+#include "AdminCommands.h"
+#include "AdminOptions.h"
+#include "ServerText.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+
+namespace velmora::admin {
+
+namespace {
+
+constexpr int kPassWaitMs = 50;
+
+void PrintEvent(const std::string& line) {
+  // One whole line at a time, at once: the output is often a pipe or a file someone tails.
+  std::cout << platform::ShortTime(std::time(nullptr)) << " " << line << std::endl;
+}
+
+std::string PositionLine(const MemberPosition& member) {
+  return "position " + Printable(member.name) + " x=" + std::to_string(member.x) +
+         " y=" + std::to_string(member.y) + " facet=" + std::to_string(member.facet) +
+         " hp=" + std::to_string(member.hp) + " battle=" + (member.inBattle ? "1" : "0") +
+         " dead=" + (member.isDead ? "1" : "0");
+}
+
+}  // namespace
+
+ExitCode RunWatch(AdminClient& client, const AdminOptions& options) {
+  bool stop = false;
+  auto& loop = platform::EventLoop::Instance();
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    loop.OnSignal(signalNumber, [&stop] { stop = true; });
+  std::cerr << "Watching network " << Printable(options.network) << " as "
+            << Printable(options.user) << "; Ctrl-C stops." << std::endl;
+  client.SendMessage(5, "");  // the current members first
+
+  while (!stop) {
+    std::optional<Message> message;
+    try {
+      message = client.Next(AdminClient::Clock::now() + std::chrono::milliseconds(kPassWaitMs));
+    } catch (const AdminFailure& failure) {
+      PrintEvent("closed: the server ended the connection");
+      throw;
+    }
+    if (!message) continue;
+    switch (message->command) {
+      case 5:
+        if (auto member = ParseMemberPosition(message->data))
+          PrintEvent(PositionLine(*member));
+        else
+          PrintEvent("position " + Printable(message->data));
+        break;
+      case 6: PrintEvent("left " + Printable(message->data)); break;
+      case 7: {
+        auto [name, text] = SplitChat(message->data);
+        PrintEvent("chat " + Printable(name) + ": " + Printable(text));
+        break;
+      }
+      case 998: PrintEvent("announcement: " + Printable(message->data)); break;
+      case 996:
+      case 997:
+        PrintEvent(std::string(message->command == 996 ? "kicked: " : "banned: ") +
+                   Printable(message->data));
+        // A kicked or banned client is expected to leave.
+        return ExitCode::kRemoved;
+      case 999:
+        PrintEvent("bye: the server took the network away");
+        throw AdminFailure(ExitCode::kConnection, "the server removed network '" +
+                                                      options.network + "'");
+      default:
+        PrintEvent("message " + std::to_string(message->command) + ": " +
+                   Printable(message->data));
+    }
+  }
+  return ExitCode::kOk;
+}
+
+}  // namespace velmora::admin
