@@ -25,12 +25,14 @@ std::string JoinWords(const std::vector<std::string>& words, size_t from) {
   return text;
 }
 
-void CheckNone(const std::vector<std::string>& arguments) {
+void CheckNone(const AdminOptions& options) {
+  auto& arguments = options.arguments;
   if (!arguments.empty()) Usage("this command takes no arguments, not '" + arguments[0] + "'");
 }
 
 // USER [REASON...]: the server splits the request at "|", so neither may hold one.
-void CheckUserAndReason(const std::vector<std::string>& arguments) {
+void CheckUserAndReason(const AdminOptions& options) {
+  auto& arguments = options.arguments;
   if (arguments.empty() || arguments[0].empty()) Usage("name the user");
   if (arguments[0].find('|') != std::string::npos)
     Usage("a user name with '|' cannot be named in a request");
@@ -38,7 +40,14 @@ void CheckUserAndReason(const std::vector<std::string>& arguments) {
     Usage("the reason cannot hold '|': the server would cut it there");
 }
 
-void CheckBanId(const std::vector<std::string>& arguments) {
+void CheckBanTarget(const AdminOptions& options) {
+  CheckUserAndReason(options);
+  if (EqualsIgnoreCase(options.arguments[0], options.user))
+    Usage("refusing to ban yourself: the ban would hold your own address");
+}
+
+void CheckBanId(const AdminOptions& options) {
+  auto& arguments = options.arguments;
   if (arguments.size() != 1) Usage("give exactly one ban id (see the bans command)");
   const std::string& id = arguments[0];
   if (id.empty() || id.size() > 18 ||
@@ -46,8 +55,8 @@ void CheckBanId(const std::vector<std::string>& arguments) {
     Usage("a ban id is a whole number, as the bans command lists it, not '" + id + "'");
 }
 
-void CheckText(const std::vector<std::string>& arguments) {
-  if (JoinWords(arguments, 0).empty()) Usage("give the text to announce");
+void CheckText(const AdminOptions& options) {
+  if (JoinWords(options.arguments, 0).empty()) Usage("give the text to announce");
 }
 
 // The server ignores the administrators' requests of anybody else without a word, so each of
@@ -123,8 +132,6 @@ ExitCode RunWho(AdminClient& client, const AdminOptions& options) {
 ExitCode RunKickOrBan(AdminClient& client, const AdminOptions& options, bool ban) {
   const std::string& user = options.arguments[0];
   std::string reason = JoinWords(options.arguments, 1);
-  if (ban && EqualsIgnoreCase(user, options.user))
-    Usage("refusing to ban yourself: the ban would hold your own address");
   RequireAdministrator(client, options);
   RequireLoggedIn(client, options, user);
   if (!ban) {
@@ -234,7 +241,7 @@ const std::vector<AdminCommand>& Commands() {
        "connected from, for this network: that address is refused at log-in until the ban\n"
        "is lifted. Only a user who is logged in can be banned (exit 8 otherwise). Prints the\n"
        "new ban's id. Administrators only.\n",
-       CheckUserAndReason, RunBan},
+       CheckBanTarget, RunBan},
       {"bans", "", "list the bans of the network",
        "Prints the bans recorded for the network: id, address, who banned it, when, and\n"
        "why. Administrators only.\n",

@@ -16,7 +16,7 @@ struct AdminCommand {
   const char* summary;   // one line for the tool's help
   const char* details;   // the rest of the command's own help
   // Checks the words after the command name before anything is sent; throws AdminFailure.
-  void (*check)(const std::vector<std::string>& arguments);
+  void (*check)(const AdminOptions& options);
   // Runs after the log-in; prints the result and tells the exit status.
   ExitCode (*run)(AdminClient& client, const AdminOptions& options);
 };

@@ -39,7 +39,7 @@ int Run(const std::vector<std::string>& args) {
     if (command == nullptr)
       throw AdminFailure(ExitCode::kUsage, "give a command (see velmora-admin --help)");
     try {
-      command->check(options.arguments);
+      command->check(options);
     } catch (const AdminFailure& failure) {
       throw AdminFailure(failure.Code(), std::string(failure.what()) + " (see velmora-admin " +
                                              command->name + " --help)");
