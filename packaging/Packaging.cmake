@@ -1,0 +1,69 @@
+# Install layout and the Debian package. Everything lives in one folder, /opt/velmora by
+# default, because the server finds its settings, networks and database beside its binary.
+# The samples are installed under share/ only: the package's postinst copies them into place
+# when the operator has no such file yet, so no install or upgrade overwrites an operator's
+# settings or networks.
+set(VELMORA_HOME /opt/velmora CACHE PATH
+  "The server's folder on the target system: the package's prefix, named by the unit")
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX ${VELMORA_HOME} CACHE PATH "Install prefix" FORCE)
+endif()
+option(VELMORA_INSTALL_SYSTEM_FILES
+  "Also install the systemd unit into /lib/systemd/system and velmora-admin into /usr/bin" ON)
+
+set(VELMORA_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(VELMORA_DEFAULT_HOME /opt/velmora)
+
+# The unit and the maintainer scripts name the server's folder; another VELMORA_HOME gets its
+# own copies. A plain "cmake --install" installs under CMAKE_INSTALL_PREFIX, which starts out as
+# VELMORA_HOME; keep the two equal when the unit is to be used.
+file(READ ${VELMORA_PACKAGING_DIR}/velmora.service VELMORA_UNIT)
+string(REPLACE "${VELMORA_DEFAULT_HOME}" "${VELMORA_HOME}" VELMORA_UNIT "${VELMORA_UNIT}")
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/velmora.service "${VELMORA_UNIT}")
+
+install(FILES ${VELMORA_PACKAGING_DIR}/sample/velmora.conf ${VELMORA_PACKAGING_DIR}/sample/sample.conf
+  DESTINATION share/samples PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/velmora.service DESTINATION share)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc)
+if(VELMORA_INSTALL_SYSTEM_FILES)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/velmora.service DESTINATION /lib/systemd/system)
+  file(CREATE_LINK ${VELMORA_HOME}/velmora-admin
+    ${CMAKE_BINARY_DIR}/packaging/velmora-admin SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/velmora-admin DESTINATION /usr/bin)
+endif()
+
+# Maintainer scripts: dpkg wants them executable, and they name the install folder too.
+foreach(script postinst prerm postrm)
+  file(READ ${VELMORA_PACKAGING_DIR}/debian/${script} VELMORA_SCRIPT)
+  string(REPLACE "${VELMORA_DEFAULT_HOME}" "${VELMORA_HOME}" VELMORA_SCRIPT
+    "${VELMORA_SCRIPT}")
+  file(WRITE ${CMAKE_BINARY_DIR}/packaging/debian-staging/${script} "${VELMORA_SCRIPT}")
+  file(COPY ${CMAKE_BINARY_DIR}/packaging/debian-staging/${script}
+    DESTINATION ${CMAKE_BINARY_DIR}/packaging/debian
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+      WORLD_READ WORLD_EXECUTE)
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME velmora)
+set(CPACK_PACKAGE_VENDOR "Velmora")
+set(CPACK_PACKAGE_CONTACT "Velmora operators <operators@velmora.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "relay server for map clients of an online game")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Members of password-protected networks report their positions and chat; the server relays "
+  "them to the other members and gives network administrators kick, ban and announce commands. "
+  "Includes velmora-admin, the operators' command-line client, and a systemd unit.")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${VELMORA_HOME})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# useradd, for the service user.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_BINARY_DIR}/packaging/debian/postinst
+  ${CMAKE_BINARY_DIR}/packaging/debian/prerm
+  ${CMAKE_BINARY_DIR}/packaging/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)

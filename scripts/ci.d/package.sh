@@ -1,0 +1,224 @@
+#!/usr/bin/env bash
+# Builds the Debian package and checks it as a new operator would meet it: the files it holds
+# and those it must never hold, its maintainer scripts run into a temporary root (service user,
+# samples copied only where the operator has nothing), the systemd unit, and then the installed
+# server started on the README's example network and administered with the installed
+# velmora-admin: log in, kick, ban, list and lift the ban.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+fail() {
+  echo "package: FAILED: $*" >&2
+  exit 1
+}
+
+if ! scripts/install-deps.sh package; then
+  fail "could not install dpkg-dev and fakeroot"
+fi
+
+# The suite's own build tree when there is one; the package needs only the two programs.
+build=build
+[ -f "$build/CMakeCache.txt" ] || scripts/build.sh "$build" >/dev/null
+cmake "$build" >/dev/null
+cmake --build "$build" -j2 --target velmora velmora-admin >/dev/null
+
+work=$(mktemp -d /tmp/velmora-package.XXXXXX)
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
+  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null) || fail "cpack -G DEB"
+deb=$(ls "$work"/out/velmora_*.deb)
+echo "package: built $(basename "$deb")"
+
+# --- what the package holds --------------------------------------------------------------
+[ "$(dpkg-deb -f "$deb" Package)" = velmora ] || fail "package name"
+dpkg-deb -f "$deb" Depends | grep -q libsqlite3 || fail "no library dependencies found"
+contents=$(dpkg-deb -c "$deb" | awk '{print $6, $7, $8}' | sed 's/ *$//')
+for path in ./opt/velmora/velmora ./opt/velmora/velmora-admin \
+  ./opt/velmora/share/samples/sample.conf ./opt/velmora/share/samples/velmora.conf \
+  ./opt/velmora/share/doc/README.md ./lib/systemd/system/velmora.service \
+  "./usr/bin/velmora-admin -> /opt/velmora/velmora-admin"; do
+  grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
+done
+# dpkg replaces the files it owns on every upgrade: none of the operator's may be among them.
+for path in ./opt/velmora/velmora.conf ./opt/velmora/velmora-server/ ./opt/velmora/velmora.db; do
+  if grep -q "^$path" <<<"$contents"; then fail "the package would overwrite $path"; fi
+done
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+dpkg-deb -e "$deb" "$work/control"
+for script in postinst prerm postrm; do
+  [ -x "$work/control/$script" ] || fail "$script is not executable"
+  sh -n "$work/control/$script" || fail "$script does not parse"
+done
+
+# --- the unit ----------------------------------------------------------------------------
+if command -v systemd-analyze >/dev/null; then
+  # Pointed at the extracted binary, so that verify can check the command too.
+  mkdir -p "$work/unit"
+  sed "s|/opt/velmora|$root/opt/velmora|g" "$root/lib/systemd/system/velmora.service" \
+    >"$work/unit/velmora.service"
+  complaints=$(systemd-analyze verify "$work/unit/velmora.service" 2>&1) ||
+    fail "systemd-analyze verify: $complaints"
+  [ -z "$complaints" ] || fail "systemd-analyze verify complains: $complaints"
+  echo "package: the unit passes systemd-analyze verify"
+else
+  echo "package: systemd-analyze not here; unit verification skipped"
+fi
+unit="$root/lib/systemd/system/velmora.service"
+for line in "User=velmora" "ExecStart=/opt/velmora/velmora" "WorkingDirectory=/opt/velmora" \
+  "Restart=on-failure" "KillSignal=SIGTERM" "NoNewPrivileges=yes" "ReadWritePaths=/opt/velmora" \
+  "Environment=XDG_DATA_HOME=/var/lib/velmora HOME=/var/lib/velmora" "LimitNOFILE=200000"; do
+  grep -qxF "$line" "$unit" || fail "the unit lacks $line"
+done
+
+# --- the maintainer scripts into a temporary root ------------------------------------------
+prepare_root() {
+  mkdir -p "$1/etc"
+  printf 'root:x:0:0:root:/root:/bin/sh\n' >"$1/etc/passwd"
+  printf 'root:x:0:\n' >"$1/etc/group"
+  printf 'root:*:19000:0:99999:7:::\n' >"$1/etc/shadow"
+  printf 'root:*::\n' >"$1/etc/gshadow"
+}
+postinst() { DPKG_ROOT="$1" "$work/control/postinst" configure "$2" >/dev/null; }
+mode() { stat -c %a "$1"; }
+owner_uid() { stat -c %u "$1"; }
+
+prepare_root "$root"
+postinst "$root" ""
+grep -q '^velmora:x:[0-9]*:[0-9]*:.*:/var/lib/velmora:/usr/sbin/nologin$' "$root/etc/passwd" ||
+  fail "postinst made no service user"
+uid=$(awk -F: '$1 == "velmora" { print $3 }' "$root/etc/passwd")
+home="$root/opt/velmora"
+[ "$(mode "$home")" = 1775 ] || fail "install folder mode $(mode "$home")"
+[ "$(owner_uid "$home/velmora")" = 0 ] || fail "the binary must stay root's"
+for path in "$home/velmora.conf" "$home/velmora-server" "$home/velmora-server/sample.conf" \
+  "$root/var/lib/velmora"; do
+  [ -e "$path" ] || fail "postinst did not lay out $path"
+  [ "$(owner_uid "$path")" = "$uid" ] || fail "$path is not the service user's"
+done
+[ "$(mode "$home/velmora-server")" = 750 ] || fail "networks folder mode"
+cmp -s "$home/velmora.conf" "$home/share/samples/velmora.conf" || fail "settings sample"
+
+# An upgrade keeps the operator's settings and does not bring back a sample he removed.
+echo '<settings><setting namestring="AttachedNIC" valuestring="operator" /></settings>' \
+  >"$home/velmora.conf"
+rm "$home/velmora-server/sample.conf"
+postinst "$root" 0.1.0
+grep -q operator "$home/velmora.conf" || fail "an upgrade overwrote velmora.conf"
+[ ! -e "$home/velmora-server/sample.conf" ] || fail "an upgrade brought the sample back"
+postinst "$root" 0.1.0  # and running twice is harmless
+[ "$(grep -c '^velmora:' "$root/etc/passwd")" = 1 ] || fail "a second service user"
+
+# A first install onto an operator's existing files leaves them and adds no sample.
+other="$work/other"
+dpkg-deb -x "$deb" "$other"
+prepare_root "$other"
+mkdir -p "$other/opt/velmora/velmora-server"
+echo mine >"$other/opt/velmora/velmora.conf"
+echo mine >"$other/opt/velmora/velmora-server/arena.conf"
+postinst "$other" ""
+[ "$(cat "$other/opt/velmora/velmora.conf")" = mine ] || fail "install overwrote velmora.conf"
+[ "$(cat "$other/opt/velmora/velmora-server/arena.conf")" = mine ] || fail "network file"
+[ ! -e "$other/opt/velmora/velmora-server/sample.conf" ] || fail "sample beside own networks"
+echo "package: postinst lays out the service user and the samples without overwriting"
+
+# --- the installed server, administered with the installed tool -----------------------------
+free_port() {
+  local port
+  for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 30000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return
+    fi
+  done
+  fail "no free port"
+}
+port=$(free_port)
+# The guide's own example network, on a free port.
+example=$(awk '/lobby\.conf`:$/ { found = 1 } found && /^```xml$/ { inside = 1; next }
+  /^```$/ && inside { exit } inside' README.md)
+[ -n "$example" ] || fail "README has no example network file"
+sed "s/port=\"5000\"/port=\"$port\"/" <<<"$example" >"$home/velmora-server/lobby.conf"
+printf '<?xml version="1.0"?>\n<settings><setting namestring="AttachedNIC" valuestring="" /></settings>\n' \
+  >"$home/velmora.conf"
+XDG_DATA_HOME="$root/var/lib/velmora" "$home/velmora" >"$work/server.out" 2>&1 &
+server_pid=$!
+log="$root/var/lib/velmora/com.velmora.log"
+for _ in $(seq 1 500); do
+  grep -q "Listening..." "$log" 2>/dev/null && break
+  sleep 0.02
+done
+grep -q "Loaded Network: Lobby" "$log" || fail "the example network did not load: $(cat "$log")"
+
+printf 'change me\n' >"$work/password"
+admin() {
+  local user=$1 host=$2
+  shift 2
+  timeout 60 "$home/velmora-admin" -H "$host" -p "$port" -n Lobby -u "$user" \
+    --password-file "$work/password" "$@"
+}
+expect_status() {
+  local want=$1
+  shift
+  local status=0
+  "$@" >"$work/last.out" 2>&1 || status=$?
+  [ "$status" = "$want" ] || fail "'$*' exited $status, not $want: $(cat "$work/last.out")"
+}
+
+expect_status 0 admin Operator 127.0.0.1 is-admin
+expect_status 6 admin Ann 127.0.0.1 is-admin  # an administrator, but from another address
+
+# The member: a watch from another address, so that banning it spares the administrator.
+member_host=127.0.0.1
+if "$home/velmora-admin" -H ::1 -p "$port" -n Lobby -u Probe --password-file "$work/password" \
+  who >/dev/null 2>&1; then
+  member_host=::1
+fi
+watch() {
+  admin Bob "$member_host" watch >"$work/watch.out" 2>&1 &
+  watch_pid=$!
+  for _ in $(seq 1 250); do
+    grep -q "Watching network" "$work/watch.out" && return
+    sleep 0.02
+  done
+  fail "watch did not log in: $(cat "$work/watch.out")"
+}
+watch
+expect_status 0 admin Operator 127.0.0.1 who
+grep -q "^Bob " "$work/last.out" || fail "who does not list Bob"
+expect_status 0 admin Operator 127.0.0.1 kick Bob please leave
+status=0
+wait "$watch_pid" || status=$?
+[ "$status" = 9 ] || fail "the kicked watch exited $status"
+grep -q "kicked: please leave" "$work/watch.out" || fail "no kick notice"
+
+if [ "$member_host" = ::1 ]; then
+  watch
+  expect_status 0 admin Operator 127.0.0.1 ban Bob cheating
+  wait "$watch_pid" || true
+  expect_status 0 admin Operator 127.0.0.1 bans
+  grep -q "::1 *Operator .*cheating" "$work/last.out" || fail "bans: $(cat "$work/last.out")"
+  id=$(awk 'NR == 2 { print $1 }' "$work/last.out")
+  expect_status 5 admin Bob ::1 who
+  expect_status 0 admin Operator 127.0.0.1 unban "$id"
+  expect_status 0 admin Bob ::1 who
+  echo "package: installed server and tool: log-in, kick, ban, ban list and lifted ban"
+else
+  echo "package: no ::1 here; ban checks left to the test suite, kick checked"
+fi
+
+kill -TERM "$server_pid"
+status=0
+wait "$server_pid" || status=$?
+server_pid=
+[ "$status" = 0 ] || fail "the server exited $status on SIGTERM"
+grep -q "Received quit signal." "$log" || fail "no orderly stop in the log"
+echo "package: passed"
