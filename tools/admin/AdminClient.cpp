@@ -31,6 +31,8 @@ std::string ConnectionErrorText(int64_t code) {
     case ECONNRESET:
     case ECONNABORTED:
     case EADDRNOTAVAIL: return std::strerror(static_cast<int>(code));
+    // The resolver's own code for a name it cannot find arrives as a bare number too.
+    case 1: return "unknown host, or not a valid address";
     default:
       return "error " + std::to_string(code) + " (unknown host, or an address not reached)";
   }
