@@ -93,8 +93,8 @@ TEST_F(AdminTool, ConnectionFailuresGiveStatusTwo) {
 
 TEST_F(AdminTool, EachRefusedLogInStepHasItsOwnStatus) {
   WriteNetwork({{"Admin", "127.0.0.1", "1", "0"}, {"Mallory", "127.0.0.1", "0", "1"}});
-  WriteNetwork({}, "0", "1", "Full");
-  WriteNetwork({}, "20", "0", "Closed");
+  WriteNetwork({}, "0", "1", "Full", FreePort());
+  WriteNetwork({}, "20", "0", "Closed", FreePort());
   StartServer();
 
   auto network = [&](const std::string& name) { return RunTool(Args({"who"}, "Admin", "127.0.0.1", name)); };
