@@ -12,6 +12,10 @@ option(VELMORA_INSTALL_SYSTEM_FILES
   "Also install the systemd unit into /lib/systemd/system and velmora-admin into /usr/bin" ON)
 
 set(VELMORA_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The copies below are made at configure time; an edit of an original configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${VELMORA_PACKAGING_DIR}/velmora.service ${VELMORA_PACKAGING_DIR}/debian/postinst
+  ${VELMORA_PACKAGING_DIR}/debian/prerm ${VELMORA_PACKAGING_DIR}/debian/postrm)
 set(VELMORA_DEFAULT_HOME /opt/velmora)
 
 # The unit and the maintainer scripts name the server's folder; another VELMORA_HOME gets its

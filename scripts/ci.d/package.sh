@@ -50,6 +50,14 @@ for path in ./opt/velmora/velmora.conf ./opt/velmora/velmora-server/ ./opt/velmo
   if grep -q "^$path" <<<"$contents"; then fail "the package would overwrite $path"; fi
 done
 
+# A plain cmake --install lays out the same files.
+DESTDIR="$work/installed" cmake --install "$build" --prefix /opt/velmora >/dev/null
+for path in opt/velmora/velmora opt/velmora/velmora-admin opt/velmora/share/samples/sample.conf \
+  opt/velmora/share/samples/velmora.conf lib/systemd/system/velmora.service usr/bin/velmora-admin; do
+  [ -e "$work/installed/$path" ] || [ -L "$work/installed/$path" ] ||
+    fail "cmake --install lacks $path"
+done
+
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$work/control"
@@ -133,7 +141,7 @@ echo "package: postinst lays out the service user and the samples without overwr
 free_port() {
   local port
   for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 30000))
+    port=$((20000 + RANDOM % 12000))  # below the range of outgoing connections' ports
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return
