@@ -1,0 +1,282 @@
+#include "support/ServerProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace velmora::e2e {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string MakeTempFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                        "/velmora-e2e-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+  // The server names its files by the canonical path of its executable; so must we.
+  return fs::canonical(pattern).string();
+}
+
+// A hard link is enough for /proc/self/exe to name the new folder, and costs nothing; a copy
+// serves where linking is not possible (another file system).
+void PlaceBinary(const std::string& from, const std::string& to) {
+  std::error_code error;
+  fs::create_hard_link(from, to, error);
+  if (!error) return;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+}
+
+}  // namespace
+
+uint16_t FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw std::runtime_error("socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("bind");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string NetworkXml(const NetworkEntry& network) {
+  // The network element must follow the root's start tag directly, without white space.
+  std::string xml = "<?xml version=\"1.0\"?>\n<velmora><network name=\"" +
+                    XmlEscape(network.name) + "\" password=\"" + XmlEscape(network.password) +
+                    "\" maxusers=\"" + XmlEscape(network.maxusers) + "\" enabled=\"" +
+                    XmlEscape(network.enabled) + "\" port=\"" + std::to_string(network.port) +
+                    "\">\n";
+  for (const auto& user : network.users) {
+    xml += "    <User Name=\"" + XmlEscape(user.name) + "\"";
+    if (!user.lastIp.empty()) xml += " LastIP=\"" + XmlEscape(user.lastIp) + "\"";
+    if (!user.isAdmin.empty()) xml += " IsAdmin=\"" + XmlEscape(user.isAdmin) + "\"";
+    if (!user.isBanned.empty()) xml += " IsBanned=\"" + XmlEscape(user.isBanned) + "\"";
+    xml += " />\n";
+  }
+  xml += "</network></velmora>\n";
+  return xml;
+}
+
+std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string xml = "<?xml version=\"1.0\"?>\n<settings>\n";
+  for (const auto& [name, value] : entries)
+    xml += "  <setting namestring=\"" + XmlEscape(name) + "\" valuestring=\"" +
+           XmlEscape(value) + "\" />\n";
+  xml += "</settings>\n";
+  return xml;
+}
+
+std::string AllAddressesSettings() {
+  // An empty AttachedNIC matches no interface, and a listener given none listens everywhere.
+  return SettingsXml({{"Port", "12000"}, {"AttachedNIC", ""}});
+}
+
+ServerProcess::ServerProcess() {
+  root_ = MakeTempFolder();
+  folder_ = root_;
+  binary_ = folder_ + "/velmora";
+  PlaceBinary(VELMORA_BINARY, binary_);
+  fs::create_directories(NetworksFolder());
+  fs::create_directories(root_ + "/data");
+}
+
+ServerProcess::~ServerProcess() {
+  if (Running()) Stop();
+  if (std::getenv("VELMORA_KEEP_E2E") == nullptr) {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+}
+
+std::string ServerProcess::NetworksFolder() const { return folder_ + "/velmora-server"; }
+std::string ServerProcess::SettingsPath() const { return folder_ + "/velmora.conf"; }
+std::string ServerProcess::DatabasePath() const { return folder_ + "/velmora.db"; }
+std::string ServerProcess::LogPath() const { return root_ + "/data/com.velmora.log"; }
+
+void ServerProcess::WriteNetworkFile(const std::string& fileName, const std::string& content) {
+  WriteWholeFile(NetworksFolder() + "/" + fileName, content);
+}
+
+void ServerProcess::WriteNetwork(const NetworkEntry& network) {
+  std::string fileName;
+  for (char c : network.name) fileName += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  WriteNetworkFile(fileName + std::to_string(network.port) + ".conf", NetworkXml(network));
+}
+
+void ServerProcess::WriteSettings(const std::string& content) {
+  WriteWholeFile(SettingsPath(), content);
+}
+
+bool ServerProcess::Start(std::chrono::milliseconds limit) {
+  if (Running()) throw std::logic_error("server already running");
+  // A line no run of the server writes: the previous run's log would satisfy the wait below at
+  // once, and the new run must replace it anyway.
+  WriteWholeFile(LogPath(), std::string(kStaleLogLine) + "\n");
+
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    if (std::strncmp(*entry, "XDG_DATA_HOME=", 14) != 0) environment.emplace_back(*entry);
+  environment.push_back("XDG_DATA_HOME=" + root_ + "/data");
+  std::vector<char*> envp;
+  for (auto& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  std::string output = root_ + "/server.out";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  posix_spawn_file_actions_addchdir_np(&actions, root_.c_str());
+  char* argv[] = {binary_.data(), nullptr};
+  pid_t pid = -1;
+  int error = posix_spawn(&pid, binary_.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("posix_spawn: " + std::string(std::strerror(error)));
+  pid_ = pid;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  auto started = [this] {
+    auto lines = LogLines();
+    return !lines.empty() && lines.front() != kStaleLogLine && CountLog("Listening...") != 0;
+  };
+  while (!started()) {
+    int status = 0;
+    // A server that dies during start-up must not hold the test for the whole limit.
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+int ServerProcess::Stop(std::chrono::milliseconds limit) {
+  if (!Running()) return -1;
+  ::kill(pid_, SIGTERM);
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (true) {
+    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      pid_ = -1;
+      return -1;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  pid_ = -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+void ServerProcess::Signal(int signal) const {
+  if (Running()) ::kill(pid_, signal);
+}
+
+std::vector<std::string> ServerProcess::LogLines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(LogPath()));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> ServerProcess::LogMessages() const {
+  std::vector<std::string> messages;
+  for (const auto& line : LogLines()) {
+    // The stamp is "[date time] "; client text may hold "] " as well, but only after it.
+    size_t end = line.find("] ");
+    messages.push_back(line.rfind('[', 0) == 0 && end != std::string::npos ? line.substr(end + 2)
+                                                                           : line);
+  }
+  return messages;
+}
+
+std::vector<std::string> ServerProcess::MessagesSinceListening() const {
+  auto messages = LogMessages();
+  for (size_t i = messages.size(); i-- > 0;)
+    if (messages[i] == "Listening...")
+      return std::vector<std::string>(messages.begin() + static_cast<long>(i) + 1,
+                                      messages.end());
+  return {};
+}
+
+size_t ServerProcess::CountLog(const std::string& message) const {
+  size_t count = 0;
+  for (const auto& line : LogMessages()) count += line == message;
+  return count;
+}
+
+bool ServerProcess::WaitForLog(const std::string& message, std::chrono::milliseconds limit,
+                               size_t count) const {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    if (CountLog(message) >= count) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+std::string ServerProcess::Output() const { return ReadFile(root_ + "/server.out"); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace velmora::e2e

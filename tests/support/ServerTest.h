@@ -1,0 +1,46 @@
+#pragma once
+// Base fixture of the end-to-end tests: one server process per test, stopped at the end with
+// the check that it exits cleanly (under the sanitizers that also means no leak and no fault).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/ServerProcess.h"
+#include "support/WireClient.h"
+
+namespace velmora::e2e {
+
+class ServerTest : public ::testing::Test {
+ protected:
+  // Writes the network files and settings that listen on all addresses, then starts.
+  void StartServer(const std::vector<NetworkEntry>& networks) {
+    for (const auto& network : networks) server.WriteNetwork(network);
+    server.WriteSettings(AllAddressesSettings());
+    ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
+  }
+
+  void TearDown() override {
+    if (server.Running()) {
+      int code = server.Stop();
+      EXPECT_EQ(code, 0) << "server exit\n" << server.Output();
+    }
+  }
+
+  // Waits until the log holds `message` (`count` times); on failure shows what it holds.
+  ::testing::AssertionResult Logged(const std::string& message, size_t count = 1) {
+    if (server.WaitForLog(message, 3s, count)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "log lacks \"" << message << "\" x" << count << "\n" << DescribeLog();
+  }
+
+  std::string DescribeLog() const {
+    std::string text = "log:\n";
+    for (const auto& line : server.LogLines()) text += "  " + line + "\n";
+    return text;
+  }
+
+  ServerProcess server;
+};
+
+}  // namespace velmora::e2e

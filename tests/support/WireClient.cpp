@@ -1,0 +1,194 @@
+#include "support/WireClient.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+#include <thread>
+
+#include "transport/FrameCodec.h"
+
+namespace velmora::e2e {
+
+namespace {
+
+std::string Escaped(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7F || c == '\\') {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+int Remaining(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+}  // namespace
+
+std::string Describe(const std::optional<Message>& message) {
+  if (!message) return "(no message)";
+  return "code " + std::to_string(message->command) + " \"" + Escaped(message->data) + "\"";
+}
+
+void PrintTo(const Message& message, std::ostream* out) { *out << Describe(message); }
+
+std::string Md5(std::string_view text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+  return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+WireClient::WireClient(uint16_t port, ClientOptions options) {
+  auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (true) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) break;
+    if (options.receiveBuffer > 0)
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer,
+                   sizeof options.receiveBuffer);
+    // Bounds a write to a server that stopped reading.
+    timeval sendLimit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    ::inet_pton(AF_INET, options.sourceAddress.c_str(), &source.sin_addr);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) {
+      fd_ = fd;
+      return;
+    }
+    int error = errno;
+    ::close(fd);
+    if (error != ECONNREFUSED || std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(20ms);
+  }
+  ADD_FAILURE() << "cannot connect to 127.0.0.1:" << port << " from " << options.sourceAddress
+                << ": " << std::strerror(errno);
+}
+
+WireClient::~WireClient() { Close(); }
+
+void WireClient::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void WireClient::Send(int32_t command, std::string_view data) {
+  SendRaw(CreatePacket(command, data));
+}
+
+void WireClient::SendRaw(std::string_view bytes) {
+  if (fd_ < 0) {
+    ADD_FAILURE() << "send on a closed client";
+    return;
+  }
+  while (!bytes.empty()) {
+    ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) {
+      ADD_FAILURE() << "send failed: " << std::strerror(errno);
+      return;
+    }
+    bytes.remove_prefix(static_cast<size_t>(sent));
+  }
+}
+
+bool WireClient::Fill(std::chrono::steady_clock::time_point deadline) {
+  if (fd_ < 0 || peerClosed_) return false;
+  pollfd wait{fd_, POLLIN, 0};
+  int ready = ::poll(&wait, 1, Remaining(deadline));
+  if (ready <= 0) return false;
+  char chunk[65536];
+  ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+  if (got <= 0) {
+    if (got < 0 && errno == EINTR) return true;
+    peerClosed_ = true;
+    return false;
+  }
+  buffer_.append(chunk, static_cast<size_t>(got));
+  return true;
+}
+
+std::optional<Message> WireClient::Receive(std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    CutResult cut = CutFrame(buffer_);
+    if (cut.status == CutStatus::kFrame) {
+      Message message{cut.command, std::string(cut.data)};
+      buffer_.erase(0, cut.consumed);
+      return message;
+    }
+    if (cut.status == CutStatus::kBadLength) {
+      ADD_FAILURE() << "the server sent a frame with a bad length field";
+      buffer_.clear();
+      return std::nullopt;
+    }
+    if (!Fill(deadline)) return std::nullopt;
+  }
+}
+
+::testing::AssertionResult WireClient::ExpectNothing(std::chrono::milliseconds quiet) {
+  auto message = Receive(quiet);
+  if (!message) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "unexpected " << Describe(message);
+}
+
+bool WireClient::WaitForClose(std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!peerClosed_) {
+    buffer_.clear();
+    if (!Fill(deadline) && !peerClosed_) return false;
+  }
+  return true;
+}
+
+::testing::AssertionResult WireClient::Step(int32_t command, std::string_view data,
+                                            int32_t answerCode, std::string_view answer) {
+  Send(command, data);
+  auto reply = Receive();
+  if (reply && reply->command == answerCode && reply->data == answer)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "code " << command << " \"" << Escaped(data) << "\" answered " << Describe(reply)
+         << ", expected code " << answerCode << " \"" << answer << "\"";
+}
+
+::testing::AssertionResult WireClient::ExpectPrompt() {
+  auto prompt = Receive();
+  if (prompt && *prompt == Message{1, "Network"}) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "prompt: " << Describe(prompt);
+}
+
+::testing::AssertionResult WireClient::LogIn(std::string_view network, std::string_view password,
+                                             std::string_view user) {
+  if (auto result = ExpectPrompt(); !result) return result;
+  if (auto result = Step(1, network, 2, "OK"); !result) return result;
+  if (auto result = Step(2, Md5(password), 3, "OK"); !result) return result;
+  return Step(3, user, 4, "OK");
+}
+
+}  // namespace velmora::e2e
