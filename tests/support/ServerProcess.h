@@ -23,16 +23,16 @@ uint16_t FreePort();
 // One "User" element of a network file; empty fields are left out of the element.
 struct UserEntry {
   std::string name;
-  std::string lastIp;
-  std::string isAdmin;
-  std::string isBanned;
+  std::string lastIp = {};
+  std::string isAdmin = {};
+  std::string isBanned = {};
 };
 
 // The fields of a network element; every value is written as given, so a test can write
 // "true" or "2.9" where a number belongs.
 struct NetworkEntry {
   std::string name;
-  std::string password;
+  std::string password = {};
   uint16_t port = 0;
   std::string maxusers = "50";
   std::string enabled = "1";

@@ -3,6 +3,7 @@
 // the check that it exits cleanly (under the sanitizers that also means no leak and no fault).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ class ServerTest : public ::testing::Test {
     if (server.WaitForLog(message, 3s, count)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "log lacks \"" << message << "\" x" << count << "\n" << DescribeLog();
+  }
+
+  // A client that has logged in; a failed log-in fails the test.
+  std::unique_ptr<WireClient> Member(uint16_t port, std::string_view network,
+                                     std::string_view password, std::string_view user,
+                                     ClientOptions options = {}) {
+    auto client = std::make_unique<WireClient>(port, options);
+    EXPECT_TRUE(client->LogIn(network, password, user)) << "log-in of " << user;
+    return client;
   }
 
   std::string DescribeLog() const {
