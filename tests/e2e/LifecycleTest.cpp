@@ -60,6 +60,23 @@ TEST_F(Lifecycle, LogsEachNetworkFileItLoads) {
   EXPECT_EQ(server.LogMessages(), expected);
 }
 
+TEST_F(Lifecycle, AListenerThatCannotListenIsLoggedAndTheRestGoOn) {
+  uint16_t port = FreePort();
+  server.WriteNetwork({.name = "Lobby", .password = "pw", .port = port});
+  server.WriteNetworkFile("same-port.conf",
+                          NetworkXml({.name = "Twin", .password = "pw", .port = port}));
+  server.WriteSettings(AllAddressesSettings());
+  ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
+  WireClient client(port);
+  EXPECT_TRUE(client.LogIn("Twin", "pw", "Ann"));
+  const std::regex serverError(R"(Server Error: -?[0-9]+)");
+  auto messages = server.LogMessages();
+  auto errors = std::count_if(messages.begin(), messages.end(), [&](const std::string& line) {
+    return std::regex_match(line, serverError);
+  });
+  EXPECT_EQ(errors, 1) << DescribeLog();
+}
+
 TEST_F(Lifecycle, PauseAndResumeOnlyWriteTheirLinesWhileServingGoesOn) {
   uint16_t port = FreePort();
   StartServer({{.name = "Lobby", .password = "pw", .port = port}});
@@ -119,8 +136,7 @@ TEST_F(Lifecycle, ABurstOfTenThousandReportsIsAllRelayed) {
 
   constexpr int kReports = 10000;
   std::string burst;
-  for (int i = 0; i < kReports; ++i)
-    AppendPacket(burst, 4, std::to_string(i) + ",20,1,50,0,0");
+  for (int i = 0; i < kReports; ++i) AppendPacket(burst, 4, std::to_string(i) + ",20,1,50,0,0");
   std::thread writer([&] { sender.SendRaw(burst); });
 
   auto deadline = std::chrono::steady_clock::now() + 10s;

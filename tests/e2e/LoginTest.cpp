@@ -13,9 +13,7 @@ using Messages = std::vector<std::string>;
 
 class Login : public ServerTest {
  protected:
-  void SetUp() override {
-    lobby = {.name = "Lobby", .password = "secret", .port = FreePort()};
-  }
+  void SetUp() override { lobby = {.name = "Lobby", .password = "secret", .port = FreePort()}; }
 
   void Start() { StartServer({lobby}); }
 
@@ -40,8 +38,8 @@ TEST_F(Login, AClientLogsInWithExactAnswersAndLogLines) {
   }
   ASSERT_TRUE(Logged("Client Disconnect: (102) Ann"));
   EXPECT_EQ(server.MessagesSinceListening(),
-            (Messages{"127.0.0.1: Client Connection Initiated...", "127.0.0.1: User Logged In (Ann)",
-                      "Client Disconnect: (102) Ann"}));
+            (Messages{"127.0.0.1: Client Connection Initiated...",
+                      "127.0.0.1: User Logged In (Ann)", "Client Disconnect: (102) Ann"}));
 }
 
 TEST_F(Login, TheNetworkNameIsFoundInAnyLetterCase) {
@@ -234,12 +232,12 @@ TEST_F(Login, ClientTextInLogLinesCannotSplitOrForgeThem) {
     EXPECT_TRUE(client.Step(3, "Eve\n[01/01/70 00:00:00] forged", 4, "OK"));
   }
   ASSERT_TRUE(Logged("Client Disconnect: (102) Eve\\n[01/01/70 00:00:00] forged"));
-  EXPECT_EQ(server.MessagesSinceListening(),
-            (Messages{"127.0.0.1: Client Connection Initiated...",
-                      "127.0.0.1: Network Fail (a\\nb)",
-                      "127.0.0.1: Network Fail (x\\x00y\\r\\t\\\\\\x7F\\x1B)",
-                      "127.0.0.1: User Logged In (Eve\\n[01/01/70 00:00:00] forged)",
-                      "Client Disconnect: (102) Eve\\n[01/01/70 00:00:00] forged"}));
+  EXPECT_EQ(
+      server.MessagesSinceListening(),
+      (Messages{"127.0.0.1: Client Connection Initiated...", "127.0.0.1: Network Fail (a\\nb)",
+                "127.0.0.1: Network Fail (x\\x00y\\r\\t\\\\\\x7F\\x1B)",
+                "127.0.0.1: User Logged In (Eve\\n[01/01/70 00:00:00] forged)",
+                "Client Disconnect: (102) Eve\\n[01/01/70 00:00:00] forged"}));
 }
 
 TEST_F(Login, AFirstLogInAddsTheUserToTheNetworkFile) {
@@ -247,7 +245,8 @@ TEST_F(Login, AFirstLogInAddsTheUserToTheNetworkFile) {
   WireClient client(lobby.port, {.sourceAddress = "127.0.0.7"});
   ASSERT_TRUE(client.LogIn("Lobby", "secret", "Bob"));
   std::string file = NetworkFile(lobby);
-  EXPECT_TRUE(std::regex_search(file, std::regex(R"(<User\s+LastIP="127\.0\.0\.7"\s+Name="Bob"\s*/>)")))
+  EXPECT_TRUE(
+      std::regex_search(file, std::regex(R"(<User\s+LastIP="127\.0\.0\.7"\s+Name="Bob"\s*/>)")))
       << file;
   // The network element is left as it was.
   EXPECT_TRUE(std::regex_search(file, std::regex(R"(<network\s+name="Lobby"\s+password="secret")")))

@@ -50,8 +50,8 @@ void WriteWholeFile(const std::string& path, const std::string& content) {
 
 std::string MakeTempFolder() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/velmora-e2e-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/velmora-e2e-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr)
     throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
   // The server names its files by the canonical path of its executable; so must we.
@@ -89,11 +89,10 @@ uint16_t FreePort() {
 
 std::string NetworkXml(const NetworkEntry& network) {
   // The network element must follow the root's start tag directly, without white space.
-  std::string xml = "<?xml version=\"1.0\"?>\n<velmora><network name=\"" +
-                    XmlEscape(network.name) + "\" password=\"" + XmlEscape(network.password) +
-                    "\" maxusers=\"" + XmlEscape(network.maxusers) + "\" enabled=\"" +
-                    XmlEscape(network.enabled) + "\" port=\"" + std::to_string(network.port) +
-                    "\">\n";
+  std::string xml = "<?xml version=\"1.0\"?>\n<velmora><network name=\"" + XmlEscape(network.name) +
+                    "\" password=\"" + XmlEscape(network.password) + "\" maxusers=\"" +
+                    XmlEscape(network.maxusers) + "\" enabled=\"" + XmlEscape(network.enabled) +
+                    "\" port=\"" + std::to_string(network.port) + "\">\n";
   for (const auto& user : network.users) {
     xml += "    <User Name=\"" + XmlEscape(user.name) + "\"";
     if (!user.lastIp.empty()) xml += " LastIP=\"" + XmlEscape(user.lastIp) + "\"";
@@ -108,8 +107,8 @@ std::string NetworkXml(const NetworkEntry& network) {
 std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string xml = "<?xml version=\"1.0\"?>\n<settings>\n";
   for (const auto& [name, value] : entries)
-    xml += "  <setting namestring=\"" + XmlEscape(name) + "\" valuestring=\"" +
-           XmlEscape(value) + "\" />\n";
+    xml += "  <setting namestring=\"" + XmlEscape(name) + "\" valuestring=\"" + XmlEscape(value) +
+           "\" />\n";
   xml += "</settings>\n";
   return xml;
 }
@@ -249,8 +248,7 @@ std::vector<std::string> ServerProcess::MessagesSinceListening() const {
   auto messages = LogMessages();
   for (size_t i = messages.size(); i-- > 0;)
     if (messages[i] == "Listening...")
-      return std::vector<std::string>(messages.begin() + static_cast<long>(i) + 1,
-                                      messages.end());
+      return std::vector<std::string>(messages.begin() + static_cast<long>(i) + 1, messages.end());
   return {};
 }
 

@@ -31,8 +31,8 @@ class ServerTest : public ::testing::Test {
   // Waits until the log holds `message` (`count` times); on failure shows what it holds.
   ::testing::AssertionResult Logged(const std::string& message, size_t count = 1) {
     if (server.WaitForLog(message, 3s, count)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "log lacks \"" << message << "\" x" << count << "\n" << DescribeLog();
+    return ::testing::AssertionFailure() << "log lacks \"" << message << "\" x" << count << "\n"
+                                         << DescribeLog();
   }
 
   // A client that has logged in; a failed log-in fails the test.

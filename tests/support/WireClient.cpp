@@ -62,8 +62,7 @@ WireClient::WireClient(uint16_t port, ClientOptions options) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) break;
     if (options.receiveBuffer > 0)
-      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer,
-                   sizeof options.receiveBuffer);
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer, sizeof options.receiveBuffer);
     // Bounds a write to a server that stopped reading.
     timeval sendLimit{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
@@ -93,7 +92,12 @@ WireClient::WireClient(uint16_t port, ClientOptions options) {
 WireClient::~WireClient() { Close(); }
 
 void WireClient::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  // Unread bytes would turn the close into a reset, and the server would report another cause.
+  char chunk[65536];
+  while (::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
+  }
+  ::close(fd_);
   fd_ = -1;
 }
 
@@ -143,9 +147,23 @@ std::optional<Message> WireClient::Receive(std::chrono::milliseconds limit) {
       return message;
     }
     if (cut.status == CutStatus::kBadLength) {
-      ADD_FAILURE() << "the server sent a frame with a bad length field";
-      buffer_.clear();
-      return std::nullopt;
+      // The server may send more than it accepts: a relayed chat line of the largest size
+      // grows by the sender's name. Only a length below the header is wrong.
+      auto byte = [&](int i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(buffer_[i]));
+      };
+      auto length = static_cast<int32_t>(byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3));
+      if (length < kFrameHeaderSize) {
+        ADD_FAILURE() << "the server sent a frame with the length field " << length;
+        buffer_.clear();
+        return std::nullopt;
+      }
+      if (buffer_.size() >= static_cast<size_t>(length)) {
+        auto command = static_cast<int32_t>(byte(4) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7));
+        Message message{command, buffer_.substr(kFrameHeaderSize, length - kFrameHeaderSize)};
+        buffer_.erase(0, static_cast<size_t>(length));
+        return message;
+      }
     }
     if (!Fill(deadline)) return std::nullopt;
   }

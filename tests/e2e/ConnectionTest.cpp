@@ -1,0 +1,87 @@
+// Connections the server ends itself: a frame whose length field cannot be right, and a client
+// that stops reading while others keep it busy. Both end like any departure.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "support/ServerTest.h"
+#include "transport/FrameCodec.h"
+
+namespace velmora::e2e {
+namespace {
+
+std::string LengthField(int32_t length) {
+  auto bits = static_cast<uint32_t>(length);
+  std::string out(8, '\0');
+  out[0] = static_cast<char>(bits >> 24);
+  out[1] = static_cast<char>(bits >> 16);
+  out[2] = static_cast<char>(bits >> 8);
+  out[3] = static_cast<char>(bits);
+  out[7] = 4;  // command 4, should the server take the header as one
+  return out;
+}
+
+class Connection : public ServerTest {
+ protected:
+  void SetUp() override {
+    lobby = {.name = "Lobby", .password = "pw", .port = FreePort(), .maxusers = "3"};
+    StartServer({lobby});
+  }
+  NetworkEntry lobby;
+};
+
+TEST_F(Connection, ABadLengthFieldEndsTheConnectionLikeADeparture) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  int round = 0;
+  for (int32_t length : {0, -1, 1, 7, kMaxFrameLength + 1, INT32_MIN}) {
+    std::string name = "Bad" + std::to_string(round++);
+    auto bad = Member(lobby.port, "Lobby", "pw", name);
+    bad->SendRaw(LengthField(length));
+    EXPECT_TRUE(bad->WaitForClose()) << length;
+    EXPECT_EQ(ann->Receive(), (Message{6, name})) << length;
+    EXPECT_TRUE(Logged("Client Disconnect: (71) " + name)) << length;
+  }
+  // Every seat came back: the network of three holds Ann and two more.
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  auto cy = Member(lobby.port, "Lobby", "pw", "Cy");
+  EXPECT_TRUE(ann->ExpectNothing());
+}
+
+TEST_F(Connection, AFrameOfTheLargestLengthIsAccepted) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  std::string text(kMaxFrameLength - kFrameHeaderSize, 'x');
+  ann->Send(7, text);
+  auto chat = bob->Receive(5s);
+  ASSERT_TRUE(chat.has_value());
+  EXPECT_EQ(chat->command, 7);
+  EXPECT_EQ(chat->data.size(), 4 + text.size());
+}
+
+TEST_F(Connection, ABadLengthBeforeLogInEndsSilently) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  WireClient bad(lobby.port);
+  ASSERT_TRUE(bad.ExpectPrompt());
+  ASSERT_TRUE(bad.Step(1, "Lobby", 2, "OK"));
+  bad.SendRaw(LengthField(3));
+  EXPECT_TRUE(bad.WaitForClose());
+  EXPECT_TRUE(Logged("Client Disconnect: (71) "));
+  EXPECT_TRUE(ann->ExpectNothing());
+}
+
+// A member that reads nothing while another floods the network is cut off once 8 MiB wait
+// for it, and the flooder goes on being served.
+TEST_F(Connection, AClientThatStopsReadingIsCutOff) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  auto sleeper = Member(lobby.port, "Lobby", "pw", "Sleeper", {.receiveBuffer = 4096});
+  std::string line(512 * 1024, 'z');
+  // 40 lines of 512 KiB are 20 MiB: far more than the 8 MiB bound plus what the kernel buffers.
+  for (int i = 0; i < 40 && server.CountLog("Client Disconnect: (105) Sleeper") == 0; ++i)
+    ann->Send(7, line);
+  EXPECT_TRUE(Logged("Client Disconnect: (105) Sleeper"));
+  EXPECT_EQ(ann->Receive(), (Message{6, "Sleeper"}));
+  EXPECT_TRUE(ann->Step(999, "", 999, "BYE"));
+}
+
+}  // namespace
+}  // namespace velmora::e2e
