@@ -207,10 +207,20 @@ TEST_F(Admin, ABanOfANameNobodyUsesOnTheNetworkDoesNothing) {
   Start();
   auto boss = InLobby("Boss", "127.0.0.1");
   auto dan = InArena("Dan", "127.0.0.4");
+  // A member of Lobby who came in through the other listener is out of this listener's reach.
+  auto distant = Member(arena.port, "Lobby", "secret", "Far", {.sourceAddress = "127.0.0.6"});
+  // A connection that has not logged in has no name to be banned by.
+  WireClient selected(lobby.port, {.sourceAddress = "127.0.0.7"});
+  ASSERT_TRUE(selected.ExpectPrompt());
+  ASSERT_TRUE(selected.Step(1, "Lobby", 2, "OK"));
   boss->Send(11, "Nobody|x");
   boss->Send(11, "Dan|x");
+  boss->Send(11, "Far|x");
   boss->Send(11, "|x");
+  boss->Send(10, "|x");
   EXPECT_TRUE(dan->ExpectNothing());
+  EXPECT_TRUE(distant->ExpectNothing(50ms));
+  EXPECT_TRUE(selected.ExpectNothing(50ms));
   EXPECT_TRUE(BanList(*boss).empty());
   for (const auto& line : server.MessagesSinceListening())
     EXPECT_EQ(line.find("Banned"), std::string::npos) << line;
@@ -357,6 +367,25 @@ TEST_F(Admin, AnnouncementsReachTheLoggedInMembersOfTheNetwork) {
   bob->Send(12, "from a mere member");
   EXPECT_TRUE(bob->ExpectNothing());
   EXPECT_TRUE(boss->ExpectNothing(50ms));
+}
+
+TEST_F(Admin, AnAnnouncementOfTheAllNetworksNetworkReachesEveryNetwork) {
+  NetworkEntry all{.name = "(All Networks)",
+                   .password = "root",
+                   .port = FreePort(),
+                   .users = {{.name = "Root", .lastIp = "127.0.0.1", .isAdmin = "1"}}};
+  StartServer({lobby, arena, all});
+  auto root = Member(lobby.port, "(all networks)", "root", "Root");
+  auto bob = InLobby("Bob", "127.0.0.2");
+  auto dan = InArena("Dan", "127.0.0.4");
+  WireClient selected(lobby.port, {.sourceAddress = "127.0.0.7"});
+  ASSERT_TRUE(selected.ExpectPrompt());
+  ASSERT_TRUE(selected.Step(1, "Lobby", 2, "OK"));
+  root->Send(12, "maintenance");
+  EXPECT_EQ(bob->Receive(), (Message{998, "maintenance"}));
+  EXPECT_EQ(dan->Receive(), (Message{998, "maintenance"}));
+  EXPECT_EQ(root->Receive(), (Message{998, "maintenance"}));
+  EXPECT_TRUE(selected.ExpectNothing());
 }
 
 TEST_F(Admin, AnAdministratorRecordFromAnotherAddressGrantsNothing) {

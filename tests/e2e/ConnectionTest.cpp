@@ -81,6 +81,9 @@ TEST_F(Connection, AClientThatStopsReadingIsCutOff) {
   EXPECT_TRUE(Logged("Client Disconnect: (105) Sleeper"));
   EXPECT_EQ(ann->Receive(), (Message{6, "Sleeper"}));
   EXPECT_TRUE(ann->Step(999, "", 999, "BYE"));
+  // The seat came back: the network of three holds Ann and two more.
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  auto cy = Member(lobby.port, "Lobby", "pw", "Cy");
 }
 
 }  // namespace

@@ -210,6 +210,55 @@ TEST_F(Login, ANameIsFreeAgainOnceItsConnectionEnds) {
   EXPECT_TRUE(again.LogIn("Lobby", "secret", "ann"));
 }
 
+TEST_F(Login, ANewNameGivesTheOldOneBack) {
+  Start();
+  auto ann = Member(lobby.port, "Lobby", "secret", "Ann");
+  EXPECT_TRUE(ann->Step(3, "Anna", 4, "OK"));
+  WireClient other(lobby.port);
+  ASSERT_TRUE(other.ExpectPrompt());
+  ASSERT_TRUE(other.Step(1, "Lobby", 2, "OK"));
+  ASSERT_TRUE(other.Step(2, Md5("secret"), 3, "OK"));
+  EXPECT_TRUE(other.Step(3, "anna", 4, "FAIL"));
+  EXPECT_TRUE(other.Step(3, "ann", 4, "OK"));
+  ann.reset();
+  EXPECT_EQ(other.Receive(), (Message{6, "Anna"}));
+}
+
+TEST_F(Login, AnIpv6ClientIsKnownByItsAddress) {
+  Start();
+  WireClient client(lobby.port, {.sourceAddress = "::1"});
+  ASSERT_TRUE(client.LogIn("Lobby", "secret", "Six"));
+  ASSERT_TRUE(Logged("::1: User Logged In (Six)"));
+  EXPECT_EQ(server.CountLog("::1: Client Connection Initiated..."), 1u);
+  std::string file = NetworkFile(lobby);
+  EXPECT_TRUE(std::regex_search(file, std::regex(R"(<User\s+LastIP="::1"\s+Name="Six"\s*/>)")))
+      << file;
+}
+
+// A registered name must not break its network file, or the network is lost at the next start.
+TEST_F(Login, RegisteredNamesOfAnyTextKeepTheNetworkFileReadable) {
+  Start();
+  const std::vector<std::string> names = {"Q\"<&'>", "Tab\tNew\nLine", "Ctl\x01\x1F",
+                                          "Caf\xC3\xA9"};
+  for (const auto& name : names) {
+    WireClient client(lobby.port);
+    ASSERT_TRUE(client.LogIn("Lobby", "secret", name)) << name;
+  }
+  ASSERT_EQ(server.Stop(), 0) << server.Output();
+  ASSERT_TRUE(server.Start()) << DescribeLog();
+  ASSERT_EQ(server.CountLog("Loaded Network: Lobby"), 1u) << DescribeLog() << NetworkFile(lobby);
+  // Each name reads back as written: logging in again updates its record instead of adding one.
+  for (const auto& name : names) {
+    WireClient client(lobby.port);
+    ASSERT_TRUE(client.LogIn("Lobby", "secret", name)) << name;
+  }
+  std::string file = NetworkFile(lobby);
+  size_t users = 0;
+  for (size_t at = file.find("<User"); at != std::string::npos; at = file.find("<User", at + 1))
+    ++users;
+  EXPECT_EQ(users, names.size()) << file;
+}
+
 TEST_F(Login, AnEmptyUserNameIsRefused) {
   Start();
   WireClient client(lobby.port);

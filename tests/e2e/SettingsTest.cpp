@@ -98,6 +98,32 @@ TEST_F(Settings, HandWrittenEntriesSurviveUnchanged) {
   EXPECT_EQ(read, written) << ReadFile(server.SettingsPath());
 }
 
+// The interface is found by its MAC text in any letter case, and then the listener takes only
+// that interface's addresses; text in another notation matches nothing, so every address is
+// taken, loopback included.
+TEST_F(Settings, TheAttachedInterfaceIsMatchedByItsMacTextInAnyCase) {
+  std::string mac = FirstInterfaceMac();
+  if (mac.empty()) GTEST_SKIP() << "no interface to attach to";
+  std::string lower = mac, dashed = mac;
+  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+  std::replace(dashed.begin(), dashed.end(), ':', '-');
+  uint16_t attached = FreePort(), everywhere = FreePort();
+  server.WriteNetwork({.name = "Lobby", .password = "pw", .port = attached});
+  server.WriteSettings(SettingsXml({{"AttachedNIC", lower}}));
+  ASSERT_TRUE(server.Start()) << DescribeLog();
+  WireClient refused(attached, {.mustConnect = false});
+  EXPECT_FALSE(refused.Connected());
+  for (const auto& line : server.LogMessages())
+    EXPECT_NE(line.rfind("Server Error: ", 0), 0u) << line;
+  EXPECT_EQ(SettingsAfterRun(), (Entries{{"AttachedNIC", lower}}));
+
+  server.WriteNetwork({.name = "Arena", .password = "pw", .port = everywhere});
+  server.WriteSettings(SettingsXml({{"AttachedNIC", dashed}}));
+  ASSERT_TRUE(server.Start()) << DescribeLog();
+  WireClient accepted(everywhere);
+  EXPECT_TRUE(accepted.ExpectPrompt());
+}
+
 TEST_F(Settings, AMalformedFileIsReplacedByAWellFormedOne) {
   server.WriteNetwork({.name = "Lobby", .password = "pw", .port = FreePort()});
   server.WriteSettings("<settings><setting namestring=\"Port\" valuestring=");

@@ -32,11 +32,13 @@ struct ClientOptions {
   std::string sourceAddress = "127.0.0.1";
   // A small receive buffer, for a client that is meant to fall behind; 0 keeps the default.
   int receiveBuffer = 0;
+  // When false, a refused connection is no failure: the client is left unconnected at once.
+  bool mustConnect = true;
 };
 
 class WireClient {
  public:
-  // Connects to 127.0.0.1:port, retrying refused connections briefly.
+  // Connects to 127.0.0.1:port (::1 for an IPv6 source), retrying refused connections briefly.
   explicit WireClient(uint16_t port, ClientOptions options = {});
   ~WireClient();
   WireClient(const WireClient&) = delete;
