@@ -1,8 +1,12 @@
 // Connections the server ends itself: a frame whose length field cannot be right, and a client
 // that stops reading while others keep it busy. Both end like any departure.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <climits>
+#include <thread>
 
 #include "support/ServerTest.h"
 #include "transport/FrameCodec.h"
@@ -67,6 +71,45 @@ TEST_F(Connection, ABadLengthBeforeLogInEndsSilently) {
   EXPECT_TRUE(bad.WaitForClose());
   EXPECT_TRUE(Logged("Client Disconnect: (71) "));
   EXPECT_TRUE(ann->ExpectNothing());
+}
+
+TEST_F(Connection, AFrameArrivingByteByByteIsDeliveredOnce) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  std::string frame = CreatePacket(7, "slowly");
+  for (char byte : frame) {
+    ann->SendRaw(std::string(1, byte));
+    std::this_thread::sleep_for(2ms);
+  }
+  EXPECT_EQ(bob->Receive(), (Message{7, std::string("Ann\0slowly", 10)}));
+  EXPECT_TRUE(bob->ExpectNothing(100ms));
+}
+
+TEST_F(Connection, ConnectionsThatVanishAtOnceLeaveTheServerServing) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  for (int i = 0; i < 20; ++i) {
+    WireClient gone(lobby.port);
+    if (i % 2 == 1) gone.SendRaw(CreatePacket(1, "Lobby").substr(0, 6));
+  }
+  EXPECT_TRUE(Logged("Client Disconnect: (102) ", 20));
+  EXPECT_TRUE(ann->ExpectNothing(50ms));
+  // Every seat of the vanished connections came back.
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  auto cy = Member(lobby.port, "Lobby", "pw", "Cy");
+}
+
+TEST_F(Connection, AResetConnectionEndsLikeADeparture) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  bob->Reset();
+  EXPECT_EQ(ann->Receive(), (Message{6, "Bob"}));
+  bool logged = false;
+  for (const auto& line : server.MessagesSinceListening())
+    logged |= line.rfind("Client Disconnect: (", 0) == 0 && line.size() > 5 &&
+              line.compare(line.size() - 5, 5, ") Bob") == 0;
+  EXPECT_TRUE(logged) << DescribeLog();
+  auto cy = Member(lobby.port, "Lobby", "pw", "Cy");
+  auto dan = Member(lobby.port, "Lobby", "pw", "Dan");
 }
 
 // A member that reads nothing while another floods the network is cut off once 8 MiB wait

@@ -113,8 +113,12 @@ TEST_F(Login, DisabledAndSeatlessNetworksRefuseEverySelection) {
   EXPECT_TRUE(client.Step(1, "Wordy", 2, "FAIL"));
   EXPECT_TRUE(client.Step(1, "Seatless", 2, "FAIL"));
   EXPECT_TRUE(client.Step(1, "Decimal", 2, "OK"));
+  // A refused selection admits no password and no name, right as they may be.
+  EXPECT_TRUE(client.Step(1, "Off", 2, "FAIL"));
+  EXPECT_TRUE(client.Step(2, Md5("pw"), 3, "FAIL"));
+  EXPECT_TRUE(client.Step(3, "Ann", 4, "FAIL"));
   ASSERT_TRUE(Logged("127.0.0.1: Network Fail (Seatless)"));
-  EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Off)"), 1u);
+  EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Off)"), 2u);
   EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Wordy)"), 1u);
 }
 
@@ -129,6 +133,9 @@ TEST_F(Login, ASeatIsHeldFromSelectionAndGivenBackOnce) {
   ASSERT_TRUE(b.ExpectPrompt());
   EXPECT_TRUE(a->Step(1, "Lobby", 2, "OK"));
   EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
+  // Refused for a full network, the right password gets B nowhere.
+  EXPECT_TRUE(b.Step(2, Md5("secret"), 3, "FAIL"));
+  EXPECT_TRUE(b.Step(3, "Bob", 4, "FAIL"));
   EXPECT_TRUE(a->Step(2, Md5("wrong"), 3, "FAIL"));
   EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
   EXPECT_TRUE(a->Step(3, "Ann", 4, "FAIL"));

@@ -61,6 +61,16 @@ TEST_F(Relay, ReportFieldsAreReadAsNumbersAndFlags) {
   EXPECT_EQ(bob->Receive(), (Message{5, "Ann|1,2,3,4,0,1"}));
   ann->Send(4, "");
   EXPECT_EQ(bob->Receive(), (Message{5, "Ann|0,0,0,0,0,0"}));
+  ann->Send(4, "1e3,+2E2,x7,0,0.0001,-1");
+  EXPECT_EQ(bob->Receive(), (Message{5, "Ann|1000,200,0,0,1,0"}));
+  // A number beyond the 64-bit range keeps its sign.
+  ann->Send(4, "-99999999999999999999,0,0,0,0,0");
+  ann->Send(4, "99999999999999999999,0,0,0,0,0");
+  auto huge = bob->Receive();
+  ASSERT_TRUE(huge.has_value());
+  EXPECT_EQ(huge->data.rfind("Ann|", 0), 0u) << Describe(huge);
+  EXPECT_NE(huge->data[4], '-') << Describe(huge);
+  EXPECT_NE(huge->data.substr(4, 2), "0,") << Describe(huge);
 }
 
 TEST_F(Relay, AReportWithANegativeNumberIsStoredButNotRelayed) {

@@ -122,6 +122,14 @@ void WireClient::Close() {
   fd_ = -1;
 }
 
+void WireClient::Reset() {
+  if (fd_ < 0) return;
+  linger abort{1, 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ::close(fd_);
+  fd_ = -1;
+}
+
 void WireClient::Send(int32_t command, std::string_view data) {
   SendRaw(CreatePacket(command, data));
 }

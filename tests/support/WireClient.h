@@ -70,6 +70,8 @@ class WireClient {
   ::testing::AssertionResult ExpectPrompt();
 
   void Close();
+  // Ends the connection with a reset instead of an orderly close.
+  void Reset();
 
  private:
   bool Fill(std::chrono::steady_clock::time_point deadline);
