@@ -3,7 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +14,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -70,21 +74,73 @@ void PlaceBinary(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind");
+namespace {
+
+// Whether nothing holds `port` on any address of `family`.
+bool PortIsFree(int family, uint16_t port) {
+  int fd = ::socket(family, SOCK_STREAM, 0);
+  if (fd < 0) return family == AF_INET6;  // a host without IPv6 has nothing to collide with
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    auto& any = reinterpret_cast<sockaddr_in6&>(address);
+    any.sin6_family = AF_INET6;
+    any.sin6_addr = in6addr_any;
+    any.sin6_port = htons(port);
+    length = sizeof any;
+  } else {
+    auto& any = reinterpret_cast<sockaddr_in&>(address);
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    any.sin_port = htons(port);
+    length = sizeof any;
   }
+  bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
   ::close(fd);
-  return ntohs(address.sin_port);
+  return free;
+}
+
+// Test processes run side by side and pick from the same range; a lock held until this process
+// ends keeps the others off a port it has handed out, between the check and the server's bind.
+bool ClaimPort(uint16_t port) {
+  static const std::string folder = [] {
+    std::string path = "/tmp/velmora-e2e-ports";
+    std::error_code ignored;
+    fs::create_directories(path, ignored);
+    return path;
+  }();
+  int fd = ::open((folder + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                  0666);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  return true;  // the descriptor stays open, and the lock held, for the rest of the process
+}
+
+}  // namespace
+
+uint16_t FreePort() {
+  // Below the kernel's ephemeral range: a port from inside it may be taken, between this check
+  // and the server's bind, by any client connection of a test running in parallel.
+  int low = 32768;
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  range >> low;
+  int first = std::max(1024, low - 12000);
+  if (low - first < 1000) throw std::runtime_error("no port range below the ephemeral ports");
+  static std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+  static std::set<uint16_t> handedOut;
+  std::uniform_int_distribution<int> pick(first, low - 1);
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    auto port = static_cast<uint16_t>(pick(random));
+    if (handedOut.count(port) || !ClaimPort(port)) continue;
+    handedOut.insert(port);
+    if (PortIsFree(AF_INET, port) && PortIsFree(AF_INET6, port)) return port;
+  }
+  throw std::runtime_error("no free port");
 }
 
 std::string NetworkXml(const NetworkEntry& network) {
@@ -169,18 +225,25 @@ bool ServerProcess::Start(std::chrono::milliseconds limit) {
   envp.push_back(nullptr);
 
   std::string output = root_ + "/server.out";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  posix_spawn_file_actions_addchdir_np(&actions, root_.c_str());
   char* argv[] = {binary_.data(), nullptr};
-  pid_t pid = -1;
-  int error = posix_spawn(&pid, binary_.c_str(), &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) throw std::runtime_error("posix_spawn: " + std::string(std::strerror(error)));
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec. A test process that dies without its
+    // clean-up must not leave a server holding ports for the runs after it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0 ||
+        ::dup2(out, STDERR_FILENO) < 0 || ::chdir(root_.c_str()) != 0)
+      ::_exit(127);
+    // The test's own sockets and files stay with the test.
+    ::close_range(3, ~0U, 0);
+    ::execve(binary_.c_str(), argv, envp.data());
+    ::_exit(127);
+  }
   pid_ = pid;
   auto deadline = std::chrono::steady_clock::now() + limit;
   auto started = [this] {

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 // Start writes this line into the log before it starts the binary, which must discard it.
 inline constexpr const char* kStaleLogLine = "[stale] a line of an earlier run";
 
-// A port on 127.0.0.1 that nothing listens on right now.
+// A port that nothing holds right now, outside the range the kernel hands to client sockets.
 uint16_t FreePort();
 
 // One "User" element of a network file; empty fields are left out of the element.

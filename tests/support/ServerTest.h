@@ -19,6 +19,9 @@ class ServerTest : public ::testing::Test {
     for (const auto& network : networks) server.WriteNetwork(network);
     server.WriteSettings(AllAddressesSettings());
     ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
+    // A listener that could not listen would fail every later step, each after a time-out.
+    for (const auto& line : server.LogMessages())
+      ASSERT_NE(line.rfind("Server Error: ", 0), 0u) << DescribeLog();
   }
 
   void TearDown() override {

@@ -81,7 +81,7 @@ WireClient::WireClient(uint16_t port, ClientOptions options) {
   auto deadline = std::chrono::steady_clock::now() + 3s;
   int error = 0;
   while (true) {
-    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
       error = errno;
       break;
