@@ -2,8 +2,9 @@
 // lifting bans, with the bans kept in velmora.db beside the binary and enforced at log-in.
 // Users connect from loopback addresses of their own, since a ban is held against an address.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <sqlite3.h>
 
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -54,6 +55,32 @@ std::string Shape(std::string text) {
   for (char& c : text)
     if (c >= '0' && c <= '9') c = '9';
   return text;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The rows of `sql` on the database at `path`, every column as text; what the server stored,
+// seen from outside it.
+Rows Query(const std::string& path, const std::string& sql) {
+  Rows rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+    ADD_FAILURE() << "cannot open " << path;
+    sqlite3_close(db);
+    return rows;
+  }
+  char* error = nullptr;
+  auto collect = [](void* out, int count, char** values, char**) {
+    auto& result = *static_cast<Rows*>(out);
+    result.emplace_back();
+    for (int i = 0; i < count; ++i) result.back().push_back(values[i] ? values[i] : "NULL");
+    return 0;
+  };
+  if (sqlite3_exec(db, sql.c_str(), collect, &rows, &error) != SQLITE_OK)
+    ADD_FAILURE() << sql << ": " << (error ? error : "?");
+  sqlite3_free(error);
+  sqlite3_close(db);
+  return rows;
 }
 
 class Admin : public ServerTest {
@@ -401,9 +428,62 @@ TEST_F(Admin, AnAdministratorRecordFromAnotherAddressGrantsNothing) {
   }
 }
 
-TEST_F(Admin, TheDatabaseLiesBesideTheBinary) {
+TEST_F(Admin, ABanIsARowOfTheBansTableBesideTheBinary) {
   Start();
   EXPECT_TRUE(std::filesystem::is_regular_file(server.DatabasePath()));
+  auto boss = InLobby("boss", "127.0.0.1");
+  auto bob = InLobby("Bob", "127.0.0.2");
+  boss->Send(11, "Bob|cheating");
+  ASSERT_EQ(bob->Receive(), (Message{997, "cheating"}));
+  std::time_t banned = std::time(nullptr);
+  bob.reset();
+  boss.reset();
+  ASSERT_TRUE(Logged("Client Disconnect: (102) boss"));
+  ASSERT_EQ(server.Stop(), 0) << server.Output();
+
+  EXPECT_EQ(Query(server.DatabasePath(), "PRAGMA journal_mode"), (Rows{{"wal"}}));
+  auto rows = Query(server.DatabasePath(),
+                    "SELECT id, address, \"by\", reason, banlength, network, bandate FROM bans");
+  ASSERT_EQ(rows.size(), 1u);
+  auto row = rows[0];
+  std::string bandate = row.back();
+  row.pop_back();
+  EXPECT_EQ(row, (std::vector<std::string>{"1", "127.0.0.2", "boss", "cheating", "1", "Lobby"}));
+  // ISO 8601 in UTC, so that it reads back as the same moment wherever the server runs.
+  std::tm utc{};
+  char zone = 0;
+  ASSERT_EQ(std::sscanf(bandate.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &utc.tm_year, &utc.tm_mon,
+                        &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &zone),
+            7)
+      << bandate;
+  EXPECT_EQ(zone, 'Z') << bandate;
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  EXPECT_LE(std::abs(std::difftime(timegm(&utc), banned)), 60.0) << bandate;
+}
+
+TEST_F(Admin, StoredRowsAreListedInTheHostsLocalShortNotationAndEnforced) {
+  // Rows as an operator's tool, or an earlier version of the server, may have left them.
+  Query(server.DatabasePath(),
+        "CREATE TABLE bans (id INTEGER PRIMARY KEY, address TEXT, \"by\" TEXT, reason TEXT, "
+        "bandate TEXT, banlength INTEGER, network TEXT);"
+        "INSERT INTO bans VALUES (7, '127.0.0.8', 'Op', 'old', '2024-03-05T14:07:09Z', 1, "
+        "'LOBBY');"
+        "INSERT INTO bans VALUES (8, '127.0.0.1', 'Op', 'arena only', '2024-03-05T14:07:09Z', "
+        "1, 'Arena');");
+  // The C locale's short notations, five and a half hours east of UTC.
+  server.SetEnvironment("LC_ALL", "C");
+  server.SetEnvironment("TZ", "XST-5:30");
+  Start();
+  auto boss = InLobby("Boss", "127.0.0.1");
+  boss->Send(13, "");
+  EXPECT_EQ(boss->Receive(), (Message{13, "7|127.0.0.8|Op|old|03/05/24 19:37:09\0"s}));
+  EXPECT_EQ(TryLogIn("lobby", "secret", "Zed", "127.0.0.8"), kLoginFail);
+  ASSERT_TRUE(Logged("127.0.0.8: Banned (Zed)"));
+  boss->Send(14, "7");
+  boss->Send(13, "");
+  EXPECT_EQ(boss->Receive(), (Message{13, ""}));
+  EXPECT_EQ(TryLogIn("Lobby", "secret", "Zed", "127.0.0.8"), kLoginOk);
 }
 
 TEST_F(Admin, AnUnusableDatabaseLeavesTheServerRunningWithoutBans) {

@@ -9,12 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -111,8 +111,8 @@ bool ClaimPort(uint16_t port) {
     fs::create_directories(path, ignored);
     return path;
   }();
-  int fd = ::open((folder + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
-                  0666);
+  int fd =
+      ::open((folder + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -210,16 +210,27 @@ void ServerProcess::WriteSettings(const std::string& content) {
   WriteWholeFile(SettingsPath(), content);
 }
 
+void ServerProcess::SetEnvironment(const std::string& name, const std::string& value) {
+  environment_.emplace_back(name, value);
+}
+
 bool ServerProcess::Start(std::chrono::milliseconds limit) {
   if (Running()) throw std::logic_error("server already running");
   // A line no run of the server writes: the previous run's log would satisfy the wait below at
   // once, and the new run must replace it anyway.
   WriteWholeFile(LogPath(), std::string(kStaleLogLine) + "\n");
 
+  auto variables = environment_;
+  variables.emplace_back("XDG_DATA_HOME", root_ + "/data");
   std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry)
-    if (std::strncmp(*entry, "XDG_DATA_HOME=", 14) != 0) environment.emplace_back(*entry);
-  environment.push_back("XDG_DATA_HOME=" + root_ + "/data");
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view text(*entry);
+    bool replaced = false;
+    for (const auto& [name, value] : variables)
+      replaced |= text.substr(0, name.size() + 1) == name + "=";
+    if (!replaced) environment.emplace_back(text);
+  }
+  for (const auto& [name, value] : variables) environment.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (auto& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);

@@ -62,6 +62,8 @@ class ServerProcess {
   void WriteNetwork(const NetworkEntry& network);
   // Writes velmora.conf beside the binary.
   void WriteSettings(const std::string& content);
+  // An environment variable for the next Start, replacing the test's own value.
+  void SetEnvironment(const std::string& name, const std::string& value);
 
   // Starts the binary and waits until the log shows "Listening..."; false when it does not
   // within the time limit (the process is then left running for Stop to collect).
@@ -97,6 +99,7 @@ class ServerProcess {
   std::string root_;    // the temporary folder
   std::string folder_;  // root_/server: binary, settings, networks, database
   std::string binary_;
+  std::vector<std::pair<std::string, std::string>> environment_;
   pid_t pid_ = -1;
 };
 
