@@ -2,6 +2,7 @@
 // log lines, the seat count, name clashes and the record of each log-in in the network file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "support/ServerTest.h"
@@ -325,6 +326,27 @@ TEST_F(Login, ALogInOfAKnownUserOnlyUpdatesItsAddress) {
   for (size_t at = file.find("<User"); at != std::string::npos; at = file.find("<User", at + 1))
     ++users;
   EXPECT_EQ(users, 2u) << file;
+}
+
+TEST_F(Login, ANetworkFileThatCannotBeRewrittenDoesNotStopTheLogIn) {
+  Start();
+  std::string path =
+      server.NetworksFolder() + "/" + lobby.name + std::to_string(lobby.port) + ".conf";
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  std::string before = ReadFile(path);
+  WireClient neo(lobby.port);
+  EXPECT_TRUE(neo.LogIn("Lobby", "secret", "Neo"));
+  EXPECT_TRUE(Logged("Error adding user Neo to network Lobby"));
+  EXPECT_EQ(ReadFile(path), before);
+
+  std::filesystem::remove(path);
+  WireClient trinity(lobby.port);
+  EXPECT_TRUE(trinity.LogIn("Lobby", "secret", "Trinity"));
+  ASSERT_TRUE(Logged("127.0.0.1: User Logged In (Trinity)"));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(server.CountLog("Error adding user Trinity to network Lobby"), 0u);
 }
 
 TEST_F(Login, TwoNetworksOnTwoPortsGiveTwoListeners) {

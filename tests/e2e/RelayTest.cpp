@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "support/ServerTest.h"
+#include "transport/FrameCodec.h"
 
 namespace velmora::e2e {
 namespace {
@@ -268,6 +269,23 @@ TEST_F(Relay, SelectingAgainLeavesTheNetworkUntilTheNextLogIn) {
   ann.reset();
   EXPECT_EQ(dan->Receive(), (Message{6, "Ann"}));
   EXPECT_TRUE(bob->ExpectNothing());
+}
+
+TEST_F(Relay, AnswersKeepTheOrderOfTheirRequests) {
+  auto boss = InLobby("Boss");
+  auto bob = InLobby("Bob");
+  std::string requests;
+  for (int i = 0; i < 300; ++i) {
+    AppendPacket(requests, i % 3 == 2 ? 5 : (i % 3 == 1 ? 999 : 9), "");
+  }
+  boss->SendRaw(requests);
+  for (int i = 0; i < 300; ++i) {
+    Message expected = i % 3 == 2   ? Message{5, "Bob|0,0,0,0,0,0"}
+                       : i % 3 == 1 ? Message{999, "BYE"}
+                                    : Message{9, "1"};
+    ASSERT_EQ(boss->Receive(), expected) << i;
+  }
+  EXPECT_TRUE(boss->ExpectNothing(50ms));
 }
 
 TEST_F(Relay, AFloodOfReportsArrivesInOrder) {
