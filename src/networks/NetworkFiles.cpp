@@ -51,7 +51,9 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
     return nullptr;  // unreadable (gone, a folder, no permission): the loader says which file
   }
   platform::XmlDocument document;
-  auto parsed = document.Parse(text, false);
+  // Read the way registration reads it for its rewrite, so that a file loads exactly when the
+  // server can record its log-ins; the lenient reading let a malformed declaration pass here.
+  auto parsed = document.Parse(text, true);
   if (!parsed.ok) {
     modGlobal::LogMessage(parsed.description, false);
     return nullptr;

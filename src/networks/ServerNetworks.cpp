@@ -1,6 +1,7 @@
 #include "networks/ServerNetworks.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "host/TextCase.h"
 #include "host/modGlobal.h"
@@ -73,6 +74,11 @@ void ServerNetworks::AddUserToNetwork(const std::string& username, const std::st
   }
 
   try {
+    // A name the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of another
+    // encoding) would be written as another user's; such a log-in is recorded like one whose
+    // write failed.
+    if (!document.Carries(username) || !document.Carries(address))
+      throw std::invalid_argument("the file cannot hold the user's name");
     // The owner's read-only bit means "do not touch", even though replacing the file by a
     // rename would get past it.
     platform::WriteFileAtomically(Path, document.Serialize(true), {.refuseReadOnlyTarget = true});

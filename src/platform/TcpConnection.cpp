@@ -5,6 +5,7 @@
 
 #include <array>
 #include <thread>
+#include <utility>
 
 #include "platform/EventLoop.h"
 #include "platform/TcpConnectionImpl.h"
@@ -37,6 +38,23 @@ TcpConnection::~TcpConnection() = default;
 void TcpConnection::Attach(std::unique_ptr<Impl> impl) {
   impl_ = std::move(impl);
   BecomeConnected();
+}
+
+void TcpConnection::AttachWithoutSocket(std::string remoteAddress, OutputSink output) {
+  remoteAddress_ = std::move(remoteAddress);
+  socketlessOutput_ = std::move(output);
+  connected_ = true;
+  closed_ = false;
+  failing_ = false;
+  lastError_ = 0;
+}
+
+bool TcpConnection::ReceiveWithoutSocket(std::string_view bytes) {
+  if (!socketlessOutput_ || !connected_ || readPaused_) return false;
+  socketlessInput_ = bytes;
+  ReadNow();
+  socketlessInput_ = {};
+  return true;
 }
 
 void TcpConnection::BecomeConnected() {
@@ -168,6 +186,10 @@ void TcpConnection::PollNow() {
 
 std::string_view TcpConnection::ReadAvailable() {
   if (!connected_ || readState_ == ReadState::kEnded) return {};
+  if (socketlessOutput_) {
+    readState_ = ReadState::kDrained;
+    return std::exchange(socketlessInput_, {});
+  }
   for (;;) {
     ssize_t got = ::recv(impl_->socket.native_handle(), g_readBuffer, kReadChunk, 0);
     if (got > 0) {
@@ -207,7 +229,7 @@ void TcpConnection::ReadNow() {
 }
 
 void TcpConnection::ArmRead() {
-  if (readArmed_ || !connected_) return;
+  if (readArmed_ || !connected_ || !impl_) return;
   readArmed_ = true;
   impl_->socket.async_wait(asio::ip::tcp::socket::wait_read,
                            [self = shared_from_this()](const std::error_code& error) {
@@ -227,6 +249,7 @@ void TcpConnection::ResumeReading() {
 
 void TcpConnection::WriteBytes(SharedBytes bytes) {
   if (!connected_ || bytes->empty()) return;
+  if (socketlessOutput_) return socketlessOutput_(bytes);
   if (unsent_ + bytes->size() > kMaxUnsentBytes) {
     Fail(kErrorOutputOverflow);
     return;

@@ -50,6 +50,14 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   // later handler of the loop, never inside the caller.
   void Fail(int64_t code);
 
+  // A connection with no socket behind it (TcpListener::AcceptWithoutSocket) hands each frame it
+  // writes, whole, to its output instead; the protocol can then be driven in-process.
+  using OutputSink = std::function<void(const SharedBytes&)>;
+  // Only for a connection without a socket: reads `bytes` as if they had just arrived. False,
+  // with nothing read, while reading is paused or after the end; the caller keeps them, like
+  // the kernel would.
+  bool ReceiveWithoutSocket(std::string_view bytes);
+
  protected:
   virtual void OnConnected() {}
   virtual void OnDataAvailable() {}
@@ -72,6 +80,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   struct Impl;
 
   void Attach(std::unique_ptr<Impl> impl);
+  void AttachWithoutSocket(std::string remoteAddress, OutputSink output);
   void BecomeConnected();
   void ReadNow();
   void FlushNow();
@@ -89,6 +98,8 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   int64_t lastError_ = 0;
   uint16_t port_ = 0;
   std::function<void(TcpConnection&)> onClosed_;  // set by the accepting listener
+  OutputSink socketlessOutput_;                   // set only without a socket
+  std::string_view socketlessInput_;
   ReadState readState_ = ReadState::kDrained;
   bool connected_ = false;
   bool closed_ = false;

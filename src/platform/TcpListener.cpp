@@ -100,12 +100,7 @@ void TcpListener::AcceptNext(Acceptor& entry) {
     } else {
       std::shared_ptr<TcpConnection> connection = Event_AddSocket();
       if (connection) {
-        ++active_;
-        connection->onClosed_ = [this, alive](TcpConnection& closed) {
-          if (alive.expired()) return;
-          --active_;
-          ConnectionClosed(closed);
-        };
+        Track(*connection);
         connection->Attach(std::move(impl));
         ConnectionAccepted(connection);
         connection->OnConnected();
@@ -114,6 +109,28 @@ void TcpListener::AcceptNext(Acceptor& entry) {
     }
     AcceptNext(entry);
   });
+}
+
+void TcpListener::Track(TcpConnection& connection) {
+  ++active_;
+  std::weak_ptr<bool> alive = alive_;
+  connection.onClosed_ = [this, alive](TcpConnection& closed) {
+    if (alive.expired()) return;
+    --active_;
+    ConnectionClosed(closed);
+  };
+}
+
+std::shared_ptr<TcpConnection> TcpListener::AcceptWithoutSocket(std::string remoteAddress,
+                                                                TcpConnection::OutputSink output) {
+  if (active_ >= maxConnections_) return nullptr;
+  std::shared_ptr<TcpConnection> connection = Event_AddSocket();
+  if (!connection) return nullptr;
+  Track(*connection);
+  connection->AttachWithoutSocket(std::move(remoteAddress), std::move(output));
+  ConnectionAccepted(connection);
+  connection->OnConnected();
+  return connection;
 }
 
 }  // namespace velmora::platform

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/NetworkInterfaces.h"
+#include "platform/TcpConnection.h"
 
 namespace velmora::platform {
-
-class TcpConnection;
 
 class TcpListener {
  public:
@@ -32,6 +32,13 @@ class TcpListener {
   // The port actually bound (useful when listening on port 0).
   uint16_t BoundPort() const;
 
+  // Accepts a peer that has no socket, as if it had connected from `remoteAddress`: the
+  // connection goes through the same hooks as an accepted one, hands what it writes to `output`
+  // and reads what TcpConnection::ReceiveWithoutSocket gives it. Lets tests and fuzzers drive
+  // the protocol in-process; the server never calls it. Nothing when the limit is reached.
+  std::shared_ptr<TcpConnection> AcceptWithoutSocket(std::string remoteAddress,
+                                                     TcpConnection::OutputSink output);
+
  protected:
   // Supplies the connection object for an accepted peer.
   virtual std::shared_ptr<TcpConnection> Event_AddSocket() = 0;
@@ -43,6 +50,8 @@ class TcpListener {
  private:
   struct Acceptor;
   void AcceptNext(Acceptor& acceptor);
+  // Counts an accepted connection until it closes.
+  void Track(TcpConnection& connection);
 
   int64_t port_ = 0;
   std::optional<NetworkInterface> nic_;

@@ -1,6 +1,7 @@
 #include "platform/XmlDocument.h"
 
 #include <pugixml.hpp>
+#include <cstdint>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -54,6 +55,46 @@ void RestoreDocumentLevelWhiteSpace(pugi::xml_document& document, const std::str
   std::string trailing = offsetsMatchText ? text.substr(begin) : std::string("\n");
   if (!trailing.empty() && document.first_child())
     document.append_child(pugi::node_pcdata).set_value(trailing.c_str());
+}
+
+// Whether the document's first node has text other than white space in front of it. pugixml
+// drops such text without a word, though XML allows none; a rewrite without it could read
+// differently, as a declaration behind it takes effect once it stands at the start. Needs a
+// document that keeps every node, so that the first node is what stands first in the text.
+bool HasTextInFront(const pugi::xml_document& document, const std::string& text) {
+  auto first = document.first_child();
+  ptrdiff_t offset = first ? first.offset_debug() : -1;
+  if (offset <= 0 || static_cast<size_t>(offset) > text.size()) return false;
+  size_t start = text.rfind('<', static_cast<size_t>(offset) - 1);
+  if (start == std::string::npos) return false;
+  size_t begin = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (size_t i = begin; i < start; ++i)
+    if (!IsXmlSpace(text[i])) return true;
+  return false;
+}
+
+// Whether `text` is well-formed UTF-8 of code points up to `largest`.
+bool IsUtf8UpTo(std::string_view text, uint32_t largest) {
+  static constexpr uint32_t kSmallestOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
+  for (size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                                : lead >= 0xE0 && lead <= 0xEF   ? 3
+                                : lead >= 0xF0 && lead <= 0xF4   ? 4
+                                                                 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = point << 6 | (next & 0x3F);
+    }
+    if (point < kSmallestOfLength[length] || point > 0x10FFFF || point > largest ||
+        (point >= 0xD800 && point <= 0xDFFF))
+      return false;
+    i += length;
+  }
+  return true;
 }
 
 }  // namespace
@@ -141,8 +182,12 @@ XmlParseResult XmlDocument::Parse(const std::string& text, bool keepEverything) 
   // Written back in the encoding it came in, with its byte order mark if it had one.
   impl_->encoding = result.encoding;
   impl_->byteOrderMark = BeginsWithByteOrderMark(text);
-  if (keepEverything)
-    RestoreDocumentLevelWhiteSpace(impl_->document, text, result.encoding == pugi::encoding_utf8);
+  bool offsetsMatchText = result.encoding == pugi::encoding_utf8;
+  if (keepEverything && offsetsMatchText && HasTextInFront(impl_->document, text)) {
+    impl_->document.reset();
+    return {false, "Text in front of the first node"};
+  }
+  if (keepEverything) RestoreDocumentLevelWhiteSpace(impl_->document, text, offsetsMatchText);
   return outcome;
 }
 
@@ -164,6 +209,15 @@ std::string XmlDocument::Serialize(bool raw) const {
     impl_->document.save(out, "  ", pugi::format_indent);
   }
   return out.str();
+}
+
+bool XmlDocument::Carries(std::string_view text) const {
+  if (text.find('\0') != std::string_view::npos) return false;
+  switch (impl_->encoding) {
+    case pugi::encoding_utf8: return true;
+    case pugi::encoding_latin1: return IsUtf8UpTo(text, 0xFF);
+    default: return IsUtf8UpTo(text, 0x10FFFF);
+  }
 }
 
 }  // namespace velmora::platform

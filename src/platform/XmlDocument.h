@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace pugi {
 struct xml_node_struct;
@@ -65,6 +66,10 @@ class XmlDocument {
   // (keepEverything) except for the spelling inside tags (quotes, spaces between attributes,
   // character references), which is normalised. Otherwise indented, with a declaration.
   std::string Serialize(bool raw) const;
+  // Whether text stored in this document reads back unchanged once written: XML holds no NUL
+  // byte, and a document in another encoding than UTF-8 holds only well-formed UTF-8 (Latin-1
+  // only up to U+00FF), as its text is converted on writing. UTF-8 documents keep other bytes.
+  bool Carries(std::string_view text) const;
 
  private:
   struct Impl;

@@ -195,6 +195,42 @@ TEST_F(AddUserToNetworkTest, AReadOnlyFileIsLeftAloneAndEachNewUserIsLogged) {
   EXPECT_THAT(leftovers, ElementsAre("guild.conf"));
 }
 
+// Found by fuzzing: a name the file cannot hold was written as another user's name. A NUL byte
+// cut it short ("Ann", another user, logged in from the new address); in a Latin-1 or UTF-16
+// file, bytes that are no UTF-8 were dropped on conversion. Such a log-in is now handled like a
+// failed write: the file stays as it is and the failure is logged.
+TEST_F(AddUserToNetworkTest, ANameTheFileCannotHoldIsNotWrittenAsAnotherName) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  const std::string name("Ann\0x", 5);
+  network->AddUserToNetwork(name, "10.0.0.9");
+  network->AddUserToNetwork("Bj\xF6rn", "10.0.0.9");  // kept as it is in a UTF-8 file
+
+  ASSERT_EQ(network->Users.size(), 5u);
+  EXPECT_EQ(network->Users[3]->Name, name);
+  EXPECT_THAT(LogLines(), ElementsAre("Error adding user Ann\\x00x to network Guild"));
+  auto again = modGlobal::ReadNetworkXML(path_);
+  ASSERT_NE(again, nullptr);
+  ASSERT_EQ(again->Users.size(), 4u);
+  EXPECT_EQ(again->Users[3]->Name, "Bj\xF6rn");
+
+  const std::string latin1 =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><n><network name=\"L\"></network></n>";
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string("<n><network name=\"W\"></network></n>")) wide += std::string{c, '\0'};
+  for (const std::string& content : {latin1, wide}) {
+    auto other = Load(content);
+    ASSERT_NE(other, nullptr);
+    other->AddUserToNetwork("Bj\xF6rn", "10.0.0.9");
+    EXPECT_EQ(ReadFile(path_), content);
+    other->AddUserToNetwork("Bj\xC3\xB6rn", "10.0.0.9");  // UTF-8 converts faithfully
+    auto reread = modGlobal::ReadNetworkXML(path_);
+    ASSERT_NE(reread, nullptr);
+    ASSERT_EQ(reread->Users.size(), 1u);
+    EXPECT_EQ(reread->Users[0]->Name, "Bj\xC3\xB6rn");
+  }
+}
+
 TEST_F(AddUserToNetworkTest, NothingHappensWithoutAUsableFile) {
   auto network = Load(kSmallFile);
   ASSERT_NE(network, nullptr);

@@ -157,12 +157,30 @@ TEST_F(ReadNetworkXmlTest, AMalformedFileLogsOnlyTheParsersMessage) {
                 WriteNetworkFile("broken.conf", "<networks><network name=\"x\"></networks>")),
             nullptr);
   EXPECT_EQ(modGlobal::ReadNetworkXML(WriteNetworkFile("empty.conf", "")), nullptr);
+  // Found by fuzzing: a broken declaration used to pass here while the rewrite at log-in
+  // rejected the file, so no log-in of the network was ever recorded, and silently.
+  EXPECT_EQ(modGlobal::ReadNetworkXML(WriteNetworkFile(
+                "declaration.conf", "<?xml v\x18" "ersion=\"1.0\"?><n><network name=\"x\"/></n>")),
+            nullptr);
+  // Also found by fuzzing: text in front of a declaration hid it, and the rewrite, which drops
+  // that text, turned it into a declaration that changes how the file reads.
+  EXPECT_EQ(modGlobal::ReadNetworkXML(WriteNetworkFile(
+                "hidden.conf", "&<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                               "<n><network name=\"Caf\xE9\"/></n>")),
+            nullptr);
   auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 4u);
   for (const auto& line : lines) {
     EXPECT_FALSE(line.empty());
     EXPECT_EQ(line.find("Network loaded"), std::string::npos) << line;
   }
+}
+
+TEST_F(ReadNetworkXmlTest, AByteOrderMarkWhiteSpaceAndCommentsMayStandInFrontOfTheRoot) {
+  auto network = modGlobal::ReadNetworkXML(WriteNetworkFile(
+      "spaced.conf", "\xEF\xBB\xBF \r\n<!-- c --><?pi x?>\n<n><network name=\"S\"/></n>"));
+  ASSERT_NE(network, nullptr);
+  EXPECT_EQ(network->NetworkName, "S");
 }
 
 }  // namespace

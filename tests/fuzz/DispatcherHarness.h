@@ -1,0 +1,169 @@
+#pragma once
+// An in-process server for the dispatcher fuzzer: real networks (one read from a network file,
+// so that log-ins are registered in it), an in-memory server database, two listeners and their
+// ClientSocket objects, driven without sockets. Every message a connection handles, and every
+// connection's end, is bracketed: the harness predicts from the state before it what each
+// connection must receive, then compares that with what was written, frame by frame.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/ClientSocket.h"
+#include "server/MapSocket.h"
+
+namespace velmora {
+class ServerNetworks;
+class VelmoraUser;
+}  // namespace velmora
+
+namespace velmora::fuzz {
+
+struct Frame {
+  int32_t command = 0;
+  std::string data;
+  bool operator==(const Frame&) const = default;
+};
+
+class Harness;
+
+// The real ClientSocket, with each handled message and its end reported to the harness.
+class FuzzClient : public ClientSocket {
+ public:
+  FuzzClient(MapSocket& parent, Harness& harness) : ClientSocket(parent), harness_(harness) {}
+  void Event_ReceivedMessage(int32_t command, const std::string& data) override;
+  void Event_Error(int64_t code) override;
+
+ private:
+  Harness& harness_;
+};
+
+class FuzzListener : public MapSocket {
+ public:
+  explicit FuzzListener(Harness& harness) : harness_(harness) {}
+  std::shared_ptr<platform::TcpConnection> Event_AddSocket() override {
+    return std::make_shared<FuzzClient>(*this, harness_);
+  }
+
+ private:
+  Harness& harness_;
+};
+
+// A frame the peer sent, as the reference cutter cuts the bytes sent so far.
+struct SentFrame {
+  Frame frame;
+  int64_t sequence = -1;  // for a position report the harness numbered, its number
+};
+
+struct Peer {
+  std::shared_ptr<FuzzClient> socket;
+  FuzzListener* listener = nullptr;
+  std::string address;
+  std::shared_ptr<std::vector<Frame>> inbox;  // every frame written to this connection
+  size_t accounted = 0;                       // frames of the inbox already checked
+  bool prompted = false;                      // the network prompt has come
+
+  // What the peer sent, cut by the reference cutter.
+  std::string sentBytes;
+  size_t sentCut = 0;                             // bytes of sentBytes cut into frames
+  std::map<size_t, int64_t> numberedAt;           // sentBytes offset -> sequence number
+  std::vector<SentFrame> sent;
+  bool sentBadLength = false;
+  size_t handled = 0;  // messages the connection has handled
+  std::string backlog;  // bytes not taken while the connection did not read
+
+  // The model of the connection's log-in state.
+  bool ended = false;
+  int64_t endCode = 0;
+  ServerNetworks* seat = nullptr;
+  bool passwordAccepted = false;
+  bool admin = false;
+  std::map<size_t, int64_t> lastSequenceFrom;  // sender peer -> last relayed number
+};
+
+struct BanModelRow {
+  int64_t id;
+  std::string address;
+  std::string by;
+  std::string reason;
+  std::string network;
+};
+
+class Harness {
+ public:
+  Harness(const std::string& folder);
+  ~Harness();
+
+  // Connects a new peer; false when the listener refuses.
+  bool Connect(int listener, const std::string& address);
+  // Bytes from peer `index`; `numbered` marks the offsets of numbered position reports.
+  void Send(size_t index, const std::string& bytes, const std::map<size_t, int64_t>& numbered);
+  void Drop(size_t index);
+  // Runs passes of the main loop until nothing is queued (bounded).
+  void Drain();
+  void RunPass();
+  // Drops every peer and checks that all seats come back.
+  void Finish();
+
+  size_t PeerCount() const { return peers_.size(); }
+  bool Alive(size_t index) const;
+  int64_t NextSequence() { return ++sequence_; }
+
+  // From the bracketed handlers.
+  void BeforeMessage(FuzzClient& client, int32_t command, const std::string& data);
+  void AfterMessage(FuzzClient& client);
+  void BeforeEnd(FuzzClient& client, int64_t code);
+  void AfterEnd(FuzzClient& client);
+
+ private:
+  struct Seen {
+    bool connected = false;
+    bool member = false;
+    ServerNetworks* network = nullptr;
+    std::string name;
+  };
+  struct Bracket {
+    size_t sender = 0;
+    int32_t command = 0;
+    std::string data;
+    int64_t sequence = -1;
+    std::vector<Seen> before;
+    // Log-in prediction, made before the handler changes the user list.
+    bool loginAccepted = false;
+    VelmoraUser* loginRecord = nullptr;
+    bool fileKnewName = false;
+    std::string fileBefore;
+    size_t usersBefore = 0;
+  };
+
+  size_t IndexOf(const FuzzClient& client) const;
+  void CutSent(Peer& peer);
+  void Feed(size_t index);
+  void AccountPrompts();
+  void CheckNoUnaccountedFrames();
+  void CheckSeats() const;
+  // Members of `network` on `listener` in the state before, in accept order.
+  std::vector<size_t> MembersBefore(const Bracket& bracket, const ServerNetworks* network,
+                                    const FuzzListener* listener) const;
+  ServerNetworks* FindNetwork(const std::string& name) const;
+  void PredictLogIn(Bracket& bracket);
+  void Expect(std::map<size_t, std::vector<Frame>>& expected, size_t peer, Frame frame,
+              const Bracket& bracket) const;
+  void ExpectMessageOutcome(Bracket& bracket, std::map<size_t, std::vector<Frame>>& expected);
+  void ExpectAdminOutcome(const Bracket& bracket, std::map<size_t, std::vector<Frame>>& expected);
+  void CompareInboxes(const Bracket& bracket,
+                      const std::map<size_t, std::vector<Frame>>& expected);
+  void CheckRegistration(const Bracket& bracket) const;
+
+  std::string folder_;
+  std::string lobbyFile_;
+  ServerNetworks* lobby_ = nullptr;
+  std::vector<std::unique_ptr<FuzzListener>> listeners_;
+  std::vector<Peer> peers_;
+  std::vector<BanModelRow> bans_;
+  std::vector<Bracket> open_;  // the bracket of the handler running now
+  int64_t sequence_ = 1000000000000;
+};
+
+}  // namespace velmora::fuzz

@@ -1,0 +1,163 @@
+// The network-file reader and the registration rewrite. The input is written as a network file;
+// when it reads as a network, a log-in is registered in it and the file is read again: it must
+// give the same network and the same users in the same order with the same fields, except that
+// the users of the logged-in name now carry the new address, or that one user is appended. A
+// second registration of the same log-in must leave the file byte for byte as it is. A file that
+// does not read as a network must be left alone.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "FuzzSupport.h"
+#include "host/TextCase.h"
+#include "host/modGlobal.h"
+#include "networks/ServerNetworks.h"
+
+namespace velmora::fuzz {
+namespace {
+
+const char* const kNames[] = {"Bob", "ann", "ROOT", "", "Mallory"};
+const char* const kAddresses[] = {"10.0.0.5", "::1", "127.0.0.1", ""};
+
+template <size_t N>
+std::string Choose(ByteReader& input, const char* const (&values)[N]) {
+  uint8_t choice = input.Byte();
+  if (choice == 255) return input.Text(24);
+  return values[choice % N];
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, std::string_view content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(),
+                                                                static_cast<long>(content.size()));
+}
+
+std::string Show(std::string_view text) {
+  std::string shown;
+  for (unsigned char c : text.substr(0, 60)) {
+    if (c >= 0x20 && c < 0x7F) {
+      shown += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += kHex[c >> 4];
+      shown += kHex[c & 15];
+    }
+  }
+  return "\"" + shown + "\"";
+}
+
+std::string Fields(const VelmoraUser& user) {
+  return Show(user.Name) + " " + Show(user.LastIP) + " " + Show(user.UniqueID) + " " +
+         (user.IsAdmin ? "admin " : "") + (user.IsBanned ? "banned " : "") + Show(user.BanBy) +
+         " " + Show(user.BanDate) + " " + Show(user.BanReason);
+}
+
+bool SameExceptAddress(const VelmoraUser& a, const VelmoraUser& b) {
+  return a.Name == b.Name && a.UniqueID == b.UniqueID && a.IsAdmin == b.IsAdmin &&
+         a.IsBanned == b.IsBanned && a.BanBy == b.BanBy && a.BanDate == b.BanDate &&
+         a.BanReason == b.BanReason && a.Path == b.Path;
+}
+
+// The lists Admins and Bans hold exactly the flagged users, in order, as the same objects.
+void CheckLists(const ServerNetworks& network) {
+  std::vector<VelmoraUser*> admins, bans;
+  for (auto& user : network.Users) {
+    if (user->IsAdmin) admins.push_back(user.get());
+    if (user->IsBanned) bans.push_back(user.get());
+  }
+  FUZZ_CHECK(admins.size() == network.Admins.size(), "Admins does not list the administrators");
+  for (size_t i = 0; i < admins.size(); ++i)
+    FUZZ_CHECK(network.Admins[i].get() == admins[i], "Admins holds copies or another order");
+  FUZZ_CHECK(bans.size() == network.Bans.size(), "Bans does not list the banned users");
+  for (size_t i = 0; i < bans.size(); ++i)
+    FUZZ_CHECK(network.Bans[i].get() == bans[i], "Bans holds copies or another order");
+}
+
+}  // namespace
+}  // namespace velmora::fuzz
+
+using namespace velmora;
+using namespace velmora::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = ScratchFolder() + "/network.conf";
+  modGlobal::LogMessage("network file fuzz input", true);
+
+  ByteReader input(data, size);
+  std::string name = Choose(input, kNames);
+  // The platform reports addresses as IP text; the input picks one.
+  std::string address = kAddresses[input.Below(std::size(kAddresses))];
+  std::string content = input.Rest();
+  WriteFile(path, content);
+
+  auto before = modGlobal::ReadNetworkXML(path);
+  if (!before) {
+    ServerNetworks network;
+    network.Path = path;
+    network.AddUserToNetwork(name, address);
+    FUZZ_CHECK(ReadFile(path) == content, "a file that is no network was rewritten");
+    FUZZ_CHECK(network.Users.empty(), "a file that is no network gained a user");
+    return 0;
+  }
+  CheckLists(*before);
+  FUZZ_CHECK(before->Path == path && before->CurrentUsers == 0, "a new record is not fresh");
+  for (auto& user : before->Users) FUZZ_CHECK(user->Path == path, "a user without the file");
+
+  std::vector<VelmoraUser> users;
+  for (auto& user : before->Users) users.push_back(*user);
+  bool known = false;
+  for (auto& user : users) known = known || EqualsIgnoreCase(user.Name, name);
+
+  before->AddUserToNetwork(name, address);
+  FUZZ_CHECK(before->Users.size() == users.size() + (known ? 0 : 1),
+             "registration added " + std::to_string(before->Users.size() - users.size()) +
+                 " records in memory");
+  std::string rewritten = ReadFile(path);
+  if (ReadFile(ScratchFolder() + "/data/com.velmora.log").find("Error adding user ") !=
+      std::string::npos) {
+    // A name that the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of
+    // another encoding) is refused like a failed write: recorded in memory only.
+    FUZZ_CHECK(name.find('\0') != std::string::npos ||
+                   std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; }),
+               "the file refused the plain name " + Show(name));
+    FUZZ_CHECK(rewritten == content, "a refused registration changed the file");
+    return 0;
+  }
+  auto after = modGlobal::ReadNetworkXML(path);
+  FUZZ_CHECK(after != nullptr, "the rewritten file no longer reads as a network");
+  CheckLists(*after);
+  FUZZ_CHECK(after->NetworkName == before->NetworkName && after->Password == before->Password &&
+                 after->MaxUsers == before->MaxUsers && after->Enabled == before->Enabled &&
+                 after->Port == before->Port,
+             "the network's own fields changed: " + Show(before->NetworkName) + " -> " +
+                 Show(after->NetworkName));
+  FUZZ_CHECK(after->Users.size() == users.size() + (known ? 0 : 1),
+             "the rewritten file lists " + std::to_string(after->Users.size()) + " users, had " +
+                 std::to_string(users.size()) + (known ? ", name known" : ", name new"));
+  for (size_t i = 0; i < users.size(); ++i) {
+    const VelmoraUser& was = users[i];
+    const VelmoraUser& is = *after->Users[i];
+    bool renewed = EqualsIgnoreCase(was.Name, name);
+    FUZZ_CHECK(SameExceptAddress(was, is) && is.LastIP == (renewed ? address : was.LastIP),
+               "user " + std::to_string(i) + " was " + Fields(was) + ", reads back as " +
+                   Fields(is));
+  }
+  if (!known) {
+    const VelmoraUser& added = *after->Users.back();
+    FUZZ_CHECK(added.Name == name && added.LastIP == address && added.UniqueID.empty() &&
+                   !added.IsAdmin && !added.IsBanned && added.BanBy.empty() &&
+                   added.BanDate.empty() && added.BanReason.empty(),
+               "the appended user reads back as " + Fields(added) + " for " + Show(name) + " " +
+                   Show(address));
+  }
+
+  after->AddUserToNetwork(name, address);
+  FUZZ_CHECK(ReadFile(path) == rewritten, "registering the same log-in again changed the file");
+  return 0;
+}

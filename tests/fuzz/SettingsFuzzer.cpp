@@ -1,0 +1,81 @@
+// The settings reader. The input is written as the settings file (or the file is left out);
+// Load must take whatever it finds without failing, and Save followed by Load must give back
+// exactly the entries the store held, in their order, also after a value is set or a default
+// is stored. GetValue never writes the file.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "FuzzSupport.h"
+#include "host/AppSettings.h"
+
+namespace velmora::fuzz {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string Show(const std::vector<std::pair<std::string, std::string>>& values) {
+  std::string text;
+  for (auto& [name, value] : values) text += "[" + name + "=" + value + "]";
+  return text.substr(0, 300);
+}
+
+// The store only ever holds text read from XML or chosen by the server, so no NUL byte.
+std::string Text(ByteReader& input, size_t max) {
+  std::string text = input.Text(max);
+  std::erase(text, '\0');
+  return text;
+}
+
+}  // namespace
+}  // namespace velmora::fuzz
+
+using namespace velmora;
+using namespace velmora::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = ScratchFolder() + "/velmora.conf";
+  ByteReader input(data, size);
+  uint8_t mode = input.Byte();
+  std::string setName = Text(input, 16), setValue = Text(input, 16);
+  std::string askName = Text(input, 16), askDefault = Text(input, 16);
+  std::string content = input.Rest();
+
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  bool fileExists = mode & 1;
+  if (fileExists) std::ofstream(path, std::ios::binary) << content;
+
+  AppSettings settings;
+  settings.FilePath = path;
+  settings.Load();
+  if (!fileExists)
+    FUZZ_CHECK(settings.Values.size() == 1 && settings.Values[0].first == "Port" &&
+                   settings.Values[0].second == "12000" && std::filesystem::exists(path),
+               "a first start holds " + Show(settings.Values));
+  for (size_t i = 0; i < settings.Values.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      FUZZ_CHECK(settings.Values[i].first != settings.Values[j].first,
+                 "the name " + settings.Values[i].first + " is stored twice");
+
+  if (mode & 2) {
+    std::string before = ReadFile(path);
+    std::string got = settings.GetValue(askName, askDefault);
+    FUZZ_CHECK(ReadFile(path) == before, "GetValue wrote the file");
+    FUZZ_CHECK(settings.GetValue(askName, askDefault + "x") == got, "GetValue forgot its value");
+  }
+  if (mode & 4) {
+    settings.SetValue(setName, setValue);
+    FUZZ_CHECK(settings.GetValue(setName, "") == setValue, "SetValue did not store the value");
+  }
+
+  auto held = settings.Values;
+  settings.Save();
+  settings.Load();
+  FUZZ_CHECK(settings.Values == held,
+             "saved " + Show(held) + ", loaded back " + Show(settings.Values));
+  return 0;
+}
