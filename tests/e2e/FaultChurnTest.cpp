@@ -2,6 +2,7 @@
 // the dialogue. Afterwards the server holds exactly the descriptors it held before, its memory
 // is back where it was, every connection it saw has ended, and every seat is free again.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -200,6 +201,38 @@ TEST_F(FaultChurn, AConnectionResetBeforeItIsAcceptedIsLoggedWithItsAddress) {
   server.Signal(SIGCONT);
   ASSERT_TRUE(Logged("Client Disconnect: (" + std::to_string(ECONNRESET) + ") "));
   EXPECT_EQ(server.CountLog("127.0.0.77: Client Connection Initiated..."), 1u) << DescribeLog();
+}
+
+// Out of descriptors: connections beyond the limit wait in the kernel's queue and are taken up
+// once others have gone; the server neither ends nor spins on the failing accept meanwhile.
+// (Its log is silent then: writing a line needs a descriptor too.)
+TEST_F(FaultChurn, ConnectionsBeyondTheDescriptorLimitWaitUntilOthersLeave) {
+  constexpr int kClients = 15;
+  size_t base = SettledDescriptors();
+  rlimit limit{base + 10, base + 10};
+  ASSERT_EQ(::prlimit(server.Pid(), RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < kClients; ++i) clients.push_back(std::make_unique<RawClient>(lobby.port));
+  std::vector<std::unique_ptr<RawClient>> waiting;
+  for (auto& client : clients)
+    if (!client->Receive(200ms)) waiting.push_back(std::move(client));
+  ASSERT_FALSE(waiting.empty()) << "the limit did not bite";
+
+  auto before = CpuTicks(server.Pid());
+  std::this_thread::sleep_for(1s);
+  auto after = CpuTicks(server.Pid());
+  ASSERT_TRUE(before && after);
+  EXPECT_LT(*after - *before, TicksPerSecond() / 4) << "the server is busy while it waits";
+
+  clients.clear();  // the prompted ones leave
+  for (auto& client : waiting) EXPECT_TRUE(client->Receive(3s)) << "a waiting client was dropped";
+  waiting.clear();
+  rlimit wide{4096, 4096};
+  ::prlimit(server.Pid(), RLIMIT_NOFILE, &wide, nullptr);
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  ann->Send(4, "1,2,3,4,0,0");
+  EXPECT_EQ(bob->Receive(), (Message{5, "Ann|1,2,3,4,0,0"}));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/ProcessProbe.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,6 +31,28 @@ std::optional<size_t> ResidentKiB(pid_t pid) {
   }
   return std::nullopt;
 }
+
+std::optional<long> CpuTicks(pid_t pid) {
+  std::string stat = [&] {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    return line;
+  }();
+  // The command name may hold spaces; the fields after it begin with the state (the third).
+  auto end = stat.rfind(')');
+  if (end == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(end + 1));
+  std::string field;
+  long user = 0, system = 0;
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) user = std::stol(field);
+    if (index == 15) system = std::stol(field);
+  }
+  return user + system;
+}
+
+long TicksPerSecond() { return ::sysconf(_SC_CLK_TCK); }
 
 bool SomethingListensOn(uint16_t port) {
   // Lines read "sl local_address rem_address st ...", the local address as HEX:PORT in hex,
