@@ -33,7 +33,10 @@ constexpr int kSeats = 40;
 class FaultChurn : public ServerTest {
  protected:
   void SetUp() override {
-    lobby = {.name = "Lobby", .password = "pw", .port = FreePort(), .maxusers = std::to_string(kSeats)};
+    lobby = {.name = "Lobby",
+             .password = "pw",
+             .port = FreePort(),
+             .maxusers = std::to_string(kSeats)};
     StartServer({lobby});
   }
 

@@ -110,14 +110,16 @@ TEST_F(FaultFiles, ANetworksFolderThatIsAFileLoadsNothingAndIsLeftAlone) {
 TEST_F(FaultFiles, ANetworkFileThatIsAFolderIsSkippedAndTheOthersServe) {
   fs::create_directory(server.NetworksFolder() + "/Broken.conf");
   StartServer({lobby});
-  EXPECT_EQ(UnusualStartUpMessages(), std::vector<std::string>{"Error loading network: Broken.conf"});
+  EXPECT_EQ(UnusualStartUpMessages(),
+            std::vector<std::string>{"Error loading network: Broken.conf"});
   EXPECT_TRUE(LogsIn("Ann"));
   EXPECT_TRUE(Listed("Ann"));
 }
 
 TEST_F(FaultFiles, AReadOnlyNetworkFileIsNeverRewrittenAndEachNewUserIsLogged) {
   server.WriteNetwork(lobby);
-  fs::permissions(lobbyPath, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  constexpr auto kReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(lobbyPath, kReadOnly);
   std::string before = ReadFile(lobbyPath);
   server.WriteSettings(AllAddressesSettings());
   Start();
@@ -128,8 +130,7 @@ TEST_F(FaultFiles, AReadOnlyNetworkFileIsNeverRewrittenAndEachNewUserIsLogged) {
   ann->Send(4, "1,2,3,4,0,0");
   EXPECT_EQ(bob->Receive(), (Message{5, "Ann|1,2,3,4,0,0"}));
   EXPECT_EQ(ReadFile(lobbyPath), before);
-  EXPECT_EQ(fs::status(lobbyPath).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(fs::status(lobbyPath).permissions() & fs::perms::all, kReadOnly);
 }
 
 // A network file and then the whole folder taken away under the running server: log-ins go on
