@@ -1,5 +1,6 @@
 #include "client/GeoLookup.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "client/GeoReply.h"
@@ -93,7 +94,18 @@ GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
   Ticket ticket = lookup->ticket;
   queued_.push_back(std::move(lookup));
   StartQueued();
+  if (!queued_.empty() && queued_.back()->ticket == ticket)
+    platform::EventLoop::Instance().After(kMaxQueueWait, [this, ticket] { GiveUpWaiting(ticket); });
   return ticket;
+}
+
+void GeoLookup::GiveUpWaiting(Ticket ticket) {
+  auto waiting = std::find_if(queued_.begin(), queued_.end(),
+                              [ticket](const auto& lookup) { return lookup->ticket == ticket; });
+  if (waiting == queued_.end()) return;  // started, or cancelled, meanwhile
+  std::unique_ptr<Lookup> given = std::move(*waiting);
+  queued_.erase(waiting);
+  given->done(given->location);
 }
 
 void GeoLookup::Cancel(Ticket ticket) {

@@ -2,6 +2,7 @@
 // Where a client's address lies, asked of the geolocation service, and the flag picture for it
 // from the flag service. Lookups run in the background so that a slow or silent service delays
 // only the connection it concerns; each result comes back on the event loop's thread.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -27,6 +28,9 @@ class GeoLookup {
   using Done = std::function<void(const ClientLocation&)>;
   // Lookups with requests out at once; further ones wait their turn in arrival order.
   static constexpr size_t kDefaultMaxInFlight = 4;
+  // How long a lookup may wait for its turn before it is answered with no location: services
+  // that trickle must not hold up the connections queued behind the ones they are asked about.
+  static constexpr std::chrono::milliseconds kMaxQueueWait{2000};
   // The file that holds the last flag downloaded, in the flag folder.
   static constexpr const char* kFlagFileName = "ve_flag.gif";
 
@@ -52,6 +56,7 @@ class GeoLookup {
   GeoLookup();
   ~GeoLookup();
   void StartQueued();
+  void GiveUpWaiting(Ticket ticket);
   void Start(Lookup& lookup);
   void OnLocation(Ticket ticket, std::string body);
   void OnFlag(Ticket ticket, std::string body);

@@ -105,14 +105,18 @@ void App::OpenServerDatabase() {
   auto folder = platform::ExecutableFolder();
   if (!folder) return;
   std::string path = platform::JoinPath(*folder, "velmora.db");
+  std::unique_ptr<platform::SqliteDatabase> db;
   try {
-    auto db = std::make_unique<platform::SqliteDatabase>(path);
+    db = std::make_unique<platform::SqliteDatabase>(path);
     BanTable::Prepare(*db);
-    serverdb = std::move(db);
   } catch (const platform::DatabaseError& error) {
-    // The server runs on without bans; say so once.
+    // The server runs on without bans; say so once. A lock held by another program is gone
+    // sooner or later, and the file behind it is sound: keep the connection, so that bans work
+    // again once the lock goes, and each request that meets the lock logs its own failure.
     modGlobal::LogMessage(std::string("Error opening server database: ") + error.what(), false);
+    if (!error.Locked()) return;
   }
+  serverdb = std::move(db);
 }
 
 }  // namespace velmora

@@ -9,8 +9,11 @@ namespace {
 // A locked database holds the one event thread up at most this long.
 constexpr int kBusyTimeoutMs = 100;
 
+bool IsLock(int code) { return (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED; }
+
 [[noreturn]] void Throw(sqlite3* db, const std::string& what) {
-  throw DatabaseError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+  throw DatabaseError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"),
+                      db != nullptr && IsLock(sqlite3_errcode(db)));
 }
 
 }  // namespace
@@ -70,10 +73,11 @@ SqliteDatabase::~SqliteDatabase() { sqlite3_close(db_); }
 
 void SqliteDatabase::Execute(const std::string& sql) {
   char* error = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+  int result = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
+  if (result != SQLITE_OK) {
     std::string message = error ? error : sqlite3_errmsg(db_);
     sqlite3_free(error);
-    throw DatabaseError(message);
+    throw DatabaseError(message, IsLock(result));
   }
 }
 

@@ -14,7 +14,13 @@ namespace velmora::platform {
 
 class DatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DatabaseError(const std::string& what, bool locked = false)
+      : std::runtime_error(what), locked_(locked) {}
+  // Another connection held a lock on the database: the same request may work later.
+  bool Locked() const { return locked_; }
+
+ private:
+  bool locked_;
 };
 
 class SqliteStatement {

@@ -62,6 +62,10 @@ void TcpConnection::BecomeConnected() {
   impl_->socket.non_blocking(true, error);
   impl_->socket.set_option(asio::ip::tcp::no_delay(true), error);
   auto peer = impl_->socket.remote_endpoint(error);
+  if (error && impl_->acceptedPeer.port() != 0) {
+    peer = impl_->acceptedPeer;
+    error.clear();
+  }
   if (!error) remoteAddress_ = AddressText(peer.address());
   connected_ = true;
   closed_ = false;

@@ -10,6 +10,9 @@ namespace velmora::platform {
 
 struct TcpConnection::Impl {
   asio::ip::tcp::socket socket{IoContext()};
+  // The peer as the accept saw it: a peer that reset the connection before it was taken up has
+  // no address to ask for any more.
+  asio::ip::tcp::endpoint acceptedPeer;
   std::unique_ptr<asio::ip::tcp::acceptor> acceptor;  // only for Listen
   std::unique_ptr<asio::ip::tcp::resolver> resolver;  // only for Connect
 };

@@ -79,7 +79,8 @@ void TcpListener::StopListening() {
 void TcpListener::AcceptNext(Acceptor& entry) {
   entry.next = std::make_unique<TcpConnection::Impl>();
   std::weak_ptr<bool> alive = alive_;
-  entry.acceptor.async_accept(entry.next->socket, [this, &entry, alive](const std::error_code& error) {
+  entry.acceptor.async_accept(entry.next->socket, entry.next->acceptedPeer,
+                              [this, &entry, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (error) {
       Event_Error(error.value());

@@ -15,7 +15,8 @@ void BanTable::Prepare(platform::SqliteDatabase& db) {
 void BanTable::Insert(const std::string& address, const std::string& by,
                       const std::string& reason, std::time_t bandate,
                       const std::string& network) {
-  if (!db_) return;
+  // A ban that cannot be kept must not pass for one that was.
+  if (!db_) throw platform::DatabaseError("no server database");
   auto insert = db_->Prepare(
       "INSERT INTO bans (address, \"by\", reason, bandate, banlength, network) "
       "VALUES (?, ?, ?, ?, 1, ?)");

@@ -1,6 +1,6 @@
 #pragma once
 // The table `bans` of the server database: the bans issued by administrators at run time.
-// Without an open database every operation does nothing and the list is empty.
+// Without an open database the list is empty, nothing is banned or lifted, and an insert fails.
 #include <cstdint>
 #include <ctime>
 #include <string>

@@ -1,0 +1,144 @@
+// The location and flag services failing: refusing connections, resetting them halfway through
+// a reply, or trickling a reply out a byte at a time. Every connection still gets its prompt
+// and logs in; a service that trickles holds up only the connection it is asked about. The
+// binary is built with the lookups off, so these run in-process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "client/ClientSocket.h"
+#include "client/GeoLookup.h"
+#include "server/MapSocket.h"
+#include "support/FakeHttpService.h"
+#include "support/LoopHarness.h"
+#include "support/RunLoop.h"
+
+namespace velmora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kClients = 6;
+
+FakeReply CountryAfter(std::chrono::milliseconds delay, const std::string& country) {
+  FakeReply reply;
+  reply.chunks.push_back({{}, "HTTP/1.0 200 OK\r\n\r\n"});
+  reply.chunks.push_back({delay, "<meta name=\"country\" content=\"" + country + "\">\r\n"});
+  return reply;
+}
+
+// The reply one byte at a time, each after `gap`: never silent for long enough to be given up.
+FakeReply Trickle(const std::string& country, std::chrono::milliseconds gap) {
+  std::string text = "HTTP/1.0 200 OK\r\n\r\n<meta name=\"country\" content=\"" + country + "\">";
+  FakeReply reply;
+  for (char c : text) reply.chunks.push_back({gap, std::string(1, c)});
+  return reply;
+}
+
+class FaultGeo : public ::testing::Test {
+ protected:
+  void TearDown() override { GeoLookup::Instance().SetHosts("", ""); }
+
+  // Clients that connect together, then log in one after the other.
+  void EveryClientLogsIn(int count) {
+    std::vector<std::unique_ptr<LoopClient>> clients;
+    for (int i = 0; i < count; ++i) clients.push_back(std::make_unique<LoopClient>(port));
+    for (int i = 0; i < count; ++i) {
+      SCOPED_TRACE("client " + std::to_string(i));
+      clients[i]->LogIn("Lobby", "secret", "User" + std::to_string(i));
+    }
+    for (auto& connection : listener.ActiveConnections()) {
+      EXPECT_TRUE(connection->IsMember());
+      EXPECT_EQ(connection->ClientCountry, "");
+      EXPECT_FALSE(connection->ClientFlag);
+    }
+  }
+
+  LoopHarness server;
+  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
+  MapSocket& listener = server.AddListener();
+  uint16_t port = server.PortOf(listener);
+};
+
+TEST_F(FaultGeo, ServicesThatRefuseConnectionsLeaveTheLocationEmpty) {
+  GeoLookup::Instance().SetHosts(RefusingHost(), RefusingHost());
+  EveryClientLogsIn(kClients);
+}
+
+TEST_F(FaultGeo, ServicesThatResetHalfwayThroughAReplyLeaveTheLocationEmpty) {
+  auto resetting = [](auto&, int) {
+    FakeReply reply;
+    reply.chunks.push_back({{}, "HTTP/1.0 200 OK\r\nContent-Length: 500\r\n\r\n<meta name="});
+    reply.end = FakeReply::End::kReset;
+    return reply;
+  };
+  FakeHttpService geo(resetting);
+  FakeHttpService flags(resetting);
+  GeoLookup::Instance().SetHosts(geo.Host(), flags.Host());
+  EveryClientLogsIn(kClients);
+  EXPECT_EQ(geo.Requests().size(), static_cast<size_t>(kClients));
+}
+
+TEST_F(FaultGeo, ATricklingServiceHoldsUpOnlyTheConnectionItIsAskedAbout) {
+  // The first request trickles for about four seconds; the others are answered at once.
+  FakeHttpService geo([](auto&, int number) {
+    return number == 0 ? Trickle("Dripland", 60ms) : CountryAfter(0ms, "Quickland");
+  });
+  GeoLookup::Instance().SetHosts(geo.Host(), "");
+
+  LoopClient slow(port);
+  ASSERT_TRUE(RunLoopUntil([&] { return geo.Requests().size() == 1; }));
+  slow.Send(1, "Lobby");  // waits for the prompt, like every message before it
+  std::vector<std::unique_ptr<LoopClient>> others;
+  for (int i = 0; i < kClients; ++i) {
+    others.push_back(std::make_unique<LoopClient>(port));
+    others.back()->LogIn("Lobby", "secret", "Quick" + std::to_string(i));
+  }
+  EXPECT_TRUE(slow.Silent(10)) << "the trickle is not over yet";
+
+  auto prompt = slow.Receive(15000);
+  ASSERT_TRUE(prompt);
+  EXPECT_EQ(prompt->command, 1);
+  auto selected = slow.Receive();
+  ASSERT_TRUE(selected);
+  EXPECT_EQ(selected->data, "OK");
+  auto connections = listener.ActiveConnections();
+  std::sort(connections.begin(), connections.end(),
+            [](auto& a, auto& b) { return a->AcceptSequence < b->AcceptSequence; });
+  ASSERT_EQ(connections.size(), static_cast<size_t>(kClients + 1));
+  EXPECT_EQ(connections[0]->ClientCountry, "Dripland");
+  for (size_t i = 1; i < connections.size(); ++i)
+    EXPECT_EQ(connections[i]->ClientCountry, "Quickland");
+}
+
+// A service that trickles for everyone fills every slot for lookups; a connection that comes
+// next waits a little for a slot, then goes on without its location instead of waiting for
+// the others' lookups to end.
+TEST_F(FaultGeo, AConnectionQueuedBehindTricklingLookupsIsPromptedWithoutALocation) {
+  // Each trickle lasts about six seconds, well past the wait for a slot.
+  FakeHttpService geo([](auto&, int number) {
+    return number < 4 ? Trickle("Dripland", 100ms) : CountryAfter(0ms, "Quickland");
+  });
+  GeoLookup::Instance().SetHosts(geo.Host(), "");
+  std::vector<std::unique_ptr<LoopClient>> slow;
+  for (size_t i = 0; i < GeoLookup::kDefaultMaxInFlight; ++i)
+    slow.push_back(std::make_unique<LoopClient>(port));
+  ASSERT_TRUE(RunLoopUntil([&] { return geo.Requests().size() == slow.size(); }));
+
+  LoopClient queued(port);
+  auto prompt = queued.Receive(4000);
+  ASSERT_TRUE(prompt) << "a connection behind the trickles waited for them";
+  EXPECT_EQ(prompt->command, 1);
+  for (auto& client : slow) EXPECT_TRUE(client->Silent(1)) << "the trickles are not over yet";
+  EXPECT_EQ(geo.Requests().size(), slow.size()) << "the queued lookup was never asked";
+
+  // The trickled connections get their prompts once their own lookups end.
+  for (auto& client : slow) {
+    auto late = client->Receive(15000);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->command, 1);
+  }
+}
+
+}  // namespace
+}  // namespace velmora::testing
