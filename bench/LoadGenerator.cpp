@@ -1,0 +1,751 @@
+#include "LoadGenerator.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "transport/FrameCodec.h"
+
+namespace velmora::bench {
+
+namespace {
+
+constexpr int64_t kNsPerSecond = 1'000'000'000;
+constexpr size_t kReadSize = 256 * 1024;
+// A single socket rarely holds more; more rounds would let one busy member starve the rest.
+constexpr int kReadRoundsPerEvent = 4;
+constexpr int kMaxEvents = 4096;
+constexpr int64_t kIdleWaitNs = 10'000'000;
+// Pairs of (receiver, sender) whose order is checked one by one; beyond this only counts are
+// compared, to keep the generator's memory bounded.
+constexpr uint64_t kMaxCheckedPairs = 16'000'000;
+// Reports that the rate schedule may hand out in one pass, so that a late generator still reads.
+constexpr int kMaxDuePerPass = 20000;
+
+char g_readBuffer[kReadSize];
+
+std::string Md5Raw(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr) != 1) {
+    throw std::runtime_error("MD5 digest failed");
+  }
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+// Reads the decimal digits at `pos`, up to `stop`; false when there are none or `stop` is missing.
+bool ReadField(std::string_view text, size_t& pos, char stop, uint64_t& value) {
+  const char* first = text.data() + pos;
+  const char* last = text.data() + text.size();
+  auto [end, error] = std::from_chars(first, last, value);
+  if (error != std::errc() || end == last || *end != stop) return false;
+  pos = static_cast<size_t>(end - text.data()) + 1;
+  return true;
+}
+
+std::string Micros(uint64_t micros) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(micros) / 1000.0);
+  return text;
+}
+
+double Seconds(int64_t ns) { return static_cast<double>(ns) / kNsPerSecond; }
+
+}  // namespace
+
+LoadGenerator::LoadGenerator(const LoadOptions& options)
+    : options_(options),
+      digest_(Md5Raw(options.password)),
+      members_(static_cast<size_t>(options.members)),
+      loggedInPerNetwork_(static_cast<size_t>(options.networks), 0) {
+  startNs_ = 0;
+  startNs_ = NowNs();
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_ < 0) throw std::runtime_error(std::string("epoll_create1: ") + strerror(errno));
+  for (size_t i = 0; i < members_.size(); ++i) {
+    members_[i].network = static_cast<int>(i % static_cast<size_t>(options.networks));
+  }
+}
+
+LoadGenerator::~LoadGenerator() {
+  for (uint32_t i = 0; i < members_.size(); ++i) CloseMember(i);
+  if (epoll_ >= 0) close(epoll_);
+}
+
+int64_t LoadGenerator::NowNs() const {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * kNsPerSecond + now.tv_nsec - startNs_;
+}
+
+std::string LoadGenerator::NetworkName(int network) const {
+  if (options_.networks == 1) return options_.network;
+  return options_.network + std::to_string(network);
+}
+
+std::string LoadGenerator::UserName(uint32_t index) const {
+  return options_.prefix + std::to_string(index);
+}
+
+int LoadGenerator::Recipients(uint32_t sender) const {
+  return std::max(0, loggedInPerNetwork_[static_cast<size_t>(members_[sender].network)] - 1);
+}
+
+void LoadGenerator::RaiseDescriptorLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  getrlimit(RLIMIT_NOFILE, &limit);
+  auto needed = static_cast<rlim_t>(options_.members) + 16;
+  if (limit.rlim_cur < needed) {
+    throw std::runtime_error("needs " + std::to_string(needed) +
+                             " descriptors, but the hard limit is " +
+                             std::to_string(limit.rlim_cur));
+  }
+}
+
+int LoadGenerator::Run() {
+  RaiseDescriptorLimit();
+  long rssBefore = ServerRssKb();
+  std::printf("members=%d networks=%d sources=%d server_rss_before=%ld kB\n", options_.members,
+              options_.networks, options_.sources, rssBefore);
+  LoginPhase();
+  PrintLoginSummary();
+  long rssAfterLogin = ServerRssKb();
+  if (rssBefore > 0 && loggedIn_ > 0) {
+    std::printf("server_rss_after_login=%ld kB  per_logged_in_connection=%.0f bytes\n",
+                rssAfterLogin,
+                static_cast<double>(rssAfterLogin - rssBefore) * 1024.0 / loggedIn_);
+  }
+  if (options_.mode == LoadMode::kIdle) {
+    IdlePhase();
+    long rssAfterHold = ServerRssKb();
+    if (rssBefore > 0 && loggedIn_ > 0) {
+      std::printf("server_rss_after_hold=%ld kB  per_logged_in_connection=%.0f bytes\n",
+                  rssAfterHold,
+                  static_cast<double>(rssAfterHold - rssBefore) * 1024.0 / loggedIn_);
+    }
+  } else if (loggedIn_ >= 2) {
+    LoadPhase();
+    long rssAfterLoad = ServerRssKb();
+    if (rssBefore > 0) {
+      std::printf("server_rss_after_load=%ld kB  per_logged_in_connection=%.0f bytes\n",
+                  rssAfterLoad,
+                  static_cast<double>(rssAfterLoad - rssBefore) * 1024.0 / loggedIn_);
+    }
+  } else {
+    std::printf("load: skipped, fewer than two members logged in\n");
+  }
+  std::fflush(stdout);
+  bool clean = failed_ == 0 && drops_ == 0 && gaps_ == 0 && outOfOrder_ == 0 &&
+               receivedMeasured_ == expectedMeasured_ && loggedIn_ == options_.members;
+  return clean ? 0 : 1;
+}
+
+// ---- log-in --------------------------------------------------------------------------------
+
+void LoadGenerator::LoginPhase() {
+  int64_t begin = NowNs();
+  int64_t deadline = begin + static_cast<int64_t>(options_.loginTimeout * kNsPerSecond);
+  int step = std::max(1, options_.members / 10);
+  int nextReport = step;
+  int64_t lastReportNs = begin;
+  int lastReportCount = 0;
+  while (loggedIn_ + failed_ < options_.members && NowNs() < deadline) {
+    while (inFlight_ < options_.loginsInFlight && nextToStart_ < members_.size()) {
+      StartLogin(nextToStart_++);
+    }
+    Poll(kIdleWaitNs);
+    Flush();
+    if (loggedIn_ >= nextReport) {
+      int64_t now = NowNs();
+      std::printf("  logins %d/%d after %.2f s (last %d at %.0f/s)\n", loggedIn_,
+                  options_.members, Seconds(now - begin), loggedIn_ - lastReportCount,
+                  (loggedIn_ - lastReportCount) / std::max(1e-9, Seconds(now - lastReportNs)));
+      std::fflush(stdout);
+      lastReportNs = now;
+      lastReportCount = loggedIn_;
+      while (nextReport <= loggedIn_) nextReport += step;
+    }
+  }
+  for (uint32_t i = 0; i < members_.size(); ++i) {
+    State state = members_[i].state;
+    if (state == State::kNotStarted) {
+      ++failed_;
+      ++failures_["not started before the log-in time-out"];
+    } else if (state != State::kLoggedIn && state != State::kClosed) {
+      FailLogin(i, "no answer before the log-in time-out");
+    }
+  }
+  loginNs_ = NowNs() - begin;
+}
+
+void LoadGenerator::StartLogin(uint32_t index) {
+  Member& member = members_[index];
+  member.loginStartNs = NowNs();
+  member.state = State::kConnecting;
+  ++inFlight_;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    FailLogin(index, std::string("socket: ") + strerror(errno));
+    return;
+  }
+  member.fd = fd;
+  int one = 1;
+  // Reports are tiny and must leave at once: the latency measured is the server's, not Nagle's.
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // The port is chosen at connect time, per (source, destination), not per source alone.
+  setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  source.sin_addr.s_addr = htonl((127u << 24) | (1u + index % static_cast<uint32_t>(options_.sources)));
+  if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+    FailLogin(index, std::string("bind: ") + strerror(errno));
+    return;
+  }
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(static_cast<uint16_t>(options_.port));
+  inet_pton(AF_INET, options_.host.c_str(), &target.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 &&
+      errno != EINPROGRESS) {
+    FailLogin(index, std::string("connect: ") + strerror(errno));
+    return;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLOUT;
+  event.data.u64 = index;
+  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+    FailLogin(index, std::string("epoll_ctl: ") + strerror(errno));
+    return;
+  }
+  member.waitsWritable = true;
+}
+
+void LoadGenerator::OnConnected(uint32_t index) {
+  Member& member = members_[index];
+  int error = 0;
+  socklen_t length = sizeof error;
+  getsockopt(member.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+  if (error != 0) {
+    FailLogin(index, std::string("connect: ") + strerror(error));
+    return;
+  }
+  member.state = State::kPrompt;
+  WatchWritable(index, false);
+}
+
+void LoadGenerator::OnLoginAnswer(uint32_t index, int32_t command, std::string_view data) {
+  Member& member = members_[index];
+  switch (member.state) {
+    case State::kPrompt:
+      if (command == 1) {
+        Queue(index, 1, NetworkName(member.network));
+        member.state = State::kNetwork;
+      }
+      break;
+    case State::kNetwork:
+      if (command != 2) break;
+      if (data != "OK") return FailLogin(index, "network selection refused");
+      Queue(index, 2, digest_);
+      member.state = State::kPassword;
+      break;
+    case State::kPassword:
+      if (command != 3) break;
+      if (data != "OK") return FailLogin(index, "password refused");
+      Queue(index, 3, UserName(index));
+      member.state = State::kUser;
+      break;
+    case State::kUser:
+      if (command != 4) break;
+      if (data != "OK") return FailLogin(index, "user name refused");
+      OnLoggedIn(index);
+      break;
+    default:
+      break;
+  }
+}
+
+void LoadGenerator::OnLoggedIn(uint32_t index) {
+  Member& member = members_[index];
+  member.state = State::kLoggedIn;
+  --inFlight_;
+  ++loggedIn_;
+  ++loggedInPerNetwork_[static_cast<size_t>(member.network)];
+  loginLatency_.Add(static_cast<uint64_t>((NowNs() - member.loginStartNs) / 1000));
+}
+
+void LoadGenerator::FailLogin(uint32_t index, const std::string& reason) {
+  --inFlight_;
+  ++failed_;
+  ++failures_[reason];
+  CloseMember(index);
+}
+
+void LoadGenerator::Drop(uint32_t index, const std::string& reason) {
+  Member& member = members_[index];
+  if (member.state != State::kLoggedIn) return FailLogin(index, reason);
+  ++drops_;
+  ++dropReasons_[reason];
+  --loggedInPerNetwork_[static_cast<size_t>(member.network)];
+  CloseMember(index);
+  // In the closed loop every report waits for every receiver; a lost receiver would stall the
+  // window for good, so the measurement ends here and the drop is reported.
+  if (loading_ && options_.mode == LoadMode::kWindow) sending_ = false;
+}
+
+void LoadGenerator::CloseMember(uint32_t index) {
+  Member& member = members_[index];
+  if (member.fd >= 0) {
+    close(member.fd);  // also leaves the epoll set
+    member.fd = -1;
+  }
+  member.state = State::kClosed;
+  member.in.clear();
+  member.in.shrink_to_fit();
+  member.out.clear();
+  member.out.shrink_to_fit();
+  member.outSent = 0;
+}
+
+// ---- event loop ----------------------------------------------------------------------------
+
+void LoadGenerator::Poll(int64_t timeoutNs) {
+  static epoll_event events[kMaxEvents];
+  timespec timeout{};
+  timeout.tv_sec = static_cast<time_t>(timeoutNs / kNsPerSecond);
+  timeout.tv_nsec = static_cast<long>(timeoutNs % kNsPerSecond);
+  int count = epoll_pwait2(epoll_, events, kMaxEvents, &timeout, nullptr);
+  if (count < 0) {
+    if (errno == EINTR) return;
+    throw std::runtime_error(std::string("epoll_pwait2: ") + strerror(errno));
+  }
+  for (int i = 0; i < count; ++i) OnEvent(static_cast<uint32_t>(events[i].data.u64), events[i].events);
+}
+
+void LoadGenerator::OnEvent(uint32_t index, uint32_t events) {
+  Member& member = members_[index];
+  if (member.fd < 0) return;
+  if (member.state == State::kConnecting) {
+    if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) OnConnected(index);
+    return;
+  }
+  if (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) OnReadable(index);
+  if (member.fd >= 0 && (events & EPOLLOUT)) FlushOne(index);
+}
+
+void LoadGenerator::OnReadable(uint32_t index) {
+  Member& member = members_[index];
+  for (int round = 0; round < kReadRoundsPerEvent; ++round) {
+    ssize_t got = recv(member.fd, g_readBuffer, kReadSize, 0);
+    if (got > 0) {
+      nowUs_ = NowUs();
+      Consume(index, g_readBuffer, static_cast<size_t>(got));
+      if (member.fd < 0 || static_cast<size_t>(got) < kReadSize) return;
+      continue;
+    }
+    if (got == 0) return Drop(index, "closed by the server");
+    if (errno == EAGAIN || errno == EINTR) return;
+    return Drop(index, std::string("recv: ") + strerror(errno));
+  }
+}
+
+void LoadGenerator::Consume(uint32_t index, const char* bytes, size_t size) {
+  Member& member = members_[index];
+  bool buffered = !member.in.empty();
+  if (buffered) member.in.append(bytes, size);
+  std::string_view data = buffered ? std::string_view(member.in) : std::string_view(bytes, size);
+  size_t pos = 0;
+  while (pos < data.size()) {
+    CutResult cut = CutFrame(data.substr(pos));
+    if (cut.status == CutStatus::kNeedMore) break;
+    if (cut.status == CutStatus::kBadLength) return Drop(index, "bad frame length");
+    pos += cut.consumed;
+    OnFrame(index, cut.command, cut.data);
+    if (member.fd < 0) return;  // dropped: `data` may point into a freed buffer
+  }
+  if (buffered) {
+    member.in.erase(0, pos);
+  } else if (pos < size) {
+    member.in.assign(bytes + pos, size - pos);
+  }
+}
+
+void LoadGenerator::OnFrame(uint32_t index, int32_t command, std::string_view data) {
+  if (members_[index].state != State::kLoggedIn) return OnLoginAnswer(index, command, data);
+  if (command == 5) return OnPosition(index, data);
+  if (command == 6) {
+    ++memberLeft_;
+  } else {
+    ++otherFrames_;
+  }
+}
+
+// ---- sending -------------------------------------------------------------------------------
+
+void LoadGenerator::Queue(uint32_t index, int32_t command, std::string_view data) {
+  Member& member = members_[index];
+  AppendPacket(member.out, command, data);
+  if (!member.dirty) {
+    member.dirty = true;
+    dirty_.push_back(index);
+  }
+}
+
+void LoadGenerator::Flush() {
+  // FlushOne may drop a member but never adds to the list.
+  for (uint32_t index : dirty_) {
+    members_[index].dirty = false;
+    FlushOne(index);
+  }
+  dirty_.clear();
+}
+
+void LoadGenerator::FlushOne(uint32_t index) {
+  Member& member = members_[index];
+  if (member.fd < 0) return;
+  while (member.outSent < member.out.size()) {
+    ssize_t wrote = send(member.fd, member.out.data() + member.outSent,
+                         member.out.size() - member.outSent, MSG_NOSIGNAL);
+    if (wrote > 0) {
+      member.outSent += static_cast<size_t>(wrote);
+      continue;
+    }
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0 && errno == EAGAIN) {
+      size_t backlog = member.out.size() - member.outSent;
+      maxBacklog_ = std::max(maxBacklog_, backlog);
+      // Keep the buffer from growing with bytes already gone.
+      if (member.outSent > 65536) {
+        member.out.erase(0, member.outSent);
+        member.outSent = 0;
+      }
+      WatchWritable(index, true);
+      return;
+    }
+    return Drop(index, std::string("send: ") + strerror(errno));
+  }
+  member.out.clear();
+  member.outSent = 0;
+  WatchWritable(index, false);
+}
+
+void LoadGenerator::WatchWritable(uint32_t index, bool on) {
+  Member& member = members_[index];
+  if (member.waitsWritable == on || member.fd < 0) return;
+  epoll_event event{};
+  event.events = EPOLLIN | (on ? EPOLLOUT : 0u);
+  event.data.u64 = index;
+  epoll_ctl(epoll_, EPOLL_CTL_MOD, member.fd, &event);
+  member.waitsWritable = on;
+}
+
+// ---- load ----------------------------------------------------------------------------------
+
+void LoadGenerator::SendReport(uint32_t index) {
+  Member& member = members_[index];
+  int64_t x = NowUs();
+  uint32_t seq = member.nextSeq++;
+  // 20 characters hold any 64-bit number and 10 any 32-bit one, so every write below fits.
+  char payload[64];
+  char* at = std::to_chars(payload, payload + 20, x).ptr;
+  *at++ = ',';
+  at = std::to_chars(at, at + 10, seq).ptr;
+  static constexpr char kRest[] = ",1,100,0,0";
+  std::memcpy(at, kRest, sizeof kRest - 1);
+  at += sizeof kRest - 1;
+  Queue(index, 4, std::string_view(payload, static_cast<size_t>(at - payload)));
+  int recipients = Recipients(index);
+  if (x >= measureStartUs_ && x < measureEndUs_) {
+    ++sentMeasured_;
+    expectedMeasured_ += static_cast<uint64_t>(recipients);
+  }
+  if (options_.mode == LoadMode::kWindow) {
+    pending_[static_cast<size_t>(index) * static_cast<size_t>(options_.window) +
+             seq % static_cast<uint32_t>(options_.window)] = static_cast<uint32_t>(recipients);
+  }
+  ++sentTotal_;
+  ++tickSent_;
+}
+
+void LoadGenerator::FillWindow(uint32_t sender) {
+  Member& member = members_[sender];
+  auto window = static_cast<uint32_t>(options_.window);
+  while (sending_ && member.fd >= 0 && member.nextSeq - member.oldest < window) {
+    SendReport(sender);
+  }
+}
+
+void LoadGenerator::Delivered(uint32_t sender, uint32_t seq) {
+  Member& member = members_[sender];
+  if (seq < member.oldest || seq >= member.nextSeq) return;
+  auto window = static_cast<uint32_t>(options_.window);
+  uint32_t* slots = &pending_[static_cast<size_t>(sender) * window];
+  uint32_t& slot = slots[seq % window];
+  if (slot > 0) --slot;
+  if (seq != member.oldest) return;
+  while (member.oldest < member.nextSeq && slots[member.oldest % window] == 0) ++member.oldest;
+  FillWindow(sender);
+}
+
+int64_t LoadGenerator::NextDueNs() const {
+  double total = options_.rate * static_cast<double>(activeSenders_.size());
+  return loadStartNs_ + static_cast<int64_t>(static_cast<double>(dueCount_) * kNsPerSecond / total);
+}
+
+void LoadGenerator::SendDueReports() {
+  if (activeSenders_.empty()) return;
+  int64_t now = NowNs();
+  for (int handed = 0; handed < kMaxDuePerPass; ++handed) {
+    int64_t due = NextDueNs();
+    if (due > now) return;
+    maxLateNs_ = std::max(maxLateNs_, now - due);
+    uint32_t sender = activeSenders_[dueCount_ % activeSenders_.size()];
+    ++dueCount_;
+    if (members_[sender].fd >= 0) SendReport(sender);
+  }
+}
+
+void LoadGenerator::OnPosition(uint32_t receiver, std::string_view data) {
+  uint64_t sender = 0;
+  uint64_t x = 0;
+  uint64_t seq = 0;
+  const std::string& prefix = options_.prefix;
+  size_t pos = prefix.size();
+  if (data.substr(0, prefix.size()) != prefix || !ReadField(data, pos, '|', sender) ||
+      !ReadField(data, pos, ',', x) || !ReadField(data, pos, ',', seq) ||
+      sender >= static_cast<uint64_t>(options_.senders)) {
+    ++foreignFrames_;
+    return;
+  }
+  auto now = static_cast<uint64_t>(nowUs_);
+  uint64_t latency = now > x ? now - x : 0;
+  ++receivedTotal_;
+  ++tickReceived_;
+  tickLatency_.Add(latency);
+  if (nowUs_ >= measureStartUs_ && nowUs_ < measureEndUs_) ++receivedInWindow_;
+  auto sentAt = static_cast<int64_t>(x);
+  if (sentAt >= measureStartUs_ && sentAt < measureEndUs_) {
+    ++receivedMeasured_;
+    latency_.Add(latency);
+  }
+  if (orderChecked_) {
+    uint32_t& last = lastSeq_[static_cast<size_t>(receiver) * static_cast<size_t>(options_.senders) +
+                              sender];
+    auto next = static_cast<uint32_t>(seq + 1);
+    if (next <= last) {
+      ++outOfOrder_;
+      return;  // a repeat must not count as a second delivery in the window either
+    }
+    gaps_ += next - last - 1;
+    last = next;
+  }
+  if (options_.mode == LoadMode::kWindow) {
+    Delivered(static_cast<uint32_t>(sender), static_cast<uint32_t>(seq));
+  }
+}
+
+void LoadGenerator::LoadPhase() {
+  for (uint32_t i = 0; i < static_cast<uint32_t>(options_.senders); ++i) {
+    if (members_[i].state == State::kLoggedIn && Recipients(i) > 0) activeSenders_.push_back(i);
+  }
+  if (activeSenders_.empty()) {
+    std::printf("load: no sender has anybody to report to\n");
+    return;
+  }
+  // Senders are the first members, so indices below the sender count cover them all.
+  uint64_t pairs = static_cast<uint64_t>(members_.size()) * static_cast<uint64_t>(options_.senders);
+  orderChecked_ = pairs <= kMaxCheckedPairs;
+  if (orderChecked_) lastSeq_.assign(pairs, 0);
+  if (options_.mode == LoadMode::kWindow) {
+    pending_.assign(static_cast<size_t>(options_.senders) * static_cast<size_t>(options_.window),
+                    0);
+  }
+
+  loadStartNs_ = NowNs();
+  int64_t measureStartNs = loadStartNs_ + static_cast<int64_t>(options_.warmup * kNsPerSecond);
+  int64_t measureEndNs = measureStartNs + static_cast<int64_t>(options_.duration * kNsPerSecond);
+  measureStartUs_ = measureStartNs / 1000;
+  measureEndUs_ = measureEndNs / 1000;
+  nextTickNs_ = loadStartNs_ + kNsPerSecond;
+  loading_ = true;
+  sending_ = true;
+  rusage usageBefore{};
+  getrusage(RUSAGE_SELF, &usageBefore);
+  double serverCpuBefore = ServerCpuSeconds();
+
+  if (options_.mode == LoadMode::kWindow) {
+    for (uint32_t sender : activeSenders_) FillWindow(sender);
+    Flush();
+  }
+  int64_t now = NowNs();
+  while (now < measureEndNs && (sending_ || options_.mode == LoadMode::kRate)) {
+    int64_t wait = kIdleWaitNs;
+    if (options_.mode == LoadMode::kRate) {
+      SendDueReports();
+      Flush();
+      wait = std::clamp<int64_t>(NextDueNs() - NowNs(), 0, kIdleWaitNs);
+    }
+    Poll(wait);
+    Flush();
+    now = NowNs();
+    Tick(now);
+  }
+  sending_ = false;
+  double measuredSeconds = Seconds(std::min(now, measureEndNs) - measureStartNs);
+  int64_t drainEnd = now + static_cast<int64_t>(options_.drain * kNsPerSecond);
+  while (receivedMeasured_ < expectedMeasured_ && now < drainEnd) {
+    Poll(kIdleWaitNs);
+    Flush();
+    now = NowNs();
+    Tick(now);
+  }
+  loading_ = false;
+
+  rusage usageAfter{};
+  getrusage(RUSAGE_SELF, &usageAfter);
+  auto cpu = [](const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  };
+  double loadSeconds = Seconds(now - loadStartNs_);
+  PrintLoadSummary(std::max(1e-3, measuredSeconds));
+  std::printf("cpu: generator %.0f %%", 100.0 * (cpu(usageAfter) - cpu(usageBefore)) / loadSeconds);
+  double serverCpuAfter = ServerCpuSeconds();
+  if (serverCpuBefore >= 0) {
+    std::printf("  server %.0f %%", 100.0 * (serverCpuAfter - serverCpuBefore) / loadSeconds);
+  }
+  std::printf("  (over %.2f s of load and drain)\n", loadSeconds);
+}
+
+void LoadGenerator::IdlePhase() {
+  int64_t end = NowNs() + static_cast<int64_t>(options_.hold * kNsPerSecond);
+  while (NowNs() < end) {
+    Poll(kIdleWaitNs);
+    Flush();
+  }
+  std::printf("idle: held %d members for %.1f s; frames received meanwhile: %llu member-left, "
+              "%llu other; drops %llu\n",
+              loggedIn_, options_.hold, static_cast<unsigned long long>(memberLeft_),
+              static_cast<unsigned long long>(otherFrames_ + receivedTotal_ + foreignFrames_),
+              static_cast<unsigned long long>(drops_));
+}
+
+// ---- figures -------------------------------------------------------------------------------
+
+void LoadGenerator::Tick(int64_t now) {
+  if (now < nextTickNs_) return;
+  if (options_.timeline) {
+    std::printf("  t=%5.1f s  sent %8llu/s  delivered %9llu/s  p50 %s  p99 %s  max %s\n",
+                Seconds(nextTickNs_ - loadStartNs_), static_cast<unsigned long long>(tickSent_),
+                static_cast<unsigned long long>(tickReceived_),
+                Micros(tickLatency_.Percentile(0.5)).c_str(),
+                Micros(tickLatency_.Percentile(0.99)).c_str(), Micros(tickLatency_.Max()).c_str());
+    std::fflush(stdout);
+  }
+  tickSent_ = 0;
+  tickReceived_ = 0;
+  tickLatency_.Clear();
+  while (nextTickNs_ <= now) nextTickNs_ += kNsPerSecond;
+}
+
+void LoadGenerator::PrintLoginSummary() const {
+  std::printf("logins: ok=%d failed=%d in %.3f s (%.0f/s); log-in latency p50 %s p99 %s max %s\n",
+              loggedIn_, failed_, Seconds(loginNs_), loggedIn_ / std::max(1e-9, Seconds(loginNs_)),
+              Micros(loginLatency_.Percentile(0.5)).c_str(),
+              Micros(loginLatency_.Percentile(0.99)).c_str(), Micros(loginLatency_.Max()).c_str());
+  for (const auto& [reason, count] : failures_) {
+    std::printf("  log-in failure: %s x%d\n", reason.c_str(), count);
+  }
+}
+
+void LoadGenerator::PrintLoadSummary(double seconds) const {
+  const char* mode = options_.mode == LoadMode::kWindow ? "window" : "rate";
+  std::printf("load: mode=%s", mode);
+  if (options_.mode == LoadMode::kWindow) {
+    std::printf(" window=%d", options_.window);
+  } else {
+    std::printf(" rate=%g/s per sender", options_.rate);
+  }
+  std::printf(" senders=%zu members=%d warmup=%g s measured=%.2f s\n", activeSenders_.size(),
+              loggedIn_, options_.warmup, seconds);
+  std::printf("sent: %llu reports in the measured window (%.0f/s), %llu in all",
+              static_cast<unsigned long long>(sentMeasured_), sentMeasured_ / seconds,
+              static_cast<unsigned long long>(sentTotal_));
+  if (options_.mode == LoadMode::kRate) {
+    std::printf("; generator lagged its schedule by at most %s", Micros(maxLateNs_ / 1000).c_str());
+  }
+  std::printf("\n");
+  std::printf("delivered: %llu frames during the measured window = %.0f deliveries/s\n",
+              static_cast<unsigned long long>(receivedInWindow_), receivedInWindow_ / seconds);
+  std::printf("latency (reports sent in the window, %llu samples): p50 %s  p99 %s  p99.9 %s  "
+              "max %s\n",
+              static_cast<unsigned long long>(latency_.Count()),
+              Micros(latency_.Percentile(0.5)).c_str(), Micros(latency_.Percentile(0.99)).c_str(),
+              Micros(latency_.Percentile(0.999)).c_str(), Micros(latency_.Max()).c_str());
+  std::printf("losses: expected %llu deliveries of the window's reports, received %llu, "
+              "missing %lld",
+              static_cast<unsigned long long>(expectedMeasured_),
+              static_cast<unsigned long long>(receivedMeasured_),
+              static_cast<long long>(expectedMeasured_) - static_cast<long long>(receivedMeasured_));
+  if (orderChecked_) {
+    std::printf("; per-pair sequence gaps %llu, repeated or reordered %llu",
+                static_cast<unsigned long long>(gaps_),
+                static_cast<unsigned long long>(outOfOrder_));
+  } else {
+    std::printf("; per-pair sequence check off (too many pairs)");
+  }
+  std::printf("\n");
+  std::printf("errors: drops %llu, member-left frames %llu, unexpected frames %llu, foreign "
+              "positions %llu; largest unsent backlog %zu bytes\n",
+              static_cast<unsigned long long>(drops_), static_cast<unsigned long long>(memberLeft_),
+              static_cast<unsigned long long>(otherFrames_),
+              static_cast<unsigned long long>(foreignFrames_), maxBacklog_);
+  for (const auto& [reason, count] : dropReasons_) {
+    std::printf("  drop: %s x%d\n", reason.c_str(), count);
+  }
+}
+
+long LoadGenerator::ServerRssKb() const {
+  if (options_.serverPid <= 0) return -1;
+  std::ifstream status("/proc/" + std::to_string(options_.serverPid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+double LoadGenerator::ServerCpuSeconds() const {
+  if (options_.serverPid <= 0) return -1;
+  std::ifstream stat("/proc/" + std::to_string(options_.serverPid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The command name may hold blanks; the fields counted here start after its closing bracket.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::stod(field);
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace velmora::bench

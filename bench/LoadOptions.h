@@ -1,0 +1,43 @@
+#pragma once
+// What one run of the load generator does, read from its command line.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora::bench {
+
+enum class LoadMode {
+  kRate,    // each sender reports at a fixed rate
+  kWindow,  // closed loop: each sender keeps at most `window` reports undelivered
+  kIdle,    // members only log in and stay silent
+};
+
+struct LoadOptions {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  std::string network = "Bench";
+  int networks = 1;  // more than 1: members spread over network0 .. network(K-1)
+  std::string password = "pw";
+  std::string prefix = "m";
+  int members = 10;
+  int senders = -1;  // -1: every member reports
+  int sources = 0;   // 0: as many 127.0.0.x source addresses as the member count needs
+  int loginsInFlight = 64;
+  double loginTimeout = 600;
+  LoadMode mode = LoadMode::kWindow;
+  double rate = 1;
+  int window = 128;
+  double warmup = 2;
+  double duration = 10;
+  double drain = 5;
+  double hold = 3;
+  int serverPid = 0;
+  bool timeline = false;
+};
+
+// The options; throws std::invalid_argument with a message for the user on a bad command line.
+// Returns false when only the usage text was asked for.
+bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options);
+const char* LoadUsage();
+
+}  // namespace velmora::bench
