@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Lays out a throw-away server folder for the load generator:
+#   bench/prepare-server.sh DIR BINARY [PORT] [NETWORKS]
+# DIR/velmora (a copy of BINARY), DIR/velmora.conf, DIR/velmora-server/bench*.conf and DIR/xdg for
+# the log. One network "Bench" on PORT (5555); with NETWORKS=K > 1, networks Bench0..Bench(K-1),
+# all reached through the listener of Bench0 on PORT (the others listen on PORT+1.. unused).
+set -euo pipefail
+dir=$1
+binary=$2
+port=${3:-5555}
+networks=${4:-1}
+rm -rf "$dir"
+mkdir -p "$dir/velmora-server" "$dir/xdg"
+cp "$binary" "$dir/velmora"
+cat >"$dir/velmora.conf" <<CONF
+<settings><setting namestring="Port" valuestring="12000" /><setting namestring="AttachedNIC" valuestring="" /></settings>
+CONF
+# The network element must follow the root start tag directly, with nothing in between.
+write_network() {
+  printf '<?xml version="1.0"?>\n<velmora><network name="%s" password="pw" maxusers="200000" enabled="1" port="%s"></network></velmora>\n' \
+    "$1" "$2" >"$dir/velmora-server/$3"
+}
+if [ "$networks" -le 1 ]; then
+  write_network Bench "$port" bench.conf
+else
+  for ((i = 0; i < networks; i++)); do write_network "Bench$i" $((port + i)) "bench$i.conf"; done
+fi
+echo "prepared $dir: start with  XDG_DATA_HOME=$dir/xdg taskset -c 0 $dir/velmora &"

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs one benchmark scenario against a fresh server and stops that server again:
+#   bench/run-scenario.sh BUILD_DIR SCENARIO [extra velmora-loadgen options]
+# SCENARIO: saturation | rate100 | rate1000 | idle | soak. The server is pinned to core 0 and
+# the generator to core 1; the server's folder is /tmp/velmora-bench-SCENARIO (log in xdg/).
+# VELMORA_BENCH_SERVER names another server binary than BUILD_DIR/velmora.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+scenario=$2
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+port=${VELMORA_BENCH_PORT:-5555}
+dir=/tmp/velmora-bench-$scenario
+networks=1
+case $scenario in
+  saturation) args=(--members 10 --mode window --window 128 --warmup 2 --duration 10) ;;
+  rate100) args=(--members 100 --mode rate --rate 10 --warmup 2 --duration 10) ;;
+  rate1000) args=(--members 1000 --mode rate --rate 1 --warmup 3 --duration 30) ;;
+  idle) args=(--members 10000 --mode idle --hold 5 --logins-in-flight 64) ;;
+  soak)
+    # One listener, many networks of 1,000 members each, a few members of each reporting once
+    # a second; the member count is capped by the descriptor limit of each process.
+    networks=${VELMORA_SOAK_NETWORKS:-19}
+    reporting=${VELMORA_SOAK_REPORTING:-10}
+    args=(--members $((networks * 1000)) --networks "$networks" --senders $((networks * reporting))
+          --mode rate --rate 1 --warmup 10 --duration 600 --sources 4 --logins-in-flight 64
+          --login-timeout 3600 --timeline)
+    ;;
+  *) echo "unknown scenario $scenario" >&2; exit 2 ;;
+esac
+
+"$here/prepare-server.sh" "$dir" "${VELMORA_BENCH_SERVER:-$build/velmora}" "$port" "$networks" \
+  >/dev/null
+cd "$dir"
+# The server reads no options; its descriptor limit is raised by the shell that starts it.
+( ulimit -n "$(ulimit -Hn)"; XDG_DATA_HOME="$dir/xdg" exec taskset -c 0 "$dir/velmora" ) &
+server=$!
+trap 'kill -TERM $server 2>/dev/null || true; wait $server 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  grep -q "Listening..." "$dir/xdg/com.velmora.log" 2>/dev/null && break
+  sleep 0.1
+done
+echo "server pid $server, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "+ taskset -c 1 velmora-loadgen --port $port ${args[*]} $* --server-pid $server"
+status=0
+taskset -c 1 "$build/bench/velmora-loadgen" --port "$port" "${args[@]}" "$@" \
+  --server-pid "$server" || status=$?
+echo "server log: $(wc -l <"$dir/xdg/com.velmora.log") lines; network file: $(wc -c \
+  <"$(ls "$dir"/velmora-server/*.conf | head -1)") bytes"
+exit $status
