@@ -84,6 +84,7 @@ class LoadGenerator {
   void PrintLoadSummary(double loadSeconds) const;
   long ServerRssKb() const;
   double ServerCpuSeconds() const;
+  static double MachineBusySeconds();
 
   std::string NetworkName(int network) const;
   std::string UserName(uint32_t index) const;

@@ -3,7 +3,10 @@
 #   bench/run-scenario.sh BUILD_DIR SCENARIO [extra velmora-loadgen options]
 # SCENARIO: saturation | rate100 | rate1000 | idle | soak. The server is pinned to core 0 and
 # the generator to core 1; the server's folder is /tmp/velmora-bench-SCENARIO (log in xdg/).
-# VELMORA_BENCH_SERVER names another server binary than BUILD_DIR/velmora.
+# VELMORA_BENCH_SERVER names another server binary than BUILD_DIR/velmora. VELMORA_BENCH_NICE
+# (for example -10) runs both processes at that niceness, so that other work on the shared cores
+# delays them less; VELMORA_BENCH_RT=N runs both under SCHED_FIFO priority N (chrt), which keeps
+# other work from delaying a wake-up at all (the kernel still leaves 5 % of each second to others).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 scenario=$2
@@ -12,6 +15,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 port=${VELMORA_BENCH_PORT:-5555}
 dir=/tmp/velmora-bench-$scenario
 networks=1
+niceness=${VELMORA_BENCH_NICE:-0}
+run=(nice -n "$niceness")
+[ -n "${VELMORA_BENCH_RT:-}" ] && run=(chrt -f "$VELMORA_BENCH_RT")
 case $scenario in
   saturation) args=(--members 10 --mode window --window 128 --warmup 2 --duration 10) ;;
   rate100) args=(--members 100 --mode rate --rate 10 --warmup 2 --duration 10) ;;
@@ -33,17 +39,17 @@ esac
   >/dev/null
 cd "$dir"
 # The server reads no options; its descriptor limit is raised by the shell that starts it.
-( ulimit -n "$(ulimit -Hn)"; XDG_DATA_HOME="$dir/xdg" exec taskset -c 0 "$dir/velmora" ) &
+( ulimit -n "$(ulimit -Hn)"; XDG_DATA_HOME="$dir/xdg" exec "${run[@]}" taskset -c 0 "$dir/velmora" ) &
 server=$!
 trap 'kill -TERM $server 2>/dev/null || true; wait $server 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
   grep -q "Listening..." "$dir/xdg/com.velmora.log" 2>/dev/null && break
   sleep 0.1
 done
-echo "server pid $server, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "server pid $server, run as: ${run[*]}, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "+ taskset -c 1 velmora-loadgen --port $port ${args[*]} $* --server-pid $server"
 status=0
-taskset -c 1 "$build/bench/velmora-loadgen" --port "$port" "${args[@]}" "$@" \
+"${run[@]}" taskset -c 1 "$build/bench/velmora-loadgen" --port "$port" "${args[@]}" "$@" \
   --server-pid "$server" || status=$?
 echo "server log: $(wc -l <"$dir/xdg/com.velmora.log") lines; network file: $(wc -c \
   <"$(ls "$dir"/velmora-server/*.conf | head -1)") bytes"
