@@ -56,7 +56,9 @@ const char* LoadUsage() {
   --sources K           source addresses 127.0.0.1..127.0.0.K (enough for ~25,000 members each)
   --logins-in-flight L  log-ins under way at once (64)
   --login-timeout S     limit for the whole log-in phase (600)
-  --mode M              window | rate | idle (window)
+  --mode M              window | rate | idle | floor (window); floor needs no server: it
+                        writes --window frames per send to --members loopback connections
+                        from core 0 and reads them on core 1 for --duration seconds
   --window W            window mode: reports per sender not yet received by all others (128)
   --rate R              rate mode: reports per second per sender (1)
   --senders K           only the first K members report, the others only receive (all)
@@ -109,8 +111,10 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
         options.mode = LoadMode::kRate;
       } else if (value == "idle") {
         options.mode = LoadMode::kIdle;
+      } else if (value == "floor") {
+        options.mode = LoadMode::kFloor;
       } else {
-        throw std::invalid_argument("--mode is window, rate or idle");
+        throw std::invalid_argument("--mode is window, rate, idle or floor");
       }
     } else if (flag == "--window") {
       options.window = ReadInteger(flag, value, 1, 65536);
@@ -132,7 +136,12 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
       throw std::invalid_argument("unknown option " + flag);
     }
   }
-  if (!portGiven) throw std::invalid_argument("--port is required");
+  if (!portGiven && options.mode != LoadMode::kFloor) {
+    throw std::invalid_argument("--port is required");
+  }
+  if (options.mode == LoadMode::kFloor && options.members > 4000) {
+    throw std::invalid_argument("--mode floor takes at most 4000 connections");
+  }
   // The relayed payload is cut at "|" and ",", so a name must not carry either.
   if (options.prefix.empty() || options.prefix.find_first_of("|,") != std::string::npos) {
     throw std::invalid_argument("--prefix must be non-empty and free of '|' and ','");

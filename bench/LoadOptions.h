@@ -10,6 +10,7 @@ enum class LoadMode {
   kRate,    // each sender reports at a fixed rate
   kWindow,  // closed loop: each sender keeps at most `window` reports undelivered
   kIdle,    // members only log in and stay silent
+  kFloor,   // no server: what loopback TCP alone costs per send (window = frames per send)
 };
 
 struct LoadOptions {

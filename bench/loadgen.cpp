@@ -8,6 +8,7 @@
 
 #include "LoadGenerator.h"
 #include "LoadOptions.h"
+#include "LoopbackFloor.h"
 
 int main(int argc, char** argv) {
   using velmora::bench::LoadOptions;
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
+    if (options.mode == velmora::bench::LoadMode::kFloor) {
+      return velmora::bench::RunLoopbackFloor(options);
+    }
     velmora::bench::LoadGenerator generator(options);
     return generator.Run();
   } catch (const std::exception& error) {
