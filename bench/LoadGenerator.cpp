@@ -73,8 +73,7 @@ LoadGenerator::LoadGenerator(const LoadOptions& options)
       digest_(Md5Raw(options.password)),
       members_(static_cast<size_t>(options.members)),
       loggedInPerNetwork_(static_cast<size_t>(options.networks), 0) {
-  startNs_ = 0;
-  startNs_ = NowNs();
+  startNs_ = NowNs();  // NowNs counts from startNs_, which is 0 until here
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   if (epoll_ < 0) throw std::runtime_error(std::string("epoll_create1: ") + strerror(errno));
   for (size_t i = 0; i < members_.size(); ++i) {
