@@ -124,8 +124,15 @@ int LoadGenerator::Run() {
   long rssBefore = ServerRssKb();
   std::printf("members=%d networks=%d sources=%d server_rss_before=%ld kB\n", options_.members,
               options_.networks, options_.sources, rssBefore);
+  double serverCpuBefore = ServerCpuSeconds();
   LoginPhase();
   PrintLoginSummary();
+  // Each log-in rewrites the network file, so its cost grows with the users the file lists.
+  if (serverCpuBefore >= 0 && loggedIn_ > 0) {
+    std::printf("server CPU during log-in: %.2f s = %.2f ms per log-in\n",
+                ServerCpuSeconds() - serverCpuBefore,
+                (ServerCpuSeconds() - serverCpuBefore) * 1000.0 / loggedIn_);
+  }
   long rssAfterLogin = ServerRssKb();
   if (rssBefore > 0 && loggedIn_ > 0) {
     std::printf("server_rss_after_login=%ld kB  per_logged_in_connection=%.0f bytes\n",
