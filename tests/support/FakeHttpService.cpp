@@ -141,8 +141,9 @@ void FakeHttpService::Serve(int socket, int number) {
     linger abort{1, 0};
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   }
-  ::close(socket);
+  // Counted closed before the client can see the close and open its next connection.
   --open_;
+  ::close(socket);
 }
 
 std::string RefusingHost() {
