@@ -3,13 +3,16 @@
 #include <csignal>
 
 #include "host/AppSettings.h"
-#include "host/modGlobal.h"
+#include "host/NICByMac.h"
+#include "base/Log.h"
 #include "networks/ServerNetworks.h"
 #include "platform/SqliteDatabase.h"
 #include "server/MapSocket.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/FileSystem.h"
+#include "platform/LogFile.h"
+#include "networks/NetworkFiles.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/Process.h"
 #include "server/BanTable.h"
@@ -38,8 +41,9 @@ void App::Destroy() {
   g_app = nullptr;
 }
 
-App::App() = default;
-App::~App() = default;
+App::App() : log_(std::make_unique<platform::LogFile>()) { previousLog_ = InstallLogSink(log_.get()); }
+
+App::~App() { InstallLogSink(previousLog_); }
 
 bool App::Event_DontDaemonize() { return true; }
 
@@ -82,7 +86,11 @@ void App::StartUp() {
   mySettings->Load();
   modGlobal::LogMessage("Initializing Server Socket...", false);
   modGlobal::LogMessage("Loading Networks...", false);
-  modGlobal::LoadNetworks();
+  auto executableFolder = platform::ExecutableFolder();
+  std::optional<std::string> networksFolder;
+  if (executableFolder)
+    networksFolder = platform::JoinPath(*executableFolder, kNetworksFolderName);
+  modGlobal::LoadNetworks(networksFolder, Networks);
   OpenServerDatabase();
 
   for (auto& network : Networks) {

@@ -10,9 +10,11 @@ namespace velmora {
 class AppSettings;
 class ServerNetworks;
 class MapSocket;
+class LogSink;
 namespace platform {
+class LogFile;
 class SqliteDatabase;
-}
+}  // namespace platform
 
 class App {
  public:
@@ -44,6 +46,9 @@ class App {
   void StartUp();
   void OpenServerDatabase();
   void InstallSignalHandlers();
+
+  std::unique_ptr<platform::LogFile> log_;
+  LogSink* previousLog_ = nullptr;
 };
 
 }  // namespace velmora

@@ -1,5 +1,5 @@
-#include "host/TextCase.h"
-#include "host/modGlobal.h"
+#include "base/TextCase.h"
+#include "host/NICByMac.h"
 
 namespace velmora::modGlobal {
 

@@ -2,10 +2,9 @@
 
 #include <exception>
 
-#include "host/App.h"
-#include "host/NumberText.h"
-#include "host/TextCase.h"
-#include "host/modGlobal.h"
+#include "base/NumberText.h"
+#include "base/TextCase.h"
+#include "base/Log.h"
 #include "platform/FileError.h"
 #include "platform/FileSystem.h"
 #include "platform/XmlDocument.h"
@@ -91,13 +90,6 @@ std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file) {
     // Whatever goes wrong with one file, the others are still read.
     return nullptr;
   }
-}
-
-void LoadNetworks() {
-  auto executableFolder = platform::ExecutableFolder();
-  std::optional<std::string> folder;
-  if (executableFolder) folder = platform::JoinPath(*executableFolder, kNetworksFolderName);
-  LoadNetworks(folder, App::Instance().Networks);
 }
 
 void LoadNetworks(const std::optional<std::string>& folder,

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "host/modGlobal.h"
 #include "networks/ServerNetworks.h"
 
 namespace velmora::platform {
@@ -15,10 +14,10 @@ class XmlNode;
 
 namespace velmora::modGlobal {
 
-// ReadNetworkXML and LoadNetworks() are declared with the other routines in host/modGlobal.h.
-// LoadNetworks() reads the folder "velmora-server" beside the executable into
-// App::Instance().Networks; this does the same for a given networks folder (nothing: it could
-// not be determined) and registry.
+// Reads one network file into a record; nothing when it does not read as a network.
+std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file);
+// Reads every network file of the networks folder (nothing: it could not be determined) into
+// the registry `networks`, logging each file.
 void LoadNetworks(const std::optional<std::string>& folder,
                   std::vector<std::shared_ptr<ServerNetworks>>& networks);
 

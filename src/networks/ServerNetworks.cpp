@@ -3,8 +3,8 @@
 #include <exception>
 #include <stdexcept>
 
-#include "host/TextCase.h"
-#include "host/modGlobal.h"
+#include "base/TextCase.h"
+#include "base/Log.h"
 #include "networks/NetworkFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/XmlDocument.h"

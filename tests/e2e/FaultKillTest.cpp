@@ -12,7 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "host/modGlobal.h"
+#include "base/Log.h"
 #include "networks/NetworkFiles.h"
 #include "support/RawClient.h"
 #include "support/Sanitizer.h"

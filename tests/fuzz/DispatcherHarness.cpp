@@ -8,9 +8,9 @@
 
 #include "FuzzSupport.h"
 #include "host/App.h"
-#include "host/NumberText.h"
-#include "host/TextCase.h"
-#include "host/modGlobal.h"
+#include "base/NumberText.h"
+#include "base/TextCase.h"
+#include "base/Log.h"
 #include "networks/ServerNetworks.h"
 #include "platform/EventLoop.h"
 #include "platform/Md5.h"

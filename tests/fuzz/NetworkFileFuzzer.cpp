@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "FuzzSupport.h"
-#include "host/TextCase.h"
-#include "host/modGlobal.h"
+#include "base/TextCase.h"
+#include "base/Log.h"
 #include "networks/ServerNetworks.h"
 
 namespace velmora::fuzz {

@@ -4,7 +4,10 @@
 #include <fstream>
 #include <regex>
 
-#include "host/modGlobal.h"
+#include "base/Log.h"
+#include "host/NICByMac.h"
+#include "platform/LogFile.h"
+#include "support/LogCapture.h"
 #include "platform/NetworkInterfaces.h"
 
 namespace velmora {
@@ -28,6 +31,8 @@ class LogFolder : public ::testing::Test {
 };
 
 TEST_F(LogFolder, EachRunStartsAFreshFileAndLinesCarryTheirTimeStamp) {
+  platform::LogFile file;
+  LogSink* before = InstallLogSink(&file);
   modGlobal::LogMessage("old run", true);
   modGlobal::LogMessage("Loading Settings...", true);
   modGlobal::LogMessage("", false);
@@ -39,6 +44,7 @@ TEST_F(LogFolder, EachRunStartsAFreshFileAndLinesCarryTheirTimeStamp) {
   EXPECT_EQ(lines[1].back(), ' ');  // an empty message: the stamp, its bracket and one blank
   EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "] ");
   EXPECT_EQ(lines[3], "lines");  // the message is written as given
+  InstallLogSink(before);
 }
 
 TEST_F(LogFolder, TheLogGoesToHomeWhenNoDataHomeIsSet) {
@@ -47,10 +53,19 @@ TEST_F(LogFolder, TheLogGoesToHomeWhenNoDataHomeIsSet) {
   ::unsetenv("XDG_DATA_HOME");
   std::string home = folder + "/home";
   ::setenv("HOME", home.c_str(), 1);
-  modGlobal::LogMessage("here", true);
+  platform::LogFile().Write("here", true);
   std::ifstream log(home + "/.local/share/com.velmora.log");
   EXPECT_TRUE(log.good());
   ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(LogSink, LinesGoToTheInstalledSinkOnlyAndNowhereWithoutOne) {
+  {
+    testing::LogCapture capture;
+    modGlobal::LogMessage("kept", false);
+    EXPECT_EQ(capture.Messages(), std::vector<std::string>{"kept"});
+  }
+  modGlobal::LogMessage("dropped", false);  // nothing installed: no file appears anywhere
 }
 
 TEST(LogSafe, EscapesWhatCouldForgeOrSplitALine) {

@@ -27,7 +27,7 @@ class AddUserToNetworkTest : public testing::NetworkFolderFixture {
   std::shared_ptr<ServerNetworks> Load(const std::string& content) {
     path_ = WriteNetworkFile("guild.conf", content);
     auto network = modGlobal::ReadNetworkXML(path_);
-    std::filesystem::remove(base_ / "data" / "com.velmora.log");
+    log_.Clear();
     return network;
   }
 

@@ -1,6 +1,6 @@
 #pragma once
-// A private folder per test: the networks folder, and the application-data folder that receives
-// the log, so that tests can read back exactly the lines they caused.
+// A private folder per test for the networks folder, and the log kept in memory, so that tests
+// can read back exactly the lines they caused.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/LogCapture.h"
+
 namespace velmora::testing {
 
 class NetworkFolderFixture : public ::testing::Test {
@@ -19,8 +21,6 @@ class NetworkFolderFixture : public ::testing::Test {
     std::string pattern = (std::filesystem::temp_directory_path() / "velmora-nw-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     base_ = pattern;
-    std::filesystem::create_directories(base_ / "data");
-    ::setenv("XDG_DATA_HOME", (base_ / "data").c_str(), 1);
     folder_ = (base_ / "velmora-server").string();
   }
 
@@ -47,15 +47,7 @@ class NetworkFolderFixture : public ::testing::Test {
   }
 
   // The messages of the log so far, without their "[date time] " prefixes.
-  std::vector<std::string> LogLines() const {
-    std::vector<std::string> lines;
-    std::istringstream log(ReadFile((base_ / "data" / "com.velmora.log").string()));
-    for (std::string line; std::getline(log, line);) {
-      auto end = line.find("] ");
-      lines.push_back(end == std::string::npos ? line : line.substr(end + 2));
-    }
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return log_.Messages(); }
 
   static unsigned Mode(const std::string& path) {
     struct stat info {};
@@ -63,6 +55,7 @@ class NetworkFolderFixture : public ::testing::Test {
     return info.st_mode & 07777;
   }
 
+  LogCapture log_;
   std::filesystem::path base_;
   std::string folder_;
 };

@@ -6,7 +6,7 @@
 #include "AdminClient.h"
 #include "AdminOptions.h"
 #include "ServerText.h"
-#include "host/TextCase.h"
+#include "base/TextCase.h"
 
 namespace velmora::admin {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/NumberText.h"
+#include "base/NumberText.h"
 
 namespace velmora::admin {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "host/NumberText.h"
+#include "base/NumberText.h"
 
 namespace velmora {
 namespace {

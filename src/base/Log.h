@@ -1,0 +1,32 @@
+#pragma once
+// The server's one log. Every room reports through modGlobal::LogMessage; where the lines go
+// is decided once, at the top: the application installs the file writer, a test installs what
+// it wants to look at, and with nothing installed a line goes nowhere.
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  // One message as passed to LogMessage; startNew begins a new log with it.
+  virtual void Write(const std::string& message, bool startNew) = 0;
+};
+
+// Makes `sink` receive every later line; nullptr discards them. The caller keeps it alive.
+// Returns the sink that was installed before.
+LogSink* InstallLogSink(LogSink* sink);
+
+}  // namespace velmora
+
+namespace velmora::modGlobal {
+
+// Writes one line "[date time] message" to the log; startNew empties it first.
+void LogMessage(const std::string& message, bool startNew);
+
+// Client-supplied text made safe for a log line: bytes below 0x20, 0x7F and the backslash are
+// written as escapes (\n, \r, \t, \\, \xNN), so a client cannot forge or split log lines.
+std::string LogSafe(std::string_view clientText);
+
+}  // namespace velmora::modGlobal
