@@ -19,7 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::bench {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::bench {
 

@@ -1,8 +1,8 @@
 #include "client/ClientSocket.h"
 
 #include "client/GeoLookup.h"
-#include "client/PayloadFields.h"
-#include "client/PositionText.h"
+#include "protocol/PayloadFields.h"
+#include "protocol/Position.h"
 #include "host/App.h"
 #include "base/NumberText.h"
 #include "base/TextCase.h"
@@ -199,19 +199,20 @@ bool ClientSocket::isBanned() const {
 
 void ClientSocket::ReportPosition(const std::string& data) {
   // Each field is stored as soon as it is read; missing fields read as 0.
-  X = ReadInteger(PayloadField(data, ',', 0));
-  Y = ReadInteger(PayloadField(data, ',', 1));
-  Facet = ReadInteger(PayloadField(data, ',', 2));
-  HP = ReadInteger(PayloadField(data, ',', 3));
-  InBattle = ReadPayloadFlag(PayloadField(data, ',', 4));
-  IsDead = ReadPayloadFlag(PayloadField(data, ',', 5));
+  PositionReport report = ReadPositionReport(data);
+  X = report.X;
+  Y = report.Y;
+  Facet = report.Facet;
+  HP = report.HP;
+  InBattle = report.InBattle;
+  IsDead = report.IsDead;
   if (member_ && X >= 0 && Y >= 0 && Facet >= 0 && HP >= 0) myParent.BroadcastPosition(*this);
 }
 
 void ClientSocket::ListMembers() {
   if (!member_) return;
   for (ClientSocket* member : myParent.Members(myNetwork))
-    if (member != this) SendMessage(5, PositionText(*member));
+    if (member != this) SendMessage(5, MemberPositionText(member->Username, member->Position()));
 }
 
 }  // namespace velmora

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "protocol/Position.h"
 #include "transport/EasyTCPSocket.h"
 
 namespace velmora {
@@ -46,6 +47,7 @@ class ClientSocket : public EasyTCPSocket {
   int64_t X = 0;
   int64_t Y = 0;
   VelmoraUser* myUser = nullptr;
+  PositionReport Position() const { return {X, Y, Facet, HP, InBattle, IsDead}; }
 
   // Position in the listener's accept order.
   uint64_t AcceptSequence = 0;

@@ -1,6 +1,6 @@
 // The administrators' commands of a ClientSocket: kick, ban, announce, list and lift bans.
 #include "client/ClientSocket.h"
-#include "client/PayloadFields.h"
+#include "protocol/PayloadFields.h"
 #include "host/App.h"
 #include "base/NumberText.h"
 #include "base/Log.h"

@@ -4,14 +4,14 @@
 #include <ctime>
 
 #include "client/ClientSocket.h"
-#include "client/PositionText.h"
+#include "protocol/Position.h"
 #include "host/App.h"
 #include "base/TextCase.h"
 #include "base/Log.h"
 #include "networks/ServerNetworks.h"
 #include "platform/SqliteDatabase.h"
 #include "server/BanTable.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora {
 
@@ -123,7 +123,7 @@ void MapSocket::BroadcastPosition(ClientSocket& sender) {
   if (!sender.IsMember()) return;
   auto& members = Members(sender.myNetwork);
   if (members.size() < 2) return;
-  auto frame = platform::MakeShared(CreatePacket(5, PositionText(sender)));
+  auto frame = platform::MakeShared(CreatePacket(5, MemberPositionText(sender.Username, sender.Position())));
   for (ClientSocket* member : members)
     if (!EqualsIgnoreCase(member->Username, sender.Username)) member->SendFrame(frame);
 }

@@ -6,7 +6,7 @@
 
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora {
 

@@ -17,7 +17,7 @@
 #include "support/RawClient.h"
 #include "support/Sanitizer.h"
 #include "support/ServerTest.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::e2e {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "support/ServerTest.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::e2e {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "support/ServerTest.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::e2e {
 namespace {

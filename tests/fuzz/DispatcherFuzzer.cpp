@@ -9,7 +9,7 @@
 #include "DispatcherHarness.h"
 #include "FuzzSupport.h"
 #include "platform/Md5.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::fuzz {
 namespace {

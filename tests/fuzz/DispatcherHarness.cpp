@@ -16,7 +16,7 @@
 #include "platform/Md5.h"
 #include "platform/SqliteDatabase.h"
 #include "server/BanTable.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::fuzz {
 

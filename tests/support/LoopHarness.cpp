@@ -21,7 +21,7 @@
 #include "platform/SqliteDatabase.h"
 #include "server/BanTable.h"
 #include "server/MapSocket.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::testing {
 

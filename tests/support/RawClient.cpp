@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::e2e {
 

@@ -13,7 +13,7 @@
 #include <ostream>
 #include <thread>
 
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora::e2e {
 

@@ -13,7 +13,7 @@
 
 #include "platform/EventLoop.h"
 #include "transport/EasyTCPSocket.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora {
 namespace {

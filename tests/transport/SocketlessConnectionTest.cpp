@@ -7,7 +7,7 @@
 #include "platform/EventLoop.h"
 #include "platform/TcpListener.h"
 #include "transport/EasyTCPSocket.h"
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora {
 namespace {

@@ -72,8 +72,8 @@ void AdminClient::Open(const std::string& host, uint16_t port) {
     throw AdminFailure(ExitCode::kConnection,
                        "no connection to " + where_ + " within " + Seconds(stepTimeout_));
   try {
-    std::string prompt = Await(1, "the network prompt", nullptr);
-    if (prompt != "Network")
+    std::string prompt = Await(MessageCode::kNetworkPrompt, "the network prompt", nullptr);
+    if (prompt != kPromptText)
       throw AdminFailure(ExitCode::kConnection,
                          where_ + " is not a Velmora network port: its first message was not "
                                   "the network prompt");
@@ -88,18 +88,20 @@ void AdminClient::Open(const std::string& host, uint16_t port) {
 void AdminClient::LogIn(const std::string& network, const std::string& password,
                         const std::string& user) {
   auto answer = [](const std::string& text, const std::string& what) {
-    if (text == "OK") return true;
-    if (text == "FAIL") return false;
+    if (text == kOk) return true;
+    if (text == kFail) return false;
     throw AdminFailure(ExitCode::kProtocol, "unexpected answer to " + what + ": '" + text + "'");
   };
-  if (!answer(Ask(1, network, 2, "the network selection"), "the network selection"))
+  if (!answer(Ask(MessageCode::kNetworkSelection, network, MessageCode::kNetworkResult,
+                  "the network selection"), "the network selection"))
     throw AdminFailure(ExitCode::kNetworkRefused,
                        "network '" + network + "' refused: the server has no network of that "
                        "name, or it is disabled (enabled is not \"1\") or full (maxusers)");
-  if (!answer(Ask(2, platform::Md5Digest(password), 3, "the password"), "the password"))
+  if (!answer(Ask(MessageCode::kPasswordDigest, platform::Md5Digest(password),
+                  MessageCode::kPasswordResult, "the password"), "the password"))
     throw AdminFailure(ExitCode::kPasswordRefused,
                        "password refused for network '" + network + "'");
-  if (!answer(Ask(3, user, 4, "the user name"), "the user name"))
+  if (!answer(Ask(MessageCode::kUserName, user, MessageCode::kUserNameResult, "the user name"), "the user name"))
     throw AdminFailure(ExitCode::kUserRefused,
                        "user name '" + user + "' refused on network '" + network +
                            "': it is in use on this server, or this address or user is banned");
@@ -118,7 +120,7 @@ std::optional<Message> AdminClient::Next(Clock::time_point deadline) {
   }
 }
 
-std::string AdminClient::Await(int32_t answer, const std::string& what,
+std::string AdminClient::Await(MessageCode answer, const std::string& what,
                                std::vector<Message>* before) {
   auto deadline = Clock::now() + stepTimeout_;
   for (;;) {
@@ -132,20 +134,20 @@ std::string AdminClient::Await(int32_t answer, const std::string& what,
       throw AdminFailure(ExitCode::kProtocol,
                          "no answer from " + where_ + " to " + what + " within " +
                              Seconds(stepTimeout_));
-    if (message->command == answer) return std::move(message->data);
+    if (message->Is(answer)) return std::move(message->data);
     if (before != nullptr) before->push_back(std::move(*message));
   }
 }
 
-std::string AdminClient::Ask(int32_t command, const std::string& data, int32_t answer,
+std::string AdminClient::Ask(MessageCode command, const std::string& data, MessageCode answer,
                              const std::string& what, std::vector<Message>* before) {
   if (ended_) ConnectionEnded("before " + what);
-  SendMessage(command, data);
+  SendMessage(Wire(command), data);
   return Await(answer, what, before);
 }
 
 bool AdminClient::IsAdministrator() {
-  std::string answer = Ask(9, "", 9, "the administrator query");
+  std::string answer = Ask(MessageCode::kAdminQuery, "", MessageCode::kAdminAnswer, "the administrator query");
   if (answer != "1" && answer != "0")
     throw AdminFailure(ExitCode::kProtocol,
                        "unexpected answer to the administrator query: '" + answer + "'");
@@ -154,11 +156,11 @@ bool AdminClient::IsAdministrator() {
 
 void AdminClient::Leave() {
   if (!ended_ && IsConnected()) {
-    SendMessage(999, "");
+    SendMessage(Wire(MessageCode::kGoodbye), "");
     auto deadline = Clock::now() + std::min(stepTimeout_, kGoodbyeWait);
     try {
       while (auto message = Next(deadline))
-        if (message->command == 999) break;
+        if (message->Is(MessageCode::kGoodbyeAnswer)) break;
     } catch (const AdminFailure&) {
       // The server went first; nothing is left to say.
     }

@@ -6,6 +6,8 @@
 #include "AdminClient.h"
 #include "AdminOptions.h"
 #include "ServerText.h"
+#include "protocol/AdminPayloads.h"
+#include "protocol/Position.h"
 #include "base/TextCase.h"
 
 namespace velmora::admin {
@@ -75,16 +77,16 @@ void RequireAdministrator(AdminClient& client, const AdminOptions& options) {
 // answered only after every member position, so its answer marks the end of the list.
 std::vector<MemberPosition> ListMembers(AdminClient& client) {
   std::vector<Message> before;
-  client.SendMessage(5, "");
-  client.Ask(9, "", 9, "the member list", &before);
+  client.SendMessage(Wire(MessageCode::kMemberListRequest), "");
+  client.Ask(MessageCode::kAdminQuery, "", MessageCode::kAdminAnswer, "the member list", &before);
   std::vector<MemberPosition> members;
   for (auto& message : before) {
-    if (message.command != 5) continue;
-    auto member = ParseMemberPosition(message.data);
+    if (!message.Is(MessageCode::kMemberPosition)) continue;
+    auto member = ReadMemberPosition(message.data);
     if (!member) continue;
     // A member who moves while the list comes is reported twice: keep the newer position.
     auto same = std::find_if(members.begin(), members.end(), [&](const MemberPosition& known) {
-      return EqualsIgnoreCase(known.name, member->name);
+      return EqualsIgnoreCase(known.Name, member->Name);
     });
     if (same != members.end())
       *same = *member;
@@ -94,8 +96,9 @@ std::vector<MemberPosition> ListMembers(AdminClient& client) {
   return members;
 }
 
-std::vector<BanEntry> ListBans(AdminClient& client) {
-  return ParseBanList(client.Ask(13, "", 13, "the ban list request"));
+std::vector<BanListEntry> ListBans(AdminClient& client) {
+  return ReadBanList(
+      client.Ask(MessageCode::kBanListRequest, "", MessageCode::kBanList, "the ban list request"));
 }
 
 // Kick and ban reach only users logged in on the administrator's network; saying so beats
@@ -104,7 +107,7 @@ void RequireLoggedIn(AdminClient& client, const AdminOptions& options, const std
   if (EqualsIgnoreCase(user, options.user)) return;
   auto members = ListMembers(client);
   bool present = std::any_of(members.begin(), members.end(), [&](const MemberPosition& member) {
-    return EqualsIgnoreCase(member.name, user);
+    return EqualsIgnoreCase(member.Name, user);
   });
   if (!present)
     throw AdminFailure(ExitCode::kNoTarget, "'" + user + "' is not logged in on network '" +
@@ -122,9 +125,10 @@ ExitCode RunWho(AdminClient& client, const AdminOptions& options) {
   std::vector<std::vector<std::string>> rows = {
       {"NAME", "X", "Y", "FACET", "HP", "BATTLE", "DEAD"}};
   for (auto& member : members)
-    rows.push_back({Printable(member.name), std::to_string(member.x), std::to_string(member.y),
-                    std::to_string(member.facet), std::to_string(member.hp),
-                    Flag(member.inBattle), Flag(member.isDead)});
+    rows.push_back({Printable(member.Name), std::to_string(member.Report.X),
+                    std::to_string(member.Report.Y), std::to_string(member.Report.Facet),
+                    std::to_string(member.Report.HP), Flag(member.Report.InBattle),
+                    Flag(member.Report.IsDead)});
   std::cout << FormatTable(rows);
   return ExitCode::kOk;
 }
@@ -135,7 +139,7 @@ ExitCode RunKickOrBan(AdminClient& client, const AdminOptions& options, bool ban
   RequireAdministrator(client, options);
   RequireLoggedIn(client, options, user);
   if (!ban) {
-    client.SendMessage(10, user + "|" + reason);
+    client.SendMessage(Wire(MessageCode::kKickRequest), UserAndReasonPayload(user, reason));
     // Answered after the kick has been handled: the notice is out when this returns.
     client.IsAdministrator();
     std::cout << "Kicked " << Printable(user) << " from network " << Printable(options.network)
@@ -143,16 +147,16 @@ ExitCode RunKickOrBan(AdminClient& client, const AdminOptions& options, bool ban
     return ExitCode::kOk;
   }
   auto before = ListBans(client);
-  client.SendMessage(11, user + "|" + reason);
+  client.SendMessage(Wire(MessageCode::kBanRequest), UserAndReasonPayload(user, reason));
   auto after = ListBans(client);
   int recorded = 0;
   for (auto& entry : after) {
     bool known = std::any_of(before.begin(), before.end(),
-                             [&](const BanEntry& old) { return old.id == entry.id; });
+                             [&](const BanListEntry& old) { return old.Id == entry.Id; });
     if (known) continue;
     ++recorded;
     std::cout << "Banned " << Printable(user) << " on network " << Printable(options.network)
-              << ": ban " << Printable(entry.id) << ", address " << Printable(entry.address)
+              << ": ban " << Printable(entry.Id) << ", address " << Printable(entry.Address)
               << ".\n";
   }
   if (recorded == 0)
@@ -179,8 +183,8 @@ ExitCode RunBans(AdminClient& client, const AdminOptions& options) {
   }
   std::vector<std::vector<std::string>> rows = {{"ID", "ADDRESS", "BY", "DATE", "REASON"}};
   for (auto& ban : bans)
-    rows.push_back({Printable(ban.id), Printable(ban.address), Printable(ban.by),
-                    Printable(ban.date), Printable(ban.reason)});
+    rows.push_back({Printable(ban.Id), Printable(ban.Address), Printable(ban.By),
+                    Printable(ban.When), Printable(ban.Reason)});
   std::cout << FormatTable(rows);
   return ExitCode::kOk;
 }
@@ -190,27 +194,27 @@ ExitCode RunUnban(AdminClient& client, const AdminOptions& options) {
   std::string id = options.arguments[0];
   id.erase(0, std::min(id.find_first_not_of('0'), id.size() - 1));
   RequireAdministrator(client, options);
-  auto matches = [&](const BanEntry& entry) { return entry.id == id; };
+  auto matches = [&](const BanListEntry& entry) { return entry.Id == id; };
   auto before = ListBans(client);
   auto entry = std::find_if(before.begin(), before.end(), matches);
   if (entry == before.end())
     throw AdminFailure(ExitCode::kNoTarget, "no ban with id " + id + " on network '" +
                                                 options.network + "' (see the bans command)");
-  client.SendMessage(14, id);
+  client.SendMessage(Wire(MessageCode::kLiftBanRequest), id);
   // The server answers nothing; the list read after the request shows whether the row went.
   auto after = ListBans(client);
   if (std::any_of(after.begin(), after.end(), matches))
     throw AdminFailure(ExitCode::kProtocol, "the server did not lift ban " + id +
                                                 " (see the server's log)");
-  std::cout << "Lifted ban " << id << " (address " << Printable(entry->address) << ", banned by "
-            << Printable(entry->by) << "); that address may log in again.\n";
+  std::cout << "Lifted ban " << id << " (address " << Printable(entry->Address) << ", banned by "
+            << Printable(entry->By) << "); that address may log in again.\n";
   return ExitCode::kOk;
 }
 
 ExitCode RunAnnounce(AdminClient& client, const AdminOptions& options) {
   std::string text = JoinWords(options.arguments, 0);
   RequireAdministrator(client, options);
-  client.SendMessage(12, text);
+  client.SendMessage(Wire(MessageCode::kAnnouncementRequest), text);
   client.IsAdministrator();  // answered once the announcement is out
   std::cout << "Announced to network " << Printable(options.network) << ".\n";
   return ExitCode::kOk;

@@ -2,22 +2,10 @@
 
 #include <algorithm>
 
-#include "base/NumberText.h"
 
 namespace velmora::admin {
 
 namespace {
-
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t end = text.find(separator, start);
-    fields.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return fields;
-    start = end + 1;
-  }
-}
 
 // Length of the valid UTF-8 sequence at the start of `text` (overlong forms and surrogates
 // refused), or 0.
@@ -51,51 +39,6 @@ size_t Utf8SequenceLength(std::string_view text) {
 }
 
 }  // namespace
-
-std::optional<MemberPosition> ParseMemberPosition(std::string_view payload) {
-  size_t bar = payload.rfind('|');
-  if (bar == std::string_view::npos) return std::nullopt;
-  auto numbers = Split(payload.substr(bar + 1), ',');
-  if (numbers.size() != 6) return std::nullopt;
-  MemberPosition member;
-  member.name = std::string(payload.substr(0, bar));
-  member.x = ReadInteger(numbers[0]);
-  member.y = ReadInteger(numbers[1]);
-  member.facet = ReadInteger(numbers[2]);
-  member.hp = ReadInteger(numbers[3]);
-  member.inBattle = ReadPayloadFlag(numbers[4]);
-  member.isDead = ReadPayloadFlag(numbers[5]);
-  return member;
-}
-
-std::vector<BanEntry> ParseBanList(std::string_view payload) {
-  std::vector<BanEntry> entries;
-  size_t start = 0;
-  while (start < payload.size()) {
-    size_t end = payload.find('\0', start);
-    if (end == std::string_view::npos) end = payload.size();  // a last entry without its 0x00
-    auto fields = Split(payload.substr(start, end - start), '|');
-    start = end + 1;
-    if (fields.size() < 5) continue;
-    BanEntry entry;
-    entry.id = std::string(fields[0]);
-    entry.address = std::string(fields[1]);
-    entry.date = std::string(fields.back());
-    entry.reason = std::string(fields[fields.size() - 2]);
-    for (size_t i = 2; i + 2 < fields.size(); ++i) {
-      if (i > 2) entry.by += '|';
-      entry.by += fields[i];
-    }
-    entries.push_back(std::move(entry));
-  }
-  return entries;
-}
-
-std::pair<std::string, std::string> SplitChat(std::string_view payload) {
-  size_t zero = payload.find('\0');
-  if (zero == std::string_view::npos) return {std::string(payload), std::string()};
-  return {std::string(payload.substr(0, zero)), std::string(payload.substr(zero + 1))};
-}
 
 std::string Printable(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";

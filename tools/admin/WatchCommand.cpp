@@ -8,6 +8,8 @@
 #include "AdminOptions.h"
 #include "ServerText.h"
 #include "platform/Clock.h"
+#include "protocol/Chat.h"
+#include "protocol/Position.h"
 #include "platform/EventLoop.h"
 
 namespace velmora::admin {
@@ -22,10 +24,11 @@ void PrintEvent(const std::string& line) {
 }
 
 std::string PositionLine(const MemberPosition& member) {
-  return "position " + Printable(member.name) + " x=" + std::to_string(member.x) +
-         " y=" + std::to_string(member.y) + " facet=" + std::to_string(member.facet) +
-         " hp=" + std::to_string(member.hp) + " battle=" + (member.inBattle ? "1" : "0") +
-         " dead=" + (member.isDead ? "1" : "0");
+  const PositionReport& at = member.Report;
+  return "position " + Printable(member.Name) + " x=" + std::to_string(at.X) +
+         " y=" + std::to_string(at.Y) + " facet=" + std::to_string(at.Facet) +
+         " hp=" + std::to_string(at.HP) + " battle=" + (at.InBattle ? "1" : "0") +
+         " dead=" + (at.IsDead ? "1" : "0");
 }
 
 }  // namespace
@@ -37,7 +40,7 @@ ExitCode RunWatch(AdminClient& client, const AdminOptions& options) {
     loop.OnSignal(signalNumber, [&stop] { stop = true; });
   std::cerr << "Watching network " << Printable(options.network) << " as "
             << Printable(options.user) << "; Ctrl-C stops." << std::endl;
-  client.SendMessage(5, "");  // the current members first
+  client.SendMessage(Wire(MessageCode::kMemberListRequest), "");  // the current members first
 
   while (!stop) {
     std::optional<Message> message;
@@ -48,27 +51,27 @@ ExitCode RunWatch(AdminClient& client, const AdminOptions& options) {
       throw;
     }
     if (!message) continue;
-    switch (message->command) {
-      case 5:
-        if (auto member = ParseMemberPosition(message->data))
+    switch (static_cast<MessageCode>(message->command)) {
+      case MessageCode::kMemberPosition:
+        if (auto member = ReadMemberPosition(message->data))
           PrintEvent(PositionLine(*member));
         else
           PrintEvent("position " + Printable(message->data));
         break;
-      case 6: PrintEvent("left " + Printable(message->data)); break;
-      case 7: {
-        auto [name, text] = SplitChat(message->data);
+      case MessageCode::kMemberLeft: PrintEvent("left " + Printable(message->data)); break;
+      case MessageCode::kChatLine: {
+        auto [name, text] = SplitChatLine(message->data);
         PrintEvent("chat " + Printable(name) + ": " + Printable(text));
         break;
       }
-      case 998: PrintEvent("announcement: " + Printable(message->data)); break;
-      case 996:
-      case 997:
-        PrintEvent(std::string(message->command == 996 ? "kicked: " : "banned: ") +
+      case MessageCode::kAnnouncement: PrintEvent("announcement: " + Printable(message->data)); break;
+      case MessageCode::kKickNotice:
+      case MessageCode::kBanNotice:
+        PrintEvent(std::string(message->Is(MessageCode::kKickNotice) ? "kicked: " : "banned: ") +
                    Printable(message->data));
         // A kicked or banned client is expected to leave.
         return ExitCode::kRemoved;
-      case 999:
+      case MessageCode::kGoodbyeAnswer:
         PrintEvent("bye: the server took the network away");
         throw AdminFailure(ExitCode::kConnection, "the server removed network '" +
                                                       options.network + "'");

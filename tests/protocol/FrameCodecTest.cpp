@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora {
 namespace {

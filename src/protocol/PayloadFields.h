@@ -17,4 +17,11 @@ inline std::string_view PayloadField(std::string_view payload, char separator, s
   return payload.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
+// How many fields the payload holds: one more than its separators.
+inline size_t CountFields(std::string_view payload, char separator) {
+  size_t count = 1;
+  for (char c : payload) count += c == separator;
+  return count;
+}
+
 }  // namespace velmora

@@ -1,4 +1,4 @@
-#include "transport/FrameCodec.h"
+#include "protocol/FrameCodec.h"
 
 namespace velmora {
 

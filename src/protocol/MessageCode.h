@@ -1,0 +1,48 @@
+#pragma once
+// The message codes of the wire, in both directions. A code means one thing from the client and
+// another from the server; the log-in answers carry the code after their request's.
+#include <cstdint>
+
+namespace velmora {
+
+enum class MessageCode : int32_t {
+  // From the client.
+  kNetworkSelection = 1,     // the network's name
+  kPasswordDigest = 2,       // MD5 of the network's password, 16 raw bytes
+  kUserName = 3,             // the user name
+  kPositionReport = 4,       // X,Y,Facet,HP,InBattle,IsDead
+  kMemberListRequest = 5,    // not read
+  kChat = 7,                 // the chat text
+  kAdminQuery = 9,           // not read
+  kKickRequest = 10,         // user|reason, administrators only
+  kBanRequest = 11,          // user|reason, administrators only
+  kAnnouncementRequest = 12, // the text, administrators only
+  kBanListRequest = 13,      // not read, administrators only
+  kLiftBanRequest = 14,      // the ban's id, administrators only
+  kGoodbye = 999,            // not read; answered with the same code
+
+  // From the server.
+  kNetworkPrompt = 1,    // "Network", once the connection is established
+  kNetworkResult = 2,    // "OK" / "FAIL"
+  kPasswordResult = 3,   // "OK" / "FAIL"
+  kUserNameResult = 4,   // "OK" / "FAIL"
+  kMemberPosition = 5,   // Name|X,Y,Facet,HP,InBattle,IsDead
+  kMemberLeft = 6,       // the departed member's name
+  kChatLine = 7,         // the sender's name, one 0x00 byte, the text
+  kAdminAnswer = 9,      // "1" / "0"
+  kBanList = 13,         // the ban rows, each ended by 0x00
+  kKickNotice = 996,     // the kick text
+  kBanNotice = 997,      // the ban reason
+  kAnnouncement = 998,   // the announcement text
+  kGoodbyeAnswer = 999,  // "BYE"
+};
+
+constexpr int32_t Wire(MessageCode code) { return static_cast<int32_t>(code); }
+
+// The fixed texts of the dialogue.
+inline constexpr const char* kPromptText = "Network";
+inline constexpr const char* kOk = "OK";
+inline constexpr const char* kFail = "FAIL";
+inline constexpr const char* kGoodbyeText = "BYE";
+
+}  // namespace velmora
