@@ -1,27 +1,55 @@
 #include "client/ClientSocket.h"
 
-#include "client/GeoLookup.h"
-#include "protocol/PayloadFields.h"
-#include "protocol/Position.h"
-#include "host/App.h"
-#include "base/NumberText.h"
-#include "base/TextCase.h"
 #include "base/Log.h"
+#include "base/TextCase.h"
+#include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/Md5.h"
-#include "platform/SqliteDatabase.h"
-#include "server/BanTable.h"
+#include "protocol/Position.h"
+#include "server/BanStore.h"
 #include "server/MapSocket.h"
 
 namespace velmora {
 
-ClientSocket::ClientSocket(MapSocket& parent) : myParent(parent) {}
+// The messages a client may send and who may send them; every other code is ignored without a
+// word, and so is an administrator's code from anyone else.
+struct ClientSocket::Handler {
+  MessageCode code;
+  void (ClientSocket::*handle)(const std::string& data);
+  bool administratorsOnly;
+};
+
+const ClientSocket::Handler* ClientSocket::FindHandler(int32_t command) {
+  static constexpr Handler kHandlers[] = {
+      {MessageCode::kNetworkSelection, &ClientSocket::SelectNetwork, false},
+      {MessageCode::kPasswordDigest, &ClientSocket::CheckPassword, false},
+      {MessageCode::kUserName, &ClientSocket::LogIn, false},
+      {MessageCode::kPositionReport, &ClientSocket::ReportPosition, false},
+      {MessageCode::kMemberListRequest, &ClientSocket::ListMembers, false},
+      {MessageCode::kChat, &ClientSocket::Chat, false},
+      {MessageCode::kAdminQuery, &ClientSocket::AnswerAdminQuery, false},
+      {MessageCode::kKickRequest, &ClientSocket::Kick, true},
+      {MessageCode::kBanRequest, &ClientSocket::Ban, true},
+      {MessageCode::kAnnouncementRequest, &ClientSocket::Announce, true},
+      {MessageCode::kBanListRequest, &ClientSocket::SendBanList, true},
+      {MessageCode::kLiftBanRequest, &ClientSocket::LiftBan, true},
+      {MessageCode::kGoodbye, &ClientSocket::SayGoodbye, false},
+  };
+  for (const Handler& handler : kHandlers)
+    if (Wire(handler.code) == command) return &handler;
+  return nullptr;
+}
+
+ClientSocket::ClientSocket(MapSocket& parent, ClientContext& context)
+    : MapConnection(parent), context_(context) {}
 
 ClientSocket::~ClientSocket() { CancelLookup(); }
 
 void ClientSocket::Log(const std::string& text) {
   myParent.CallStatusMessage(RemoteAddress() + ": " + text);
 }
+
+void ClientSocket::Answer(MessageCode code, std::string_view text) { SendMessage(Wire(code), text); }
 
 void ClientSocket::Event_Connected() {
   Log("Client Connection Initiated...");
@@ -34,27 +62,27 @@ void ClientSocket::GetClientInfo() {
   // so `this` is alive whenever the answer comes.
   auto located = [this](const ClientLocation& where) {
     lookupTicket_ = 0;
-    if (where.Country) ClientCountry = *where.Country;
-    if (where.State) ClientState = *where.State;
-    if (where.City) ClientCity = *where.City;
-    if (where.Zip) ClientZip = *where.Zip;
-    if (where.TimeZone) ClientTimeZone = *where.TimeZone;
-    if (where.Flag) ClientFlag = where.Flag;
+    if (where.Country) location_.Country = where.Country;
+    if (where.State) location_.State = where.State;
+    if (where.City) location_.City = where.City;
+    if (where.Zip) location_.Zip = where.Zip;
+    if (where.TimeZone) location_.TimeZone = where.TimeZone;
+    if (where.Flag) location_.Flag = where.Flag;
     if (IsConnected()) SendPrompt();
   };
-  lookupTicket_ = GeoLookup::Instance().Locate(RemoteAddress(), std::move(located));
+  lookupTicket_ = context_.locator.Locate(RemoteAddress(), std::move(located));
 }
 
 void ClientSocket::CancelLookup() {
   if (lookupTicket_ == 0) return;
-  GeoLookup::Instance().Cancel(lookupTicket_);
+  context_.locator.Cancel(lookupTicket_);
   lookupTicket_ = 0;
 }
 
 void ClientSocket::SendPrompt() {
-  if (prompted_) return;
-  prompted_ = true;
-  SendMessage(1, "Network");
+  if (state_ != LoginState::kLocating) return;
+  state_ = LoginState::kAwaitingNetwork;
+  Answer(MessageCode::kNetworkPrompt, kPromptText);
   DeliveryMayStart();
 }
 
@@ -62,157 +90,132 @@ void ClientSocket::Event_Error(int64_t code) {
   auto keepAlive = shared_from_this();
   CancelLookup();
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
-                            modGlobal::LogSafe(Username),
+                            modGlobal::LogSafe(Username()),
                         false);
-  if (!Username.empty()) myParent.CallUserLoggedOut(*this);
+  if (!Username().empty()) myParent.CallUserLoggedOut(*this);
   myParent.ClientDisconnect(*this);
-  ReleaseSeat();
+  seat_.Return();
   Close();
 }
 
 void ClientSocket::Event_ReceivedMessage(int32_t command, const std::string& data) {
-  switch (command) {
-    case 1: SelectNetwork(data); break;
-    case 2: CheckPassword(data); break;
-    case 3: LogIn(data); break;
-    case 4: ReportPosition(data); break;
-    case 5: ListMembers(); break;
-    case 7:
-      if (member_) myParent.SendChatMessage(myNetwork, *this, data);
-      break;
-    case 9: SendMessage(9, isAdmin() ? "1" : "0"); break;
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-      if (isAdmin()) HandleAdminCommand(command, data);
-      break;
-    case 999: SendMessage(999, "BYE"); break;
-    default: break;  // every other code is ignored without a word
-  }
-}
-
-void ClientSocket::ReleaseSeat() {
-  if (seat_ == nullptr) return;
-  --seat_->CurrentUsers;
-  seat_ = nullptr;
-}
-
-void ClientSocket::LeaveNetwork() {
-  passwordAccepted_ = false;
-  if (member_) {
-    myParent.CallUserLoggedOut(*this);
-    myParent.ClientDisconnect(*this);
-  }
-  Username.clear();
-  myUser = nullptr;
+  const Handler* handler = FindHandler(command);
+  if (handler == nullptr) return;
+  if (handler->administratorsOnly && !isAdmin()) return;
+  (this->*handler->handle)(data);
 }
 
 void ClientSocket::SelectNetwork(const std::string& name) {
-  // A new selection starts the log-in over: it gives back the seat held so far.
-  LeaveNetwork();
-  ReleaseSeat();
-  myNetwork = myParent.FindNetwork(name);
-  bool accepted = myNetwork != nullptr && myNetwork->Enabled &&
-                  myNetwork->CurrentUsers < myNetwork->MaxUsers;
-  if (accepted) {
-    SendMessage(2, "OK");
-    seat_ = myNetwork;
-    ++seat_->CurrentUsers;
+  // A new selection starts the log-in over: the old network hears that this member left, and
+  // the seat held so far goes back.
+  if (IsMember()) myParent.CallUserLoggedOut(*this);
+  myParent.Leave(*this);
+  myUser = nullptr;
+  seat_.Return();
+  ServerNetworks* network = myParent.FindNetwork(name);
+  NameNetwork(network);
+  if (network != nullptr) seat_ = Seat::Take(*network);
+  if (seat_) {
+    state_ = LoginState::kAwaitingPassword;
+    Answer(MessageCode::kNetworkResult, kOk);
   } else {
-    SendMessage(2, "FAIL");
+    state_ = LoginState::kAwaitingNetwork;
+    Answer(MessageCode::kNetworkResult, kFail);
     Log("Network Fail (" + modGlobal::LogSafe(name) + ")");
   }
 }
 
 void ClientSocket::CheckPassword(const std::string& digest) {
   // Only a selection that took a seat can be followed by a password.
-  bool accepted = myNetwork != nullptr && seat_ == myNetwork &&
-                  platform::ConstantTimeEquals(platform::Md5Digest(myNetwork->Password), digest);
-  passwordAccepted_ = accepted;
+  bool accepted = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork &&
+                  platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
   if (accepted) {
-    SendMessage(3, "OK");
+    if (state_ == LoginState::kAwaitingPassword) state_ = LoginState::kAwaitingUserName;
+    Answer(MessageCode::kPasswordResult, kOk);
   } else {
-    SendMessage(3, "FAIL");
+    if (seat_) state_ = LoginState::kAwaitingPassword;
+    Answer(MessageCode::kPasswordResult, kFail);
     Log("Login Failed.");
   }
 }
 
 void ClientSocket::LogIn(const std::string& name) {
   auto refuse = [&](const std::string& why) {
-    SendMessage(4, "FAIL");
+    Answer(MessageCode::kUserNameResult, kFail);
     Log(why + " (" + modGlobal::LogSafe(name) + ")");
   };
-  if (!passwordAccepted_ || myNetwork == nullptr || name.empty()) return refuse("Bad Username");
+  bool passwordAccepted =
+      state_ == LoginState::kAwaitingUserName || state_ == LoginState::kLoggedIn;
+  if (!passwordAccepted || name.empty()) return refuse("Bad Username");
+  ServerNetworks& network = *Network();
   VelmoraUser* record = getNetworkUser(name, RemoteAddress());
   bool bannedInFile = false;
-  for (auto& banned : myNetwork->Bans)
-    if (banned.get() == record && record != nullptr) bannedInFile = true;
-  bool bannedInTable = false;
-  try {
-    bannedInTable = BanTable(App::Instance().serverdb.get())
-                        .IsBanned(RemoteAddress(), myNetwork->NetworkName);
-  } catch (const platform::DatabaseError& error) {
-    modGlobal::LogMessage(std::string("Error reading bans: ") + error.what(), false);
-  }
-  if (bannedInFile || bannedInTable) return refuse("Banned");
+  for (auto& banned : network.Bans)
+    if (record != nullptr && banned.get() == record) bannedInFile = true;
+  if (bannedInFile || myParent.Context().bans.IsBanned(RemoteAddress(), network.NetworkName))
+    return refuse("Banned");
   if (!CanLogin(name)) return refuse("Bad Username");
 
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");
-  std::string oldName = Username;
-  Username = name;
-  if (member_)
-    myParent.RenameMember(*this, oldName);
-  else
-    myParent.AddMember(*this);
+  myParent.Join(*this, name);
+  state_ = LoginState::kLoggedIn;
   myUser = record;
   myParent.CallUserLoggedIn(*this);
-  myNetwork->AddUserToNetwork(*this);
-  SendMessage(4, "OK");
+  auto self = std::static_pointer_cast<ClientSocket>(shared_from_this());
+  myParent.Context().registrar.Record(network, name, RemoteAddress(), [self] {
+    self->Answer(MessageCode::kUserNameResult, kOk);
+  });
 }
 
 bool ClientSocket::CanLogin(const std::string& name) { return !myParent.NameInUse(name, *this); }
 
 VelmoraUser* ClientSocket::getNetworkUser(const std::string& name,
                                           const std::string& address) const {
-  if (myNetwork == nullptr) return nullptr;
-  for (auto& user : myNetwork->Users)
+  if (Network() == nullptr) return nullptr;
+  for (auto& user : Network()->Users)
     if (EqualsIgnoreCase(user->Name, name) && EqualsIgnoreCase(user->LastIP, address))
       return user.get();
   return nullptr;
 }
 
 bool ClientSocket::isAdmin() const {
-  if (myNetwork == nullptr || myUser == nullptr) return false;
-  for (auto& admin : myNetwork->Admins)
+  if (Network() == nullptr || myUser == nullptr) return false;
+  for (auto& admin : Network()->Admins)
     if (admin.get() == myUser) return true;
   return false;
 }
 
 bool ClientSocket::isBanned() const {
-  if (myNetwork == nullptr || myUser == nullptr) return false;
-  for (auto& banned : myNetwork->Bans)
+  if (Network() == nullptr || myUser == nullptr) return false;
+  for (auto& banned : Network()->Bans)
     if (banned.get() == myUser) return true;
   return false;
 }
 
 void ClientSocket::ReportPosition(const std::string& data) {
-  // Each field is stored as soon as it is read; missing fields read as 0.
-  PositionReport report = ReadPositionReport(data);
-  X = report.X;
-  Y = report.Y;
-  Facet = report.Facet;
-  HP = report.HP;
-  InBattle = report.InBattle;
-  IsDead = report.IsDead;
-  if (member_ && X >= 0 && Y >= 0 && Facet >= 0 && HP >= 0) myParent.BroadcastPosition(*this);
+  // The report is stored whatever it says; only one with no negative number goes on.
+  StorePosition(ReadPositionReport(data));
+  if (IsMember() && Position().Relayable()) myParent.BroadcastPosition(*this);
 }
 
-void ClientSocket::ListMembers() {
-  if (!member_) return;
-  for (ClientSocket* member : myParent.Members(myNetwork))
-    if (member != this) SendMessage(5, MemberPositionText(member->Username, member->Position()));
+void ClientSocket::ListMembers(const std::string&) {
+  if (!IsMember()) return;
+  for (MapConnection* member : myParent.Members(Network()))
+    if (member != this)
+      Answer(MessageCode::kMemberPosition,
+             MemberPositionText(member->Username(), member->Position()));
+}
+
+void ClientSocket::Chat(const std::string& text) {
+  if (IsMember()) myParent.SendChatMessage(Network(), *this, text);
+}
+
+void ClientSocket::AnswerAdminQuery(const std::string&) {
+  Answer(MessageCode::kAdminAnswer, isAdmin() ? "1" : "0");
+}
+
+void ClientSocket::SayGoodbye(const std::string&) {
+  Answer(MessageCode::kGoodbyeAnswer, kGoodbyeText);
 }
 
 }  // namespace velmora

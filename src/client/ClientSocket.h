@@ -1,25 +1,26 @@
 #pragma once
-// One accepted connection: which network it chose, under which name it logged in, its last
-// position, and where its address lies. Its handlers are the server's whole protocol.
+// One accepted connection as a session: the log-in dialogue, the last position, where the
+// client's address lies, and the handling of every message the client sends. Membership, seats
+// and bans have owners of their own (MapSocket, Seat, BanStore); the session asks them.
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "protocol/Position.h"
-#include "transport/EasyTCPSocket.h"
+#include "client/ClientContext.h"
+#include "client/Locator.h"
+#include "networks/Seat.h"
+#include "protocol/MessageCode.h"
+#include "server/MapConnection.h"
 
 namespace velmora {
 
 class MapSocket;
 class ServerNetworks;
 class VelmoraUser;
-namespace platform {
-struct Picture;
-}
 
-class ClientSocket : public EasyTCPSocket {
+class ClientSocket : public MapConnection {
  public:
-  explicit ClientSocket(MapSocket& parent);
+  ClientSocket(MapSocket& parent, ClientContext& context);
   ~ClientSocket() override;
 
   void Event_Connected() override;
@@ -31,57 +32,55 @@ class ClientSocket : public EasyTCPSocket {
   bool isBanned() const;
   VelmoraUser* getNetworkUser(const std::string& name, const std::string& address) const;
 
-  std::string ClientCity;
-  std::string ClientCountry;
-  std::shared_ptr<const platform::Picture> ClientFlag;
-  std::string ClientState;
-  std::string ClientTimeZone;
-  std::string ClientZip;
-  int64_t Facet = 0;
-  int64_t HP = 0;
-  bool InBattle = false;
-  bool IsDead = false;
-  ServerNetworks* myNetwork = nullptr;
-  MapSocket& myParent;
-  std::string Username;
-  int64_t X = 0;
-  int64_t Y = 0;
-  VelmoraUser* myUser = nullptr;
-  PositionReport Position() const { return {X, Y, Facet, HP, InBattle, IsDead}; }
-
-  // Position in the listener's accept order.
-  uint64_t AcceptSequence = 0;
-  // Logged in: password and user name accepted for the selected network. Only members send
-  // and receive what the network shares.
-  bool IsMember() const { return member_; }
-  void SetMember(bool member) { member_ = member; }
+  // Where the client's address lies, as far as the lookup found out.
+  const ClientLocation& Location() const { return location_; }
+  // The network's record of this user, found at log-in by name and address; nothing when the
+  // network has no record of both.
+  VelmoraUser* User() const { return myUser; }
   // The network on which this connection holds a seat, if any.
-  ServerNetworks* SeatNetwork() const { return seat_; }
+  ServerNetworks* SeatNetwork() const { return seat_.Network(); }
 
  protected:
-  bool ReadyForMessages() const override { return prompted_; }
+  bool ReadyForMessages() const override { return state_ != LoginState::kLocating; }
 
  private:
+  // How far the dialogue has come. Membership is the listener's to keep (IsMember); a member
+  // whose password is refused later stays one, but must give it again before a new name.
+  enum class LoginState : uint8_t {
+    kLocating,          // established; the lookup runs and no message is handled yet
+    kAwaitingNetwork,   // prompted; no selection holds a seat
+    kAwaitingPassword,  // the selection took a seat
+    kAwaitingUserName,  // the password was accepted for that selection
+    kLoggedIn,          // the user name was accepted
+  };
+  struct Handler;
+  static const Handler* FindHandler(int32_t command);
+
   void SelectNetwork(const std::string& name);
   void CheckPassword(const std::string& digest);
   void LogIn(const std::string& name);
   void ReportPosition(const std::string& data);
-  void ListMembers();
-  void HandleAdminCommand(int32_t command, const std::string& data);
-  void SendBanList();
+  void ListMembers(const std::string&);
+  void Chat(const std::string& text);
+  void AnswerAdminQuery(const std::string&);
+  void Kick(const std::string& data);
+  void Ban(const std::string& data);
+  void Announce(const std::string& text);
+  void SendBanList(const std::string&);
   void LiftBan(const std::string& data);
-  // Ends membership of the current network, as a departure the other members hear of.
-  void LeaveNetwork();
-  void ReleaseSeat();
+  void SayGoodbye(const std::string&);
+
+  void Answer(MessageCode code, std::string_view text);
   void SendPrompt();
   void CancelLookup();
   void Log(const std::string& text);
 
-  ServerNetworks* seat_ = nullptr;
-  uint64_t lookupTicket_ = 0;
-  bool passwordAccepted_ = false;
-  bool member_ = false;
-  bool prompted_ = false;
+  ClientContext& context_;
+  ClientLocation location_;
+  VelmoraUser* myUser = nullptr;
+  Seat seat_;
+  Locator::Ticket lookupTicket_ = 0;
+  LoginState state_ = LoginState::kLocating;
 };
 
 }  // namespace velmora

@@ -2,20 +2,23 @@
 
 #include <csignal>
 
+#include "base/Log.h"
+#include "client/ClientSocket.h"
+#include "geo/GeoLookup.h"
 #include "host/AppSettings.h"
 #include "host/NICByMac.h"
-#include "base/Log.h"
+#include "networks/NetworkFiles.h"
+#include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
-#include "platform/SqliteDatabase.h"
-#include "server/MapSocket.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/FileSystem.h"
 #include "platform/LogFile.h"
-#include "networks/NetworkFiles.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/Process.h"
-#include "server/BanTable.h"
+#include "platform/SqliteDatabase.h"
+#include "server/BanStore.h"
+#include "server/MapSocket.h"
 
 namespace velmora {
 
@@ -43,7 +46,11 @@ void App::Destroy() {
 
 App::App() : log_(std::make_unique<platform::LogFile>()) { previousLog_ = InstallLogSink(log_.get()); }
 
-App::~App() { InstallLogSink(previousLog_); }
+App::~App() {
+  // Listeners and their connections go before what they were handed.
+  sSockets.clear();
+  InstallLogSink(previousLog_);
+}
 
 bool App::Event_DontDaemonize() { return true; }
 
@@ -93,8 +100,14 @@ void App::StartUp() {
   modGlobal::LoadNetworks(networksFolder, Networks);
   OpenServerDatabase();
 
+  bans_ = std::make_unique<BanStore>(serverdb.get());
+  registrar_ = std::make_unique<Registrar>();
+  geo_ = std::make_unique<GeoLookup>();
+  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_});
+  clientContext_.emplace(ClientContext{*geo_});
+
   for (auto& network : Networks) {
-    auto listener = std::make_unique<MapSocket>();
+    auto listener = MakeListener();
     auto interfaces = platform::ListNetworkInterfaces();
     // With no interface at all the default matches nothing: listen everywhere.
     std::string firstMac = interfaces.empty() ? std::string() : interfaces.front().MacAddress;
@@ -109,6 +122,13 @@ void App::StartUp() {
   mySettings->Save();
 }
 
+std::unique_ptr<MapSocket> App::MakeListener() {
+  ClientContext& clientContext = *clientContext_;
+  return std::make_unique<MapSocket>(*serverContext_, [&clientContext](MapSocket& parent) {
+    return std::make_shared<ClientSocket>(parent, clientContext);
+  });
+}
+
 void App::OpenServerDatabase() {
   auto folder = platform::ExecutableFolder();
   if (!folder) return;
@@ -116,7 +136,7 @@ void App::OpenServerDatabase() {
   std::unique_ptr<platform::SqliteDatabase> db;
   try {
     db = std::make_unique<platform::SqliteDatabase>(path);
-    BanTable::Prepare(*db);
+    BanStore::Prepare(*db);
   } catch (const platform::DatabaseError& error) {
     // The server runs on without bans; say so once. A lock held by another program is gone
     // sooner or later, and the file behind it is sound: keep the connection, so that bans work

@@ -1,16 +1,25 @@
 #pragma once
-// The application object: the root of the server, one per process.
+// The application object: the root of the server, one per process. It owns everything that
+// lives for the whole run (settings, networks, the server database, the listeners) and hands
+// each room what it needs when it builds it; nothing below reaches back up to it.
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "client/ClientContext.h"
+#include "server/ServerContext.h"
 
 namespace velmora {
 
 class AppSettings;
-class ServerNetworks;
-class MapSocket;
+class BanStore;
+class GeoLookup;
 class LogSink;
+class MapSocket;
+class Registrar;
+class ServerNetworks;
 namespace platform {
 class LogFile;
 class SqliteDatabase;
@@ -46,9 +55,15 @@ class App {
   void StartUp();
   void OpenServerDatabase();
   void InstallSignalHandlers();
+  std::unique_ptr<MapSocket> MakeListener();
 
   std::unique_ptr<platform::LogFile> log_;
   LogSink* previousLog_ = nullptr;
+  std::unique_ptr<BanStore> bans_;
+  std::unique_ptr<Registrar> registrar_;
+  std::unique_ptr<GeoLookup> geo_;
+  std::optional<ServerContext> serverContext_;
+  std::optional<ClientContext> clientContext_;
 };
 
 }  // namespace velmora

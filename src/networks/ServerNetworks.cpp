@@ -43,6 +43,12 @@ ServerNetworks::ServerNetworks(std::string name, std::string password, int64_t m
     : NetworkName(std::move(name)), Password(std::move(password)), MaxUsers(maxusers),
       Enabled(enabled) {}
 
+bool ServerNetworks::TakeSeat() {
+  if (!Enabled || CurrentUsers >= MaxUsers) return false;
+  ++CurrentUsers;
+  return true;
+}
+
 void ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {
   if (Path.empty()) return;
   // Start from the file as it is now, so that an administrator's edits since start-up survive.

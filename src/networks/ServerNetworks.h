@@ -8,18 +8,20 @@
 
 namespace velmora {
 
-class ClientSocket;
-
 // One network: its definition from the network file, its users and its current seat count.
+// Records live as long as the program; connections refer to them without owning them.
 class ServerNetworks {
  public:
-  // Records the log-in of `client` in the network file (see ServerNetworks.cpp).
-  void AddUserToNetwork(const ClientSocket& client);
-  // The same for a user name and address; the connection-free core of the above.
+  // Records that `username` logged in from `address` in the network file (see the .cpp).
   void AddUserToNetwork(const std::string& username, const std::string& address);
 
   ServerNetworks() = default;
   ServerNetworks(std::string name, std::string password, int64_t maxusers, bool enabled);
+
+  // Counts one more connection in CurrentUsers when the network is enabled and not full; false,
+  // and nothing counted, otherwise. Seat (networks/Seat.h) is the way to hold one.
+  bool TakeSeat();
+  void ReturnSeat() { --CurrentUsers; }
 
   std::string NetworkName;
   std::string Password;

@@ -3,41 +3,46 @@
 #include <algorithm>
 #include <ctime>
 
-#include "client/ClientSocket.h"
-#include "protocol/Position.h"
-#include "host/App.h"
-#include "base/TextCase.h"
 #include "base/Log.h"
+#include "base/TextCase.h"
 #include "networks/ServerNetworks.h"
-#include "platform/SqliteDatabase.h"
-#include "server/BanTable.h"
+#include "protocol/Chat.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/MessageCode.h"
+#include "server/BanStore.h"
 
 namespace velmora {
 
 namespace {
 
-const std::vector<ClientSocket*> kNoMembers;
+const std::vector<MapConnection*> kNoMembers;
 
-bool AcceptedBefore(const ClientSocket* a, const ClientSocket* b) {
-  return a->AcceptSequence < b->AcceptSequence;
+bool AcceptedBefore(const MapConnection* a, const MapConnection* b) {
+  return a->AcceptSequence() < b->AcceptSequence();
+}
+
+platform::SharedBytes Frame(MessageCode code, std::string_view payload) {
+  return platform::MakeShared(CreatePacket(Wire(code), payload));
 }
 
 }  // namespace
 
-MapSocket::MapSocket() = default;
+MapSocket::MapSocket(ServerContext& context, SessionFactory factory)
+    : context_(context), factory_(std::move(factory)) {}
 
 MapSocket::~MapSocket() {
   // Connections outlive nothing of ours: detach them so none calls back into a dead listener.
   auto connections = std::move(active_);
   active_.clear();
   members_.clear();
-  for (auto& [sequence, connection] : connections) connection->Close();
+  loggedInNames_.clear();
+  for (auto& [sequence, connection] : connections) {
+    connection->member_ = false;
+    connection->Close();
+  }
 }
 
-std::shared_ptr<platform::TcpConnection> MapSocket::Event_AddSocket() {
-  return std::make_shared<ClientSocket>(*this);
-}
+std::shared_ptr<platform::TcpConnection> MapSocket::Event_AddSocket() { return factory_(*this); }
 
 void MapSocket::Event_Error(int64_t code) { StatusMessage("Server Error: " + std::to_string(code)); }
 
@@ -45,121 +50,131 @@ void MapSocket::StatusMessage(const std::string& text) { modGlobal::LogMessage(t
 
 void MapSocket::CallStatusMessage(const std::string& text) { StatusMessage(text); }
 
-void MapSocket::CallUserLoggedIn(ClientSocket& user) {
+void MapSocket::CallUserLoggedIn(MapConnection& user) {
   if (UserLoggedIn) UserLoggedIn(user);
 }
 
-void MapSocket::CallUserLoggedOut(ClientSocket& user) {
+void MapSocket::CallUserLoggedOut(MapConnection& user) {
   if (UserLoggedOut) UserLoggedOut(user);
 }
 
 ServerNetworks* MapSocket::FindNetwork(const std::string& name) {
-  for (auto& network : App::Instance().Networks)
+  for (auto& network : context_.networks)
     if (EqualsIgnoreCase(network->NetworkName, name)) return network.get();
   return nullptr;
 }
 
 void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) {
-  auto client = std::static_pointer_cast<ClientSocket>(connection);
-  client->AcceptSequence = nextSequence_++;
-  active_.emplace(client->AcceptSequence, std::move(client));
+  auto client = std::static_pointer_cast<MapConnection>(connection);
+  client->acceptSequence_ = nextSequence_++;
+  active_.emplace(client->acceptSequence_, std::move(client));
 }
 
 void MapSocket::ConnectionClosed(platform::TcpConnection& connection) {
-  auto& client = static_cast<ClientSocket&>(connection);
-  RemoveMember(client);
-  active_.erase(client.AcceptSequence);
+  auto& client = static_cast<MapConnection&>(connection);
+  // A session leaves before it closes; one closed behind its back must not stay listed.
+  if (client.member_) {
+    auto& list = members_[client.myNetwork];
+    list.erase(std::remove(list.begin(), list.end(), &client), list.end());
+    ForgetName(client.foldedName_);
+    client.member_ = false;
+  }
+  active_.erase(client.acceptSequence_);
 }
 
-std::vector<std::shared_ptr<ClientSocket>> MapSocket::ActiveConnections() const {
-  std::vector<std::shared_ptr<ClientSocket>> snapshot;
+std::vector<std::shared_ptr<MapConnection>> MapSocket::ActiveConnections() const {
+  std::vector<std::shared_ptr<MapConnection>> snapshot;
   snapshot.reserve(active_.size());
   for (auto& [sequence, connection] : active_) snapshot.push_back(connection);
   return snapshot;
 }
 
-const std::vector<ClientSocket*>& MapSocket::Members(const ServerNetworks* network) const {
+const std::vector<MapConnection*>& MapSocket::Members(const ServerNetworks* network) const {
   auto found = members_.find(network);
   return found == members_.end() ? kNoMembers : found->second;
 }
 
-bool MapSocket::NameInUse(const std::string& name, const ClientSocket& self) const {
-  auto found = loggedInNames_.find(FoldedCopy(name));
+bool MapSocket::NameInUse(const std::string& name, const MapConnection& self) const {
+  std::string folded = FoldedCopy(name);
+  auto found = loggedInNames_.find(folded);
   int users = found == loggedInNames_.end() ? 0 : found->second;
-  if (self.IsMember() && EqualsIgnoreCase(self.Username, name)) --users;
+  if (self.member_ && self.foldedName_ == folded) --users;
   return users > 0;
 }
 
-void MapSocket::AddMember(ClientSocket& member) {
-  if (member.IsMember()) return;
-  auto& list = members_[member.myNetwork];
-  list.insert(std::upper_bound(list.begin(), list.end(), &member, AcceptedBefore), &member);
-  ++loggedInNames_[FoldedCopy(member.Username)];
-  member.SetMember(true);
+void MapSocket::Join(MapConnection& connection, const std::string& name) {
+  if (connection.member_) {
+    ForgetName(connection.foldedName_);
+  } else {
+    auto& list = members_[connection.myNetwork];
+    list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
+                &connection);
+    connection.member_ = true;
+  }
+  connection.username_ = name;
+  connection.foldedName_ = FoldedCopy(name);
+  ++loggedInNames_[connection.foldedName_];
 }
 
-void MapSocket::RemoveMember(ClientSocket& member) {
-  if (!member.IsMember()) return;
-  member.SetMember(false);
-  auto list = members_.find(member.myNetwork);
+void MapSocket::Leave(MapConnection& connection) {
+  if (!connection.member_) return;
+  connection.member_ = false;
+  auto list = members_.find(connection.myNetwork);
   if (list != members_.end()) {
     auto& members = list->second;
-    auto at = std::lower_bound(members.begin(), members.end(), &member, AcceptedBefore);
-    if (at != members.end() && *at == &member) members.erase(at);
+    auto at = std::lower_bound(members.begin(), members.end(), &connection, AcceptedBefore);
+    if (at != members.end() && *at == &connection) members.erase(at);
     if (members.empty()) members_.erase(list);
   }
-  auto name = loggedInNames_.find(FoldedCopy(member.Username));
+  ForgetName(connection.foldedName_);
+  auto frame = Frame(MessageCode::kMemberLeft, connection.username_);
+  for (MapConnection* member : Members(connection.myNetwork)) member->SendFrame(frame);
+  connection.username_.clear();
+  connection.foldedName_.clear();
+}
+
+void MapSocket::ForgetName(const std::string& foldedName) {
+  auto name = loggedInNames_.find(foldedName);
   if (name != loggedInNames_.end() && --name->second <= 0) loggedInNames_.erase(name);
 }
 
-void MapSocket::RenameMember(ClientSocket& member, const std::string& oldName) {
-  if (!member.IsMember()) return;
-  auto name = loggedInNames_.find(FoldedCopy(oldName));
-  if (name != loggedInNames_.end() && --name->second <= 0) loggedInNames_.erase(name);
-  ++loggedInNames_[FoldedCopy(member.Username)];
+void MapSocket::ClientDisconnect(MapConnection& user) {
+  // Only a member's departure is news: a connection that never logged in leaves silently.
+  Leave(user);
 }
 
-void MapSocket::BroadcastPosition(ClientSocket& sender) {
-  if (!sender.IsMember()) return;
+void MapSocket::BroadcastPosition(MapConnection& sender) {
+  if (!sender.member_) return;
   auto& members = Members(sender.myNetwork);
   if (members.size() < 2) return;
-  auto frame = platform::MakeShared(CreatePacket(5, MemberPositionText(sender.Username, sender.Position())));
-  for (ClientSocket* member : members)
-    if (!EqualsIgnoreCase(member->Username, sender.Username)) member->SendFrame(frame);
+  auto frame =
+      Frame(MessageCode::kMemberPosition, MemberPositionText(sender.username_, sender.position_));
+  // Every connection logged in under the sender's name is skipped, not only the sender's own.
+  for (MapConnection* member : members)
+    if (member->foldedName_ != sender.foldedName_) member->SendFrame(frame);
 }
 
-void MapSocket::SendChatMessage(ServerNetworks* network, ClientSocket& sender,
+void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
                                 const std::string& text) {
-  if (network == nullptr || text.empty() || !sender.IsMember()) return;
+  if (network == nullptr || text.empty() || !sender.member_) return;
   auto& members = Members(network);
   if (members.size() < 2) return;
-  std::string payload = sender.Username;
-  payload += '\0';
-  payload += text;
-  auto frame = platform::MakeShared(CreatePacket(7, payload));
-  for (ClientSocket* member : members)
+  auto frame = Frame(MessageCode::kChatLine, ChatLinePayload(sender.username_, text));
+  for (MapConnection* member : members)
     if (member != &sender) member->SendFrame(frame);
 }
 
 void MapSocket::BroadcastMessage(const std::string& text, const std::string& networkName) {
   if (text.empty()) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
-  auto frame = platform::MakeShared(CreatePacket(998, text));
+  auto frame = Frame(MessageCode::kAnnouncement, text);
   for (auto& [network, members] : members_)
     if (everyNetwork || EqualsIgnoreCase(network->NetworkName, networkName))
-      for (ClientSocket* member : members) member->SendFrame(frame);
-}
-
-void MapSocket::ClientDisconnect(ClientSocket& user) {
-  // Only a member's departure is news: a connection that never logged in leaves silently.
-  if (!user.IsMember()) return;
-  RemoveMember(user);
-  auto frame = platform::MakeShared(CreatePacket(6, user.Username));
-  for (ClientSocket* member : Members(user.myNetwork)) member->SendFrame(frame);
+      for (MapConnection* member : members) member->SendFrame(frame);
 }
 
 void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
-  auto frame = platform::MakeShared(CreatePacket(999, "BYE"));
+  auto frame = Frame(MessageCode::kGoodbyeAnswer, kGoodbyeText);
   for (auto it = active_.rbegin(); it != active_.rend(); ++it)
     if (it->second->myNetwork == &network) it->second->SendFrame(frame);
 }
@@ -174,43 +189,38 @@ void MapSocket::RemoveNetwork(ServerNetworks& network) {
 
 void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
-  auto frame = platform::MakeShared(CreatePacket(996, text));
+  auto frame = Frame(MessageCode::kKickNotice, text);
+  std::string folded = FoldedCopy(user);
   for (auto& [record, members] : members_) {
     if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
-    for (ClientSocket* member : members)
-      if (EqualsIgnoreCase(member->Username, user)) member->SendFrame(frame);
+    for (MapConnection* member : members)
+      if (member->foldedName_ == folded) member->SendFrame(frame);
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
                             " Kicked: " + modGlobal::LogSafe(text),
                         false);
 }
 
-void MapSocket::BanUser(ClientSocket& admin, const std::string& user, const std::string& reason) {
+void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {
   if (admin.myNetwork == nullptr) return;
   const std::string& networkName = admin.myNetwork->NetworkName;
+  std::string folded = FoldedCopy(user);
   // Collect first: the notices, log lines and rows follow in accept order.
-  std::vector<ClientSocket*> targets;
+  std::vector<MapConnection*> targets;
   for (auto& [record, members] : members_) {
     if (!EqualsIgnoreCase(record->NetworkName, networkName)) continue;
-    for (ClientSocket* member : members)
-      if (EqualsIgnoreCase(member->Username, user)) targets.push_back(member);
+    for (MapConnection* member : members)
+      if (member->foldedName_ == folded) targets.push_back(member);
   }
   std::sort(targets.begin(), targets.end(), AcceptedBefore);
-  BanTable bans(App::Instance().serverdb.get());
-  for (ClientSocket* target : targets) {
-    target->SendMessage(997, reason);
-    modGlobal::LogMessage(modGlobal::LogSafe(target->Username) + " on network " +
+  for (MapConnection* target : targets) {
+    target->SendMessage(Wire(MessageCode::kBanNotice), reason);
+    modGlobal::LogMessage(modGlobal::LogSafe(target->username_) + " on network " +
                               modGlobal::LogSafe(target->myNetwork->NetworkName) +
                               " Banned: " + modGlobal::LogSafe(reason),
                           false);
-    try {
-      bans.Insert(target->RemoteAddress(), admin.Username, reason, std::time(nullptr),
-                  target->myNetwork->NetworkName);
-    } catch (const platform::DatabaseError& error) {
-      modGlobal::LogMessage("Error recording ban of " + modGlobal::LogSafe(target->Username) +
-                                ": " + error.what(),
-                            false);
-    }
+    context_.bans.Record(target->RemoteAddress(), admin.username_, reason, std::time(nullptr),
+                         target->myNetwork->NetworkName, target->username_);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// A listening socket and the registry of the connections it accepted. Every group send (relay,
-// departure, announcement, kick, ban) covers only this listener's connections.
+// A listening socket and the registry of the connections it accepted. It alone decides who is
+// a member of which network here (Join, Leave), and every group send (relay, departure,
+// announcement, kick, ban) covers only this listener's members.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -10,64 +11,73 @@
 #include <vector>
 
 #include "platform/TcpListener.h"
+#include "server/MapConnection.h"
+#include "server/ServerContext.h"
 
 namespace velmora {
 
-class ClientSocket;
 class ServerNetworks;
 
 class MapSocket : public platform::TcpListener {
  public:
+  // Makes the session object for each accepted connection.
+  using SessionFactory = std::function<std::shared_ptr<MapConnection>(MapSocket& parent)>;
   // The text that addresses an announcement to every network.
   static constexpr const char* kAllNetworks = "(All Networks)";
 
-  MapSocket();
+  MapSocket(ServerContext& context, SessionFactory factory);
   ~MapSocket() override;
 
   std::shared_ptr<platform::TcpConnection> Event_AddSocket() override;
   void Event_Error(int64_t code) override;
-  void BanUser(ClientSocket& admin, const std::string& user, const std::string& reason);
+  void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
   void BroadcastMessage(const std::string& text, const std::string& networkName);
-  void BroadcastPosition(ClientSocket& sender);
+  void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
-  void CallUserLoggedIn(ClientSocket& user);
-  void CallUserLoggedOut(ClientSocket& user);
-  void ClientDisconnect(ClientSocket& user);
+  void CallUserLoggedIn(MapConnection& user);
+  void CallUserLoggedOut(MapConnection& user);
+  // The departing connection's network hears that it left (Leave).
+  void ClientDisconnect(MapConnection& user);
   void DisconnectAllClientsOnNetwork(ServerNetworks& network);
   ServerNetworks* FindNetwork(const std::string& name);
   void KickUser(const std::string& user, const std::string& network, const std::string& text);
   void RemoveNetwork(ServerNetworks& network);
-  void SendChatMessage(ServerNetworks* network, ClientSocket& sender, const std::string& text);
+  void SendChatMessage(ServerNetworks* network, MapConnection& sender, const std::string& text);
   void StatusMessage(const std::string& text);
+
+  // Membership. Join makes `connection` a member of its network under `name` once its log-in
+  // completes; a member that logs in again is renamed. Leave ends membership and tells the
+  // network's remaining members; it does nothing for a connection that is not a member.
+  void Join(MapConnection& connection, const std::string& name);
+  void Leave(MapConnection& connection);
+  // Whether a connection other than `self` is logged in under `name` (any letter case).
+  bool NameInUse(const std::string& name, const MapConnection& self) const;
+  // The members of one network on this listener, in accept order.
+  const std::vector<MapConnection*>& Members(const ServerNetworks* network) const;
+  // Every active connection, in accept order.
+  std::vector<std::shared_ptr<MapConnection>> ActiveConnections() const;
+
+  ServerContext& Context() const { return context_; }
 
   // Networks registered with this listener for RemoveNetwork.
   std::vector<ServerNetworks*> Networks;
   // Raised on log-in and log-out; nothing in the server subscribes.
-  std::function<void(ClientSocket&)> UserLoggedIn;
-  std::function<void(ClientSocket&)> UserLoggedOut;
-
-  // The registry: every active connection, in accept order.
-  std::vector<std::shared_ptr<ClientSocket>> ActiveConnections() const;
-  // The logged-in members of one network on this listener, in accept order.
-  const std::vector<ClientSocket*>& Members(const ServerNetworks* network) const;
-  // Whether a connection other than `self` is logged in under `name` (any letter case).
-  bool NameInUse(const std::string& name, const ClientSocket& self) const;
-
-  // Log-in bookkeeping, kept by ClientSocket: a connection becomes a member of its network
-  // when its log-in completes and stops being one when it leaves or ends.
-  void AddMember(ClientSocket& member);
-  void RemoveMember(ClientSocket& member);
-  void RenameMember(ClientSocket& member, const std::string& oldName);
+  std::function<void(MapConnection&)> UserLoggedIn;
+  std::function<void(MapConnection&)> UserLoggedOut;
 
  protected:
   void ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) override;
   void ConnectionClosed(platform::TcpConnection& connection) override;
 
  private:
+  void ForgetName(const std::string& foldedName);
+
+  ServerContext& context_;
+  SessionFactory factory_;
   uint64_t nextSequence_ = 0;
-  std::map<uint64_t, std::shared_ptr<ClientSocket>> active_;
-  std::unordered_map<const ServerNetworks*, std::vector<ClientSocket*>> members_;
-  // Folded user name -> number of this listener's connections logged in under it.
+  std::map<uint64_t, std::shared_ptr<MapConnection>> active_;
+  std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
+  // Folded user name -> number of this listener's members logged in under it.
   std::unordered_map<std::string, int> loggedInNames_;
 };
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "client/ClientSocket.h"
-#include "client/GeoLookup.h"
+#include "geo/GeoLookup.h"
 #include "server/MapSocket.h"
 #include "support/FakeHttpService.h"
-#include "support/LoopHarness.h"
+#include "support/ServerHarness.h"
 #include "support/RunLoop.h"
 #include "support/TinyGif.h"
 
@@ -24,20 +24,13 @@ FakeReply CountryAfter(std::chrono::milliseconds delay, const std::string& count
 
 class ClientLocation : public ::testing::Test {
  protected:
-  void TearDown() override { GeoLookup::Instance().SetHosts("", ""); }
 
-  // The listener's connections in the order they were accepted.
-  std::vector<std::shared_ptr<ClientSocket>> Connections() {
-    auto all = listener.ActiveConnections();
-    std::sort(all.begin(), all.end(),
-              [](auto& a, auto& b) { return a->AcceptSequence < b->AcceptSequence; });
-    return all;
-  }
+  std::vector<std::shared_ptr<ClientSocket>> Connections() { return Sessions(listener); }
 
-  LoopHarness server;
+  GeoLookup lookup;
+  ServerHarness server{&lookup};
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
   MapSocket& listener = server.AddListener();
-  uint16_t port = server.PortOf(listener);
 };
 
 TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
@@ -46,12 +39,12 @@ TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
     return number == 0 ? CountryAfter(1500ms, "Slowland") : CountryAfter(0ms, "Quickland");
   });
   FakeHttpService flags([](auto&, int) { return FakeReply::UntilClose(OneRedPixelGif()); });
-  GeoLookup::Instance().SetHosts(geo.Host(), flags.Host());
+  lookup.SetHosts(geo.Host(), flags.Host());
 
-  LoopClient first(port);
+  Peer first(listener);
   ASSERT_TRUE(RunLoopUntil([&] { return geo.Requests().size() == 1; }));
   first.Send(1, "Lobby");  // sent early: it waits until the prompt has gone out
-  LoopClient second(port);
+  Peer second(listener);
 
   auto prompt = second.Receive(5000);
   ASSERT_TRUE(prompt);
@@ -69,10 +62,10 @@ TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
 
   auto connections = Connections();
   ASSERT_EQ(connections.size(), 2u);
-  EXPECT_EQ(connections[0]->ClientCountry, "Slowland");
-  EXPECT_EQ(connections[1]->ClientCountry, "Quickland");
-  ASSERT_TRUE(connections[0]->ClientFlag);
-  EXPECT_EQ(connections[0]->ClientFlag->Width, 1);
+  EXPECT_EQ(connections[0]->Location().Country.value_or(""), "Slowland");
+  EXPECT_EQ(connections[1]->Location().Country.value_or(""), "Quickland");
+  ASSERT_TRUE(connections[0]->Location().Flag);
+  EXPECT_EQ(connections[0]->Location().Flag->Width, 1);
   EXPECT_EQ(geo.Requests()[0].rfind(
                 "GET /IpLocator.htm?GetLocation&template=php3.txt&IpAddress=127.0.0.1 ", 0),
             0u);
@@ -80,9 +73,9 @@ TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
 
 TEST_F(ClientLocation, AConnectionThatEndsDuringItsLookupIsDroppedCleanly) {
   FakeHttpService geo([](auto&, int) { return FakeReply::Silent(10s); });
-  GeoLookup::Instance().SetHosts(geo.Host(), "");
+  lookup.SetHosts(geo.Host(), "");
   {
-    LoopClient leaving(port);
+    Peer leaving(listener);
     ASSERT_TRUE(RunLoopUntil([&] { return geo.OpenConnections() == 1; }));
   }
   ASSERT_TRUE(RunLoopUntil([&] { return listener.ActiveConnections().empty(); }));
@@ -94,12 +87,12 @@ TEST_F(ClientLocation, AConnectionThatEndsDuringItsLookupIsDroppedCleanly) {
   EXPECT_NE(std::find(log.begin(), log.end(), "Client Disconnect: (102) "), log.end());
   // The server goes on: the next client is located and prompted.
   FakeHttpService answering([](auto&, int) { return CountryAfter(0ms, "Nextland"); });
-  GeoLookup::Instance().SetHosts(answering.Host(), "");
-  LoopClient next(port);
+  lookup.SetHosts(answering.Host(), "");
+  Peer next(listener);
   auto prompt = next.Receive(5000);
   ASSERT_TRUE(prompt);
   EXPECT_EQ(prompt->command, 1);
-  EXPECT_EQ(Connections().at(0)->ClientCountry, "Nextland");
+  EXPECT_EQ(Connections().at(0)->Location().Country.value_or(""), "Nextland");
 }
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <algorithm>
 
 #include "client/ClientSocket.h"
-#include "client/GeoLookup.h"
+#include "geo/GeoLookup.h"
 #include "server/MapSocket.h"
 #include "support/FakeHttpService.h"
-#include "support/LoopHarness.h"
+#include "support/ServerHarness.h"
 #include "support/RunLoop.h"
 
 namespace velmora::testing {
@@ -37,31 +37,30 @@ FakeReply Trickle(const std::string& country, std::chrono::milliseconds gap) {
 
 class FaultGeo : public ::testing::Test {
  protected:
-  void TearDown() override { GeoLookup::Instance().SetHosts("", ""); }
 
   // Clients that connect together, then log in one after the other.
   void EveryClientLogsIn(int count) {
-    std::vector<std::unique_ptr<LoopClient>> clients;
-    for (int i = 0; i < count; ++i) clients.push_back(std::make_unique<LoopClient>(port));
+    std::vector<std::unique_ptr<Peer>> clients;
+    for (int i = 0; i < count; ++i) clients.push_back(std::make_unique<Peer>(listener));
     for (int i = 0; i < count; ++i) {
       SCOPED_TRACE("client " + std::to_string(i));
-      clients[i]->LogIn("Lobby", "secret", "User" + std::to_string(i));
+      ASSERT_TRUE(clients[i]->LogIn("Lobby", "secret", "User" + std::to_string(i)));
     }
-    for (auto& connection : listener.ActiveConnections()) {
+    for (auto& connection : Sessions(listener)) {
       EXPECT_TRUE(connection->IsMember());
-      EXPECT_EQ(connection->ClientCountry, "");
-      EXPECT_FALSE(connection->ClientFlag);
+      EXPECT_EQ(connection->Location().Country.value_or(""), "");
+      EXPECT_FALSE(connection->Location().Flag);
     }
   }
 
-  LoopHarness server;
+  GeoLookup lookup;
+  ServerHarness server{&lookup};
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
   MapSocket& listener = server.AddListener();
-  uint16_t port = server.PortOf(listener);
 };
 
 TEST_F(FaultGeo, ServicesThatRefuseConnectionsLeaveTheLocationEmpty) {
-  GeoLookup::Instance().SetHosts(RefusingHost(), RefusingHost());
+  lookup.SetHosts(RefusingHost(), RefusingHost());
   EveryClientLogsIn(kClients);
 }
 
@@ -74,7 +73,7 @@ TEST_F(FaultGeo, ServicesThatResetHalfwayThroughAReplyLeaveTheLocationEmpty) {
   };
   FakeHttpService geo(resetting);
   FakeHttpService flags(resetting);
-  GeoLookup::Instance().SetHosts(geo.Host(), flags.Host());
+  lookup.SetHosts(geo.Host(), flags.Host());
   EveryClientLogsIn(kClients);
   EXPECT_EQ(geo.Requests().size(), static_cast<size_t>(kClients));
 }
@@ -84,15 +83,15 @@ TEST_F(FaultGeo, ATricklingServiceHoldsUpOnlyTheConnectionItIsAskedAbout) {
   FakeHttpService geo([](auto&, int number) {
     return number == 0 ? Trickle("Dripland", 60ms) : CountryAfter(0ms, "Quickland");
   });
-  GeoLookup::Instance().SetHosts(geo.Host(), "");
+  lookup.SetHosts(geo.Host(), "");
 
-  LoopClient slow(port);
+  Peer slow(listener);
   ASSERT_TRUE(RunLoopUntil([&] { return geo.Requests().size() == 1; }));
   slow.Send(1, "Lobby");  // waits for the prompt, like every message before it
-  std::vector<std::unique_ptr<LoopClient>> others;
+  std::vector<std::unique_ptr<Peer>> others;
   for (int i = 0; i < kClients; ++i) {
-    others.push_back(std::make_unique<LoopClient>(port));
-    others.back()->LogIn("Lobby", "secret", "Quick" + std::to_string(i));
+    others.push_back(std::make_unique<Peer>(listener));
+    ASSERT_TRUE(others.back()->LogIn("Lobby", "secret", "Quick" + std::to_string(i)));
   }
   EXPECT_TRUE(slow.Silent(10)) << "the trickle is not over yet";
 
@@ -102,13 +101,13 @@ TEST_F(FaultGeo, ATricklingServiceHoldsUpOnlyTheConnectionItIsAskedAbout) {
   auto selected = slow.Receive();
   ASSERT_TRUE(selected);
   EXPECT_EQ(selected->data, "OK");
-  auto connections = listener.ActiveConnections();
+  auto connections = Sessions(listener);
   std::sort(connections.begin(), connections.end(),
-            [](auto& a, auto& b) { return a->AcceptSequence < b->AcceptSequence; });
+            [](auto& a, auto& b) { return a->AcceptSequence() < b->AcceptSequence(); });
   ASSERT_EQ(connections.size(), static_cast<size_t>(kClients + 1));
-  EXPECT_EQ(connections[0]->ClientCountry, "Dripland");
+  EXPECT_EQ(connections[0]->Location().Country.value_or(""), "Dripland");
   for (size_t i = 1; i < connections.size(); ++i)
-    EXPECT_EQ(connections[i]->ClientCountry, "Quickland");
+    EXPECT_EQ(connections[i]->Location().Country.value_or(""), "Quickland");
 }
 
 // A service that trickles for everyone fills every slot for lookups; a connection that comes
@@ -119,13 +118,13 @@ TEST_F(FaultGeo, AConnectionQueuedBehindTricklingLookupsIsPromptedWithoutALocati
   FakeHttpService geo([](auto&, int number) {
     return number < 4 ? Trickle("Dripland", 100ms) : CountryAfter(0ms, "Quickland");
   });
-  GeoLookup::Instance().SetHosts(geo.Host(), "");
-  std::vector<std::unique_ptr<LoopClient>> slow;
+  lookup.SetHosts(geo.Host(), "");
+  std::vector<std::unique_ptr<Peer>> slow;
   for (size_t i = 0; i < GeoLookup::kDefaultMaxInFlight; ++i)
-    slow.push_back(std::make_unique<LoopClient>(port));
+    slow.push_back(std::make_unique<Peer>(listener));
   ASSERT_TRUE(RunLoopUntil([&] { return geo.Requests().size() == slow.size(); }));
 
-  LoopClient queued(port);
+  Peer queued(listener);
   auto prompt = queued.Receive(4000);
   ASSERT_TRUE(prompt) << "a connection behind the trickles waited for them";
   EXPECT_EQ(prompt->command, 1);

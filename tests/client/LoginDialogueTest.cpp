@@ -3,22 +3,21 @@
 #include "client/ClientSocket.h"
 #include "networks/ServerNetworks.h"
 #include "server/MapSocket.h"
-#include "support/LoopHarness.h"
+#include "support/ServerHarness.h"
 
 namespace velmora::testing {
 namespace {
 
 class LoginDialogue : public ::testing::Test {
  protected:
-  LoopHarness server;
+  ServerHarness server;
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret", 2);
   MapSocket& listener = server.AddListener();
-  uint16_t port = server.PortOf(listener);
 };
 
 TEST_F(LoginDialogue, AcceptsTheRightStepsAndLogsThem) {
-  LoopClient ann(port);
-  ann.LogIn("lobby", "secret", "Ann");
+  Peer ann(listener);
+  ASSERT_TRUE(ann.LogIn("lobby", "secret", "Ann"));
   EXPECT_EQ(lobby.CurrentUsers, 1);
   auto log = server.LogLines();
   EXPECT_NE(std::find(log.begin(), log.end(), "127.0.0.1: Client Connection Initiated..."),
@@ -27,7 +26,7 @@ TEST_F(LoginDialogue, AcceptsTheRightStepsAndLogsThem) {
 }
 
 TEST_F(LoginDialogue, RefusesEveryWrongStep) {
-  LoopClient client(port);
+  Peer client(listener);
   ASSERT_EQ(client.Receive()->command, 1);
   client.Send(2, Md5("secret"));  // no network selected yet
   EXPECT_EQ(client.Receive()->data, "FAIL");
@@ -52,16 +51,16 @@ TEST_F(LoginDialogue, RefusesEveryWrongStep) {
 
 TEST_F(LoginDialogue, SeatsComeBackExactlyOnce) {
   {
-    LoopClient a(port), b(port), c(port);
-    a.LogIn("Lobby", "secret", "A");
-    b.LogIn("Lobby", "secret", "B");
+    Peer a(listener), b(listener), c(listener);
+    ASSERT_TRUE(a.LogIn("Lobby", "secret", "A"));
+    ASSERT_TRUE(b.LogIn("Lobby", "secret", "B"));
     ASSERT_EQ(c.Receive()->command, 1);
     c.Send(1, "Lobby");
     EXPECT_EQ(c.Receive()->data, "FAIL");  // full
     a.Send(1, "Lobby");                    // a new selection gives the seat back first
     EXPECT_EQ(a.Receive()->data, "OK");
     EXPECT_EQ(lobby.CurrentUsers, 2);
-    b.Close();
+    b.Drop();
     server.Spin(30);
     EXPECT_EQ(lobby.CurrentUsers, 1);
     c.Send(1, "Lobby");
@@ -72,9 +71,9 @@ TEST_F(LoginDialogue, SeatsComeBackExactlyOnce) {
 }
 
 TEST_F(LoginDialogue, BadLengthEndsTheConnectionLikeADeparture) {
-  LoopClient ann(port), bob(port);
-  ann.LogIn("Lobby", "secret", "Ann");
-  bob.LogIn("Lobby", "secret", "Bob");
+  Peer ann(listener), bob(listener);
+  ASSERT_TRUE(ann.LogIn("Lobby", "secret", "Ann"));
+  ASSERT_TRUE(bob.LogIn("Lobby", "secret", "Bob"));
   bob.SendRaw(std::string("\0\0\0\3", 4));
   auto left = ann.Receive();
   ASSERT_TRUE(left);

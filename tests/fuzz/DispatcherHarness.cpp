@@ -7,7 +7,6 @@
 #include <iterator>
 
 #include "FuzzSupport.h"
-#include "host/App.h"
 #include "base/NumberText.h"
 #include "base/TextCase.h"
 #include "base/Log.h"
@@ -15,7 +14,8 @@
 #include "platform/EventLoop.h"
 #include "platform/Md5.h"
 #include "platform/SqliteDatabase.h"
-#include "server/BanTable.h"
+#include "protocol/Position.h"
+#include "server/BanStore.h"
 #include "protocol/FrameCodec.h"
 
 namespace velmora::fuzz {
@@ -89,9 +89,7 @@ bool Tracing() {
 }
 
 std::string PositionOf(const ClientSocket& member) {
-  return member.Username + "|" + std::to_string(member.X) + "," + std::to_string(member.Y) + "," +
-         std::to_string(member.Facet) + "," + std::to_string(member.HP) + "," +
-         (member.InBattle ? "1" : "0") + "," + (member.IsDead ? "1" : "0");
+  return MemberPositionText(member.Username(), member.Position());
 }
 
 }  // namespace
@@ -111,32 +109,22 @@ void FuzzClient::Event_Error(int64_t code) {
 }
 
 Harness::Harness(const std::string& folder) : folder_(folder) {
-  App::Destroy();
-  App::Create();
-  modGlobal::LogMessage("dispatcher fuzz input", true);  // one input's lines at a time
   lobbyFile_ = folder_ + "/lobby.conf";
   std::ofstream(lobbyFile_, std::ios::binary | std::ios::trunc) << kLobbyFile;
-  auto& networks = App::Instance().Networks;
-  auto lobby = modGlobal::ReadNetworkXML(lobbyFile_);
-  FUZZ_CHECK(lobby != nullptr, "the lobby file does not load");
-  lobby_ = lobby.get();
-  networks.push_back(lobby);
+  auto& networks = server_.Networks();
+  lobby_ = &server_.LoadNetwork(lobbyFile_);
   networks.push_back(MemoryNetwork("Arena", "", 2, true, "Boss", "::1"));
   networks.push_back(MemoryNetwork(MapSocket::kAllNetworks, "x", 2, true, "Op", "127.0.0.1"));
   networks.push_back(MemoryNetwork("Off", "", 5, false));
   networks.push_back(MemoryNetwork("Zero", "", 0, true));
-  auto db = std::make_unique<platform::SqliteDatabase>(":memory:");
-  BanTable::Prepare(*db);
-  App::Instance().serverdb = std::move(db);
-  for (int i = 0; i < 2; ++i) listeners_.push_back(std::make_unique<FuzzListener>(*this));
+  server_.OpenDatabase(":memory:");
+  for (int i = 0; i < 2; ++i)
+    listeners_.push_back(&server_.AddListener([this](MapSocket& parent) {
+      return std::make_shared<FuzzClient>(parent, server_.Clients(), *this);
+    }));
 }
 
-Harness::~Harness() {
-  peers_.clear();
-  listeners_.clear();
-  App::Destroy();
-  platform::EventLoop::Instance().RunOnce(0);
-}
+Harness::~Harness() { peers_.clear(); }
 
 bool Harness::Alive(size_t index) const {
   return index < peers_.size() && !peers_[index].ended && peers_[index].socket->IsConnected();
@@ -150,7 +138,7 @@ size_t Harness::IndexOf(const FuzzClient& client) const {
 
 bool Harness::Connect(int listener, const std::string& address) {
   Peer peer;
-  peer.listener = listeners_[static_cast<size_t>(listener) % listeners_.size()].get();
+  peer.listener = listeners_[static_cast<size_t>(listener) % listeners_.size()];
   peer.address = address;
   peer.inbox = std::make_shared<std::vector<Frame>>();
   auto sink = [inbox = peer.inbox](const platform::SharedBytes& bytes) {
@@ -252,7 +240,7 @@ void Harness::Drain() {
 void Harness::Finish() {
   for (size_t i = 0; i < peers_.size(); ++i) Drop(i);
   Drain();
-  for (auto& network : App::Instance().Networks)
+  for (auto& network : server_.Networks())
     FUZZ_CHECK(network->CurrentUsers == 0,
                network->NetworkName + " keeps " + std::to_string(network->CurrentUsers) +
                    " seats after every connection ended");
@@ -285,7 +273,7 @@ void Harness::CheckNoUnaccountedFrames() {
 }
 
 void Harness::CheckSeats() const {
-  for (auto& network : App::Instance().Networks) {
+  for (auto& network : server_.Networks()) {
     int64_t held = 0;
     for (auto& peer : peers_)
       if (!peer.ended && peer.socket->SeatNetwork() == network.get()) ++held;
@@ -303,25 +291,25 @@ void Harness::CheckSeats() const {
     FUZZ_CHECK(client.SeatNetwork() == peer.seat, "peer " + std::to_string(i) +
                                                       " holds another seat than predicted");
     if (client.IsMember()) {
-      FUZZ_CHECK(client.SeatNetwork() == client.myNetwork && !client.Username.empty(),
+      FUZZ_CHECK(client.SeatNetwork() == client.Network() && !client.Username().empty(),
                  "a member without a seat or a name");
       for (size_t j = 0; j < i; ++j)
         FUZZ_CHECK(peers_[j].ended || peers_[j].listener != peer.listener ||
                        !peers_[j].socket->IsMember() ||
-                       !EqualsIgnoreCase(peers_[j].socket->Username, client.Username),
-                   "two members of one listener share the name " + client.Username);
+                       !EqualsIgnoreCase(peers_[j].socket->Username(), client.Username()),
+                   "two members of one listener share the name " + client.Username());
     }
   }
 }
 
 ServerNetworks* Harness::FindNetwork(const std::string& name) const {
-  for (auto& network : App::Instance().Networks)
+  for (auto& network : server_.Networks())
     if (EqualsIgnoreCase(network->NetworkName, name)) return network.get();
   return nullptr;
 }
 
 std::vector<size_t> Harness::MembersBefore(const Bracket& bracket, const ServerNetworks* network,
-                                           const FuzzListener* listener) const {
+                                           const MapSocket* listener) const {
   std::vector<size_t> members;
   for (size_t i = 0; i < bracket.before.size(); ++i)
     if (bracket.before[i].member && bracket.before[i].network == network &&
@@ -351,7 +339,7 @@ void Harness::BeforeMessage(FuzzClient& client, int32_t command, const std::stri
   for (auto& other : peers_) {
     const FuzzClient& c = *other.socket;
     bracket.before.push_back({!other.ended && c.IsConnected(), !other.ended && c.IsMember(),
-                              c.myNetwork, c.Username});
+                              c.Network(), c.Username()});
   }
   if (command == 3) PredictLogIn(bracket);
   open_.push_back(std::move(bracket));
@@ -429,7 +417,7 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
       peer.seat = accepted ? found : nullptr;
       peer.passwordAccepted = false;
       peer.admin = false;
-      FUZZ_CHECK(client.myNetwork == found && !client.IsMember() && client.Username.empty(),
+      FUZZ_CHECK(client.Network() == found && !client.IsMember() && client.Username().empty(),
                  "a network selection left the connection in another state");
       break;
     }
@@ -438,21 +426,21 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
                       platform::Md5Digest(self.network->Password) == data;
       Expect(expected, s, {3, accepted ? "OK" : "FAIL"}, bracket);
       peer.passwordAccepted = accepted;
-      FUZZ_CHECK(client.IsMember() == self.member && client.Username == self.name,
+      FUZZ_CHECK(client.IsMember() == self.member && client.Username() == self.name,
                  "a password message changed the log-in");
       break;
     }
     case 3: {
       Expect(expected, s, {4, bracket.loginAccepted ? "OK" : "FAIL"}, bracket);
       if (bracket.loginAccepted) {
-        FUZZ_CHECK(client.IsMember() && client.Username == data, "accepted but not logged in");
+        FUZZ_CHECK(client.IsMember() && client.Username() == data, "accepted but not logged in");
         peer.admin = false;
         for (auto& admin : self.network->Admins)
           if (bracket.loginRecord != nullptr && admin.get() == bracket.loginRecord)
             peer.admin = true;
         CheckRegistration(bracket);
       } else {
-        FUZZ_CHECK(client.IsMember() == self.member && client.Username == self.name,
+        FUZZ_CHECK(client.IsMember() == self.member && client.Username() == self.name,
                    "a refused log-in changed the log-in");
       }
       break;
@@ -462,11 +450,11 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
       std::string first = data.substr(0, comma);
       if (!first.empty() && first.size() < 18 &&
           first.find_first_not_of("0123456789") == std::string::npos)
-        FUZZ_CHECK(client.X == std::stoll(first), "X read as " + std::to_string(client.X));
+        FUZZ_CHECK(client.Position().X == std::stoll(first),
+                   "X read as " + std::to_string(client.Position().X));
       if (bracket.sequence >= 0)
-        FUZZ_CHECK(client.X == bracket.sequence, "a numbered report lost its number");
-      bool relayed = self.member && client.X >= 0 && client.Y >= 0 && client.Facet >= 0 &&
-                     client.HP >= 0;
+        FUZZ_CHECK(client.Position().X == bracket.sequence, "a numbered report lost its number");
+      bool relayed = self.member && client.Position().Relayable();
       if (!relayed) break;
       for (size_t r : MembersBefore(bracket, self.network, peer.listener)) {
         if (EqualsIgnoreCase(bracket.before[r].name, self.name)) continue;
@@ -642,7 +630,7 @@ void Harness::BeforeEnd(FuzzClient& client, int64_t code) {
   for (auto& other : peers_) {
     const FuzzClient& c = *other.socket;
     bracket.before.push_back({!other.ended && c.IsConnected(), !other.ended && c.IsMember(),
-                              c.myNetwork, c.Username});
+                              c.Network(), c.Username()});
   }
   peers_[index].endCode = code;
   open_.push_back(std::move(bracket));

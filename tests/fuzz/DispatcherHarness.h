@@ -12,6 +12,7 @@
 
 #include "client/ClientSocket.h"
 #include "server/MapSocket.h"
+#include "support/ServerHarness.h"
 
 namespace velmora {
 class ServerNetworks;
@@ -31,20 +32,10 @@ class Harness;
 // The real ClientSocket, with each handled message and its end reported to the harness.
 class FuzzClient : public ClientSocket {
  public:
-  FuzzClient(MapSocket& parent, Harness& harness) : ClientSocket(parent), harness_(harness) {}
+  FuzzClient(MapSocket& parent, ClientContext& context, Harness& harness)
+      : ClientSocket(parent, context), harness_(harness) {}
   void Event_ReceivedMessage(int32_t command, const std::string& data) override;
   void Event_Error(int64_t code) override;
-
- private:
-  Harness& harness_;
-};
-
-class FuzzListener : public MapSocket {
- public:
-  explicit FuzzListener(Harness& harness) : harness_(harness) {}
-  std::shared_ptr<platform::TcpConnection> Event_AddSocket() override {
-    return std::make_shared<FuzzClient>(*this, harness_);
-  }
 
  private:
   Harness& harness_;
@@ -58,7 +49,7 @@ struct SentFrame {
 
 struct Peer {
   std::shared_ptr<FuzzClient> socket;
-  FuzzListener* listener = nullptr;
+  MapSocket* listener = nullptr;
   std::string address;
   std::shared_ptr<std::vector<Frame>> inbox;  // every frame written to this connection
   size_t accounted = 0;                       // frames of the inbox already checked
@@ -145,7 +136,7 @@ class Harness {
   void CheckSeats() const;
   // Members of `network` on `listener` in the state before, in accept order.
   std::vector<size_t> MembersBefore(const Bracket& bracket, const ServerNetworks* network,
-                                    const FuzzListener* listener) const;
+                                    const MapSocket* listener) const;
   ServerNetworks* FindNetwork(const std::string& name) const;
   void PredictLogIn(Bracket& bracket);
   void Expect(std::map<size_t, std::vector<Frame>>& expected, size_t peer, Frame frame,
@@ -158,8 +149,9 @@ class Harness {
 
   std::string folder_;
   std::string lobbyFile_;
+  testing::ServerHarness server_;
   ServerNetworks* lobby_ = nullptr;
-  std::vector<std::unique_ptr<FuzzListener>> listeners_;
+  std::vector<MapSocket*> listeners_;
   std::vector<Peer> peers_;
   std::vector<BanModelRow> bans_;
   std::vector<Bracket> open_;  // the bracket of the handler running now

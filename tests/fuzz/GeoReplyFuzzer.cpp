@@ -6,7 +6,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "client/GeoReply.h"
+#include "geo/GeoReply.h"
 
 namespace velmora::fuzz {
 namespace {

@@ -12,6 +12,7 @@
 #include "FuzzSupport.h"
 #include "base/TextCase.h"
 #include "base/Log.h"
+#include "networks/NetworkFiles.h"
 #include "networks/ServerNetworks.h"
 
 namespace velmora::fuzz {

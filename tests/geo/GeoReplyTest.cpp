@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "client/GeoReply.h"
+#include "geo/GeoReply.h"
 
 namespace velmora {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "client/GeoLookup.h"
+#include "geo/GeoLookup.h"
 #include "platform/FileSystem.h"
 #include "support/FakeHttpService.h"
 #include "support/RunLoop.h"
@@ -51,7 +51,7 @@ class GeoLookupTest : public ::testing::Test {
 
   std::string FlagFile() const { return platform::JoinPath(folder, GeoLookup::kFlagFileName); }
 
-  GeoLookup& lookup = GeoLookup::Instance();
+  GeoLookup lookup;
   std::string folder;
 };
 

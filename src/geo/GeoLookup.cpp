@@ -1,9 +1,9 @@
-#include "client/GeoLookup.h"
+#include "geo/GeoLookup.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "client/GeoReply.h"
+#include "geo/GeoReply.h"
 #include "platform/EventLoop.h"
 #include "platform/FileError.h"
 #include "platform/FileSystem.h"
@@ -60,13 +60,27 @@ struct GeoLookup::Lookup {
   int requestsOut = 0;
 };
 
-GeoLookup& GeoLookup::Instance() {
-  static GeoLookup* lookup = new GeoLookup();  // lives as long as the loop that calls it back
-  return *lookup;
+GeoLookup::GeoLookup()
+    : geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST),
+      alive_(std::make_shared<bool>(true)) {}
+
+GeoLookup::~GeoLookup() {
+  // Answers and timers still on their way find nothing to call back.
+  *alive_ = false;
+  auto& http = platform::HttpClient::Instance();
+  for (auto& [ticket, lookup] : running_) {
+    if (lookup->locationRequest != 0) http.Cancel(lookup->locationRequest);
+    if (lookup->flagRequest != 0) http.Cancel(lookup->flagRequest);
+  }
 }
 
-GeoLookup::GeoLookup() : geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST) {}
-GeoLookup::~GeoLookup() = default;
+template <typename Work>
+auto GeoLookup::WhileAlive(Work work) {
+  return [alive = std::weak_ptr<bool>(alive_), work = std::move(work)](auto&&... args) mutable {
+    auto held = alive.lock();
+    if (held && *held) work(std::forward<decltype(args)>(args)...);
+  };
+}
 
 void GeoLookup::SetHosts(std::string geoHost, std::string flagHost) {
   geoHost_ = std::move(geoHost);
@@ -95,7 +109,8 @@ GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
   queued_.push_back(std::move(lookup));
   StartQueued();
   if (!queued_.empty() && queued_.back()->ticket == ticket)
-    platform::EventLoop::Instance().After(kMaxQueueWait, [this, ticket] { GiveUpWaiting(ticket); });
+    platform::EventLoop::Instance().After(kMaxQueueWait,
+                                         WhileAlive([this, ticket] { GiveUpWaiting(ticket); }));
   return ticket;
 }
 
@@ -140,21 +155,22 @@ void GeoLookup::Start(Lookup& lookup) {
   if (!geoHost_.empty()) {
     ++lookup.requestsOut;
     lookup.locationRequest =
-        http.Get(LocationRequest(geoHost_, lookup.address), [this, ticket](auto result) {
-          OnLocation(ticket, std::move(result.Body));
-        });
+        http.Get(LocationRequest(geoHost_, lookup.address),
+                 WhileAlive([this, ticket](platform::HttpResult result) {
+                   OnLocation(ticket, std::move(result.Body));
+                 }));
   }
   if (!flagHost_.empty() && FlagFolder()) {
     ++lookup.requestsOut;
     lookup.flagRequest = http.Get(FlagRequest(flagHost_, lookup.address),
-                                  [this, ticket](auto result) {
+                                  WhileAlive([this, ticket](platform::HttpResult result) {
                                     OnFlag(ticket, std::move(result.Body));
-                                  });
+                                  }));
   }
   if (lookup.requestsOut == 0) {
     // Nothing to ask: the answer still comes later, as it would from the services.
     ++lookup.requestsOut;
-    platform::EventLoop::Instance().Post([this, ticket] { RequestEnded(ticket); });
+    platform::EventLoop::Instance().Post(WhileAlive([this, ticket] { RequestEnded(ticket); }));
   }
 }
 

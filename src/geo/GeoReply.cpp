@@ -1,4 +1,4 @@
-#include "client/GeoReply.h"
+#include "geo/GeoReply.h"
 
 #include <cctype>
 #include <vector>

@@ -11,21 +11,13 @@
 #include <string>
 #include <unordered_map>
 
+#include "client/Locator.h"
 #include "platform/Picture.h"
 
 namespace velmora {
 
-struct ClientLocation {
-  // Empty where the service did not name the field.
-  std::optional<std::string> Country, State, City, Zip, TimeZone;
-  // None when no flag arrived or what arrived is not a picture.
-  std::shared_ptr<const platform::Picture> Flag;
-};
-
-class GeoLookup {
+class GeoLookup final : public Locator {
  public:
-  using Ticket = uint64_t;
-  using Done = std::function<void(const ClientLocation&)>;
   // Lookups with requests out at once; further ones wait their turn in arrival order.
   static constexpr size_t kDefaultMaxInFlight = 4;
   // How long a lookup may wait for its turn before it is answered with no location: services
@@ -34,13 +26,14 @@ class GeoLookup {
   // The file that holds the last flag downloaded, in the flag folder.
   static constexpr const char* kFlagFileName = "ve_flag.gif";
 
-  static GeoLookup& Instance();
+  GeoLookup();
+  ~GeoLookup() override;
 
   // Looks `address` up in the background; `done` runs later on the loop's thread, never inside
   // Locate, once both requests have ended. Loop thread only, like everything here.
-  Ticket Locate(const std::string& address, Done done);
+  Ticket Locate(const std::string& address, Done done) override;
   // The connection has ended: its lookup is given up and `done` never runs.
-  void Cancel(Ticket ticket);
+  void Cancel(Ticket ticket) override;
 
   // "host" or "host:port" of each service; "" turns that request off.
   void SetHosts(std::string geoHost, std::string flagHost);
@@ -53,8 +46,6 @@ class GeoLookup {
 
  private:
   struct Lookup;
-  GeoLookup();
-  ~GeoLookup();
   void StartQueued();
   void GiveUpWaiting(Ticket ticket);
   void Start(Lookup& lookup);
@@ -62,6 +53,9 @@ class GeoLookup {
   void OnFlag(Ticket ticket, std::string body);
   void RequestEnded(Ticket ticket);
   std::optional<std::string> FlagFolder() const;
+  // Wraps a callback so that it does nothing once this object is gone.
+  template <typename Work>
+  auto WhileAlive(Work work);
 
   std::string geoHost_;
   std::string flagHost_;
@@ -70,6 +64,7 @@ class GeoLookup {
   Ticket nextTicket_ = 1;
   std::deque<std::unique_ptr<Lookup>> queued_;
   std::unordered_map<Ticket, std::unique_ptr<Lookup>> running_;
+  std::shared_ptr<bool> alive_;
 };
 
 }  // namespace velmora

@@ -1,0 +1,23 @@
+#pragma once
+// Records log-ins in the network files: the address a user logged in from, and users the file
+// does not know yet. A log-in is answered only once its record is on disk, so that no crash can
+// lose a user who was told "OK".
+#include <functional>
+#include <string>
+
+namespace velmora {
+
+class ServerNetworks;
+
+class Registrar {
+ public:
+  using Recorded = std::function<void()>;
+
+  virtual ~Registrar() = default;
+  // Records that `username` logged in from `address` on `network`; `recorded` runs once the file
+  // holds it, or once its failure has been logged.
+  virtual void Record(ServerNetworks& network, const std::string& username,
+                      const std::string& address, Recorded recorded);
+};
+
+}  // namespace velmora

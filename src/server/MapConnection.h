@@ -1,0 +1,50 @@
+#pragma once
+// A connection as the listener that accepted it sees it: the network it named, the name it is
+// logged in under, and its last position. Who is logged in is the listener's to decide (Join,
+// Leave), so the fields that membership implies are written by MapSocket alone; the session
+// above (ClientSocket) names the network and reports positions.
+#include <cstdint>
+#include <string>
+
+#include "protocol/Position.h"
+#include "transport/EasyTCPSocket.h"
+
+namespace velmora {
+
+class MapSocket;
+class ServerNetworks;
+
+class MapConnection : public EasyTCPSocket {
+ public:
+  explicit MapConnection(MapSocket& parent) : myParent(parent) {}
+
+  // The network named by the last selection, accepted or not; nothing before one.
+  ServerNetworks* Network() const { return myNetwork; }
+  // The name the connection is logged in under; "" until log-in.
+  const std::string& Username() const { return username_; }
+  // Logged in: a member of Network() on this listener. Only members send and receive what the
+  // network shares.
+  bool IsMember() const { return member_; }
+  const PositionReport& Position() const { return position_; }
+  // Position in the listener's accept order.
+  uint64_t AcceptSequence() const { return acceptSequence_; }
+
+ protected:
+  // A new selection; the caller has left the old network first (MapSocket::Leave).
+  void NameNetwork(ServerNetworks* network) { myNetwork = network; }
+  void StorePosition(const PositionReport& position) { position_ = position; }
+
+  MapSocket& myParent;
+
+ private:
+  friend class MapSocket;
+
+  ServerNetworks* myNetwork = nullptr;
+  std::string username_;
+  std::string foldedName_;  // username_ without letter case, kept once for every comparison
+  PositionReport position_;
+  uint64_t acceptSequence_ = 0;
+  bool member_ = false;
+};
+
+}  // namespace velmora

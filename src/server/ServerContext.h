@@ -1,0 +1,20 @@
+#pragma once
+// What a listener and the connections it accepts need of the server around them, handed down
+// by the application when it builds them.
+#include <memory>
+#include <vector>
+
+namespace velmora {
+
+class BanStore;
+class Registrar;
+class ServerNetworks;
+
+struct ServerContext {
+  // The registry of networks, in load order; log-in looks networks up in it by name.
+  std::vector<std::shared_ptr<ServerNetworks>>& networks;
+  BanStore& bans;
+  Registrar& registrar;
+};
+
+}  // namespace velmora

@@ -1,0 +1,188 @@
+#include "support/ServerHarness.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "client/ClientSocket.h"
+#include "networks/NetworkFiles.h"
+#include "networks/Registrar.h"
+#include "networks/ServerNetworks.h"
+#include "platform/EventLoop.h"
+#include "platform/Md5.h"
+#include "platform/SqliteDatabase.h"
+#include "protocol/FrameCodec.h"
+#include "server/BanStore.h"
+
+namespace velmora::testing {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+}  // namespace
+
+std::string Md5(const std::string& text) { return platform::Md5Digest(text); }
+
+std::vector<std::shared_ptr<ClientSocket>> Sessions(const MapSocket& listener) {
+  std::vector<std::shared_ptr<ClientSocket>> sessions;
+  for (auto& connection : listener.ActiveConnections())
+    sessions.push_back(std::static_pointer_cast<ClientSocket>(connection));
+  return sessions;
+}
+
+Locator::Ticket NoLocation::Locate(const std::string&, Done done) {
+  Ticket ticket = next_++;
+  platform::EventLoop::Instance().Post([cancelled = cancelled_, ticket, done = std::move(done)] {
+    auto at = std::find(cancelled->begin(), cancelled->end(), ticket);
+    if (at != cancelled->end()) {
+      cancelled->erase(at);
+      return;
+    }
+    done(ClientLocation{});
+  });
+  return ticket;
+}
+
+void NoLocation::Cancel(Ticket ticket) { cancelled_->push_back(ticket); }
+
+ServerHarness::ServerHarness(Locator* locator)
+    : bans_(std::make_unique<BanStore>(nullptr)),
+      registrar_(std::make_unique<Registrar>()),
+      serverContext_{networks_, *bans_, *registrar_},
+      clientContext_{locator != nullptr ? *locator : noLocation_} {}
+
+ServerHarness::~ServerHarness() {
+  // Let pending handlers of closed connections run before the listeners go.
+  RunPass();
+  listeners_.clear();
+  RunPass();
+}
+
+ServerNetworks& ServerHarness::AddNetwork(const std::string& name, const std::string& password,
+                                          int64_t maxUsers, bool enabled) {
+  networks_.push_back(std::make_shared<ServerNetworks>(name, password, maxUsers, enabled));
+  return *networks_.back();
+}
+
+ServerNetworks& ServerHarness::LoadNetwork(const std::string& path) {
+  auto network = modGlobal::ReadNetworkXML(path);
+  if (!network) throw std::runtime_error("not a network file: " + path);
+  networks_.push_back(network);
+  return *network;
+}
+
+MapSocket& ServerHarness::AddListener(MapSocket::SessionFactory factory) {
+  if (!factory) {
+    ClientContext& context = clientContext_;
+    factory = [&context](MapSocket& parent) {
+      return std::make_shared<ClientSocket>(parent, context);
+    };
+  }
+  listeners_.push_back(std::make_unique<MapSocket>(serverContext_, std::move(factory)));
+  return *listeners_.back();
+}
+
+uint16_t ServerHarness::Listen(MapSocket& listener) {
+  listener.SetPort(0);
+  listener.Listen();
+  return listener.BoundPort();
+}
+
+void ServerHarness::OpenDatabase(const std::string& path) {
+  db_ = std::make_unique<platform::SqliteDatabase>(path);
+  BanStore::Prepare(*db_);
+  *bans_ = BanStore(db_.get());
+}
+
+void ServerHarness::RunPass(int maxWaitMs) { platform::EventLoop::Instance().RunOnce(maxWaitMs); }
+
+void ServerHarness::Spin(int ms) {
+  auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < until) RunPass(1);
+}
+
+bool ServerHarness::Logged(const std::string& message) const {
+  auto& lines = LogLines();
+  return std::find(lines.begin(), lines.end(), message) != lines.end();
+}
+
+Peer::Peer(MapSocket& listener, std::string address)
+    : inbox_(std::make_shared<std::deque<Message>>()) {
+  auto received = std::make_shared<std::string>();
+  auto sink = [inbox = inbox_, received](const platform::SharedBytes& bytes) {
+    received->append(*bytes);
+    for (;;) {
+      CutResult cut = CutFrame(*received);
+      if (cut.status != CutStatus::kFrame) break;
+      inbox->emplace_back(cut.command, std::string(cut.data));
+      received->erase(0, cut.consumed);
+    }
+  };
+  auto connection = listener.AcceptWithoutSocket(std::move(address), sink);
+  connection_ = std::static_pointer_cast<ClientSocket>(connection);
+}
+
+Peer::~Peer() { Drop(); }
+
+bool Peer::Connected() const { return connection_ && connection_->IsConnected(); }
+
+ClientSocket& Peer::Connection() const { return *connection_; }
+
+std::shared_ptr<ClientSocket> Peer::Shared() const { return connection_; }
+
+void Peer::Send(int32_t command, std::string_view data) { SendRaw(CreatePacket(command, data)); }
+
+void Peer::SendRaw(std::string_view bytes) {
+  backlog_ += bytes;
+  Feed();
+}
+
+void Peer::Feed() {
+  if (backlog_.empty() || !Connected()) return;
+  if (connection_->ReceiveWithoutSocket(backlog_)) backlog_.clear();
+}
+
+std::optional<Message> Peer::Receive(int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (!inbox_->empty()) {
+      Message message = std::move(inbox_->front());
+      inbox_->pop_front();
+      return message;
+    }
+    if (Clock::now() >= deadline || !Connected()) return std::nullopt;
+    Feed();
+    platform::EventLoop::Instance().RunOnce(1);
+  }
+}
+
+bool Peer::Silent(int ms) { return !Receive(ms).has_value(); }
+
+bool Peer::Closed(int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    if (!Connected()) return true;
+    Feed();
+    platform::EventLoop::Instance().RunOnce(1);
+  }
+  return !Connected();
+}
+
+bool Peer::LogIn(const std::string& network, const std::string& password,
+                 const std::string& user) {
+  auto step = [this](MessageCode request, std::string_view data, MessageCode answer) {
+    Send(request, data);
+    auto reply = Receive();
+    return reply && reply->Is(answer) && reply->data == kOk;
+  };
+  auto prompt = Receive();
+  return prompt && prompt->Is(MessageCode::kNetworkPrompt) &&
+         step(MessageCode::kNetworkSelection, network, MessageCode::kNetworkResult) &&
+         step(MessageCode::kPasswordDigest, Md5(password), MessageCode::kPasswordResult) &&
+         step(MessageCode::kUserName, user, MessageCode::kUserNameResult);
+}
+
+void Peer::Drop() {
+  if (Connected()) connection_->Fail(platform::TcpConnection::kErrorLostConnection);
+  for (int pass = 0; pass < 3; ++pass) platform::EventLoop::Instance().RunOnce(0);
+}
+
+}  // namespace velmora::testing

@@ -1,0 +1,126 @@
+#pragma once
+// The server in-process, for tests and fuzzers: networks made in memory (or read from files),
+// a ban store, the registrar, listeners with real sessions, and peers connected in memory whose
+// waiting drives the same event loop. Nothing here opens a socket unless a test asks for a port.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/ClientContext.h"
+#include "client/Locator.h"
+#include "protocol/Message.h"
+#include "server/MapSocket.h"
+#include "server/ServerContext.h"
+#include "support/LogCapture.h"
+
+namespace velmora {
+class BanStore;
+class ClientSocket;
+class Registrar;
+class ServerNetworks;
+namespace platform {
+class SqliteDatabase;
+}
+}  // namespace velmora
+
+namespace velmora::testing {
+
+// Answers every lookup with no location, in the next pass.
+class NoLocation final : public Locator {
+ public:
+  Ticket Locate(const std::string& address, Done done) override;
+  void Cancel(Ticket ticket) override;
+
+ private:
+  Ticket next_ = 1;
+  std::shared_ptr<std::vector<Ticket>> cancelled_ = std::make_shared<std::vector<Ticket>>();
+};
+
+class ServerHarness {
+ public:
+  // `locator`: where connections are located; nothing answers at once with no location.
+  explicit ServerHarness(Locator* locator = nullptr);
+  ~ServerHarness();
+  ServerHarness(const ServerHarness&) = delete;
+  ServerHarness& operator=(const ServerHarness&) = delete;
+
+  ServerNetworks& AddNetwork(const std::string& name, const std::string& password,
+                             int64_t maxUsers = 100, bool enabled = true);
+  // Reads a network file into the registry, as start-up does.
+  ServerNetworks& LoadNetwork(const std::string& path);
+  // A listener that peers reach in memory; `factory` makes its sessions (ClientSocket when
+  // none is given).
+  MapSocket& AddListener(MapSocket::SessionFactory factory = {});
+  // Makes `listener` listen on a free port of every local address and returns it.
+  uint16_t Listen(MapSocket& listener);
+  // A server database at `path` (":memory:" keeps it in memory); without one there are no bans.
+  void OpenDatabase(const std::string& path = ":memory:");
+
+  // One pass of the main loop, waiting at most `maxWaitMs` when nothing is pending.
+  void RunPass(int maxWaitMs = 0);
+  // Runs passes for about `ms` milliseconds.
+  void Spin(int ms);
+
+  const std::vector<std::string>& LogLines() const { return log_.Messages(); }
+  bool Logged(const std::string& message) const;
+  std::vector<std::shared_ptr<ServerNetworks>>& Networks() { return networks_; }
+  BanStore& Bans() { return *bans_; }
+  ClientContext& Clients() { return clientContext_; }
+
+ private:
+  LogCapture log_;
+  std::vector<std::shared_ptr<ServerNetworks>> networks_;
+  std::unique_ptr<platform::SqliteDatabase> db_;
+  std::unique_ptr<BanStore> bans_;
+  std::unique_ptr<Registrar> registrar_;
+  NoLocation noLocation_;
+  ServerContext serverContext_;
+  ClientContext clientContext_;
+  std::vector<std::unique_ptr<MapSocket>> listeners_;
+};
+
+// A client connected to a listener in memory: what it sends is read by its connection as if
+// it had come from the network, and what the server writes to it lands in its inbox.
+class Peer {
+ public:
+  Peer(MapSocket& listener, std::string address = "127.0.0.1");
+  ~Peer();
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  bool Connected() const;
+  void Send(int32_t command, std::string_view data);
+  void Send(MessageCode code, std::string_view data) { Send(Wire(code), data); }
+  // Bytes as they are, for frames the codec would refuse to build.
+  void SendRaw(std::string_view bytes);
+  // The next message, running passes of the loop until one comes or `timeoutMs` passes.
+  std::optional<Message> Receive(int timeoutMs = 2000);
+  // True when nothing arrives for `ms`.
+  bool Silent(int ms = 50);
+  // True when the server ended the connection within the time.
+  bool Closed(int timeoutMs = 2000);
+  // The whole log-in; true when every step answered "OK".
+  bool LogIn(const std::string& network, const std::string& password, const std::string& user);
+  // Ends the connection as if the peer had vanished.
+  void Drop();
+
+  ClientSocket& Connection() const;
+  std::shared_ptr<ClientSocket> Shared() const;
+
+ private:
+  void Feed();
+
+  std::shared_ptr<ClientSocket> connection_;
+  std::shared_ptr<std::deque<Message>> inbox_;
+  std::string backlog_;  // bytes the connection did not take while it read nothing
+};
+
+// The sessions of a listener, in accept order.
+std::vector<std::shared_ptr<ClientSocket>> Sessions(const MapSocket& listener);
+
+std::string Md5(const std::string& text);
+
+}  // namespace velmora::testing
