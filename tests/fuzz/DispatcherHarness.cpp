@@ -10,6 +10,7 @@
 #include "base/NumberText.h"
 #include "base/TextCase.h"
 #include "base/Log.h"
+#include "networks/NetworkFiles.h"
 #include "networks/ServerNetworks.h"
 #include "platform/EventLoop.h"
 #include "platform/Md5.h"

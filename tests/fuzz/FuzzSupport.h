@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "support/LogCapture.h"
+
 namespace velmora::fuzz {
 
 [[noreturn]] inline void CheckFailed(const char* file, int line, const std::string& what) {
@@ -19,8 +21,14 @@ namespace velmora::fuzz {
   std::abort();
 }
 
+// The server's log lines, kept in memory for the whole run; a target clears it per input.
+inline testing::LogCapture& FuzzLog() {
+  static testing::LogCapture log;
+  return log;
+}
+
 // A folder of this process under $TMPDIR (the CI script points that at a memory file system),
-// removed when the process exits normally. The log of the server goes into it as well.
+// removed when the process exits normally.
 inline const std::string& ScratchFolder() {
   struct Folder {
     std::string path;
@@ -29,7 +37,6 @@ inline const std::string& ScratchFolder() {
       std::string pattern = std::string(base && *base ? base : "/tmp") + "/velmora-fuzz-XXXXXX";
       if (::mkdtemp(pattern.data()) == nullptr) CheckFailed(__FILE__, __LINE__, "mkdtemp failed");
       path = pattern;
-      ::setenv("XDG_DATA_HOME", (path + "/data").c_str(), 1);
     }
     ~Folder() {
       std::error_code ignored;

@@ -88,7 +88,7 @@ using namespace velmora::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = ScratchFolder() + "/network.conf";
-  modGlobal::LogMessage("network file fuzz input", true);
+  FuzzLog().Clear();
 
   ByteReader input(data, size);
   std::string name = Choose(input, kNames);
@@ -120,8 +120,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              "registration added " + std::to_string(before->Users.size() - users.size()) +
                  " records in memory");
   std::string rewritten = ReadFile(path);
-  if (ReadFile(ScratchFolder() + "/data/com.velmora.log").find("Error adding user ") !=
-      std::string::npos) {
+  auto& lines = FuzzLog().Messages();
+  if (std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("Error adding user ", 0) == 0;
+      })) {
     // A name that the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of
     // another encoding) is refused like a failed write: recorded in memory only.
     FUZZ_CHECK(name.find('\0') != std::string::npos ||

@@ -67,6 +67,7 @@ class ServerHarness {
   const std::vector<std::string>& LogLines() const { return log_.Messages(); }
   bool Logged(const std::string& message) const;
   std::vector<std::shared_ptr<ServerNetworks>>& Networks() { return networks_; }
+  const std::vector<std::shared_ptr<ServerNetworks>>& Networks() const { return networks_; }
   BanStore& Bans() { return *bans_; }
   ClientContext& Clients() { return clientContext_; }
 
