@@ -15,7 +15,7 @@ namespace velmora {
 // word, and so is an administrator's code from anyone else.
 struct ClientSocket::Handler {
   MessageCode code;
-  void (ClientSocket::*handle)(const std::string& data);
+  void (ClientSocket::*handle)(std::string_view data);
   bool administratorsOnly;
 };
 
@@ -98,14 +98,14 @@ void ClientSocket::Event_Error(int64_t code) {
   Close();
 }
 
-void ClientSocket::Event_ReceivedMessage(int32_t command, const std::string& data) {
+void ClientSocket::Event_ReceivedMessage(int32_t command, std::string_view data) {
   const Handler* handler = FindHandler(command);
   if (handler == nullptr) return;
   if (handler->administratorsOnly && !isAdmin()) return;
   (this->*handler->handle)(data);
 }
 
-void ClientSocket::SelectNetwork(const std::string& name) {
+void ClientSocket::SelectNetwork(std::string_view name) {
   // A new selection starts the log-in over: the old network hears that this member left, and
   // the seat held so far goes back.
   if (IsMember()) myParent.CallUserLoggedOut(*this);
@@ -125,7 +125,7 @@ void ClientSocket::SelectNetwork(const std::string& name) {
   }
 }
 
-void ClientSocket::CheckPassword(const std::string& digest) {
+void ClientSocket::CheckPassword(std::string_view digest) {
   // Only a selection that took a seat can be followed by a password.
   bool accepted = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork &&
                   platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
@@ -139,7 +139,7 @@ void ClientSocket::CheckPassword(const std::string& digest) {
   }
 }
 
-void ClientSocket::LogIn(const std::string& name) {
+void ClientSocket::LogIn(std::string_view name) {
   auto refuse = [&](const std::string& why) {
     Answer(MessageCode::kUserNameResult, kFail);
     Log(why + " (" + modGlobal::LogSafe(name) + ")");
@@ -162,15 +162,15 @@ void ClientSocket::LogIn(const std::string& name) {
   myUser = record;
   myParent.CallUserLoggedIn(*this);
   auto self = std::static_pointer_cast<ClientSocket>(shared_from_this());
-  myParent.Context().registrar.Record(network, name, RemoteAddress(), [self] {
+  myParent.Context().registrar.Record(network, std::string(name), RemoteAddress(), [self] {
     self->Answer(MessageCode::kUserNameResult, kOk);
   });
 }
 
-bool ClientSocket::CanLogin(const std::string& name) { return !myParent.NameInUse(name, *this); }
+bool ClientSocket::CanLogin(std::string_view name) { return !myParent.NameInUse(name, *this); }
 
-VelmoraUser* ClientSocket::getNetworkUser(const std::string& name,
-                                          const std::string& address) const {
+VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
+                                          std::string_view address) const {
   if (Network() == nullptr) return nullptr;
   for (auto& user : Network()->Users)
     if (EqualsIgnoreCase(user->Name, name) && EqualsIgnoreCase(user->LastIP, address))
@@ -192,13 +192,13 @@ bool ClientSocket::isBanned() const {
   return false;
 }
 
-void ClientSocket::ReportPosition(const std::string& data) {
+void ClientSocket::ReportPosition(std::string_view data) {
   // The report is stored whatever it says; only one with no negative number goes on.
   StorePosition(ReadPositionReport(data));
   if (IsMember() && Position().Relayable()) myParent.BroadcastPosition(*this);
 }
 
-void ClientSocket::ListMembers(const std::string&) {
+void ClientSocket::ListMembers(std::string_view) {
   if (!IsMember()) return;
   for (MapConnection* member : myParent.Members(Network()))
     if (member != this)
@@ -206,15 +206,15 @@ void ClientSocket::ListMembers(const std::string&) {
              MemberPositionText(member->Username(), member->Position()));
 }
 
-void ClientSocket::Chat(const std::string& text) {
+void ClientSocket::Chat(std::string_view text) {
   if (IsMember()) myParent.SendChatMessage(Network(), *this, text);
 }
 
-void ClientSocket::AnswerAdminQuery(const std::string&) {
+void ClientSocket::AnswerAdminQuery(std::string_view) {
   Answer(MessageCode::kAdminAnswer, isAdmin() ? "1" : "0");
 }
 
-void ClientSocket::SayGoodbye(const std::string&) {
+void ClientSocket::SayGoodbye(std::string_view) {
   Answer(MessageCode::kGoodbyeAnswer, kGoodbyeText);
 }
 

@@ -25,12 +25,12 @@ class ClientSocket : public MapConnection {
 
   void Event_Connected() override;
   void Event_Error(int64_t code) override;
-  void Event_ReceivedMessage(int32_t command, const std::string& data) override;
-  bool CanLogin(const std::string& name);
+  void Event_ReceivedMessage(int32_t command, std::string_view data) override;
+  bool CanLogin(std::string_view name);
   void GetClientInfo();
   bool isAdmin() const;
   bool isBanned() const;
-  VelmoraUser* getNetworkUser(const std::string& name, const std::string& address) const;
+  VelmoraUser* getNetworkUser(std::string_view name, std::string_view address) const;
 
   // Where the client's address lies, as far as the lookup found out.
   const ClientLocation& Location() const { return location_; }
@@ -56,19 +56,19 @@ class ClientSocket : public MapConnection {
   struct Handler;
   static const Handler* FindHandler(int32_t command);
 
-  void SelectNetwork(const std::string& name);
-  void CheckPassword(const std::string& digest);
-  void LogIn(const std::string& name);
-  void ReportPosition(const std::string& data);
-  void ListMembers(const std::string&);
-  void Chat(const std::string& text);
-  void AnswerAdminQuery(const std::string&);
-  void Kick(const std::string& data);
-  void Ban(const std::string& data);
-  void Announce(const std::string& text);
-  void SendBanList(const std::string&);
-  void LiftBan(const std::string& data);
-  void SayGoodbye(const std::string&);
+  void SelectNetwork(std::string_view name);
+  void CheckPassword(std::string_view digest);
+  void LogIn(std::string_view name);
+  void ReportPosition(std::string_view data);
+  void ListMembers(std::string_view);
+  void Chat(std::string_view text);
+  void AnswerAdminQuery(std::string_view);
+  void Kick(std::string_view data);
+  void Ban(std::string_view data);
+  void Announce(std::string_view text);
+  void SendBanList(std::string_view);
+  void LiftBan(std::string_view data);
+  void SayGoodbye(std::string_view);
 
   void Answer(MessageCode code, std::string_view text);
   void SendPrompt();

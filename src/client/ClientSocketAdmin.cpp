@@ -10,21 +10,21 @@
 
 namespace velmora {
 
-void ClientSocket::Kick(const std::string& data) {
+void ClientSocket::Kick(std::string_view data) {
   auto request = ReadUserAndReason(data);
   myParent.KickUser(request.User, Network()->NetworkName, request.Reason);
 }
 
-void ClientSocket::Ban(const std::string& data) {
+void ClientSocket::Ban(std::string_view data) {
   auto request = ReadUserAndReason(data);
   myParent.BanUser(*this, request.User, request.Reason);
 }
 
-void ClientSocket::Announce(const std::string& text) {
+void ClientSocket::Announce(std::string_view text) {
   myParent.BroadcastMessage(text, Network()->NetworkName);
 }
 
-void ClientSocket::SendBanList(const std::string&) {
+void ClientSocket::SendBanList(std::string_view) {
   std::string list;
   for (auto& row : myParent.Context().bans.List(Network()->NetworkName)) {
     AppendBanListEntry(list, {std::to_string(row.id), row.address, row.by, row.reason,
@@ -34,7 +34,7 @@ void ClientSocket::SendBanList(const std::string&) {
   Answer(MessageCode::kBanList, list);
 }
 
-void ClientSocket::LiftBan(const std::string& data) {
+void ClientSocket::LiftBan(std::string_view data) {
   if (!BeginsWithNumber(data)) return;
   myParent.Context().bans.Lift(ReadInteger(data), Network()->NetworkName);
 }

@@ -58,7 +58,7 @@ void MapSocket::CallUserLoggedOut(MapConnection& user) {
   if (UserLoggedOut) UserLoggedOut(user);
 }
 
-ServerNetworks* MapSocket::FindNetwork(const std::string& name) {
+ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
   for (auto& network : context_.networks)
     if (EqualsIgnoreCase(network->NetworkName, name)) return network.get();
   return nullptr;
@@ -94,7 +94,7 @@ const std::vector<MapConnection*>& MapSocket::Members(const ServerNetworks* netw
   return found == members_.end() ? kNoMembers : found->second;
 }
 
-bool MapSocket::NameInUse(const std::string& name, const MapConnection& self) const {
+bool MapSocket::NameInUse(std::string_view name, const MapConnection& self) const {
   std::string folded = FoldedCopy(name);
   auto found = loggedInNames_.find(folded);
   int users = found == loggedInNames_.end() ? 0 : found->second;
@@ -102,7 +102,7 @@ bool MapSocket::NameInUse(const std::string& name, const MapConnection& self) co
   return users > 0;
 }
 
-void MapSocket::Join(MapConnection& connection, const std::string& name) {
+void MapSocket::Join(MapConnection& connection, std::string_view name) {
   if (connection.member_) {
     ForgetName(connection.foldedName_);
   } else {
@@ -155,7 +155,7 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
 }
 
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
-                                const std::string& text) {
+                                std::string_view text) {
   if (network == nullptr || text.empty() || !sender.member_) return;
   auto& members = Members(network);
   if (members.size() < 2) return;
@@ -164,7 +164,7 @@ void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
     if (member != &sender) member->SendFrame(frame);
 }
 
-void MapSocket::BroadcastMessage(const std::string& text, const std::string& networkName) {
+void MapSocket::BroadcastMessage(std::string_view text, std::string_view networkName) {
   if (text.empty()) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
   auto frame = Frame(MessageCode::kAnnouncement, text);

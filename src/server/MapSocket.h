@@ -31,7 +31,7 @@ class MapSocket : public platform::TcpListener {
   std::shared_ptr<platform::TcpConnection> Event_AddSocket() override;
   void Event_Error(int64_t code) override;
   void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
-  void BroadcastMessage(const std::string& text, const std::string& networkName);
+  void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
   void CallUserLoggedIn(MapConnection& user);
@@ -39,19 +39,19 @@ class MapSocket : public platform::TcpListener {
   // The departing connection's network hears that it left (Leave).
   void ClientDisconnect(MapConnection& user);
   void DisconnectAllClientsOnNetwork(ServerNetworks& network);
-  ServerNetworks* FindNetwork(const std::string& name);
+  ServerNetworks* FindNetwork(std::string_view name);
   void KickUser(const std::string& user, const std::string& network, const std::string& text);
   void RemoveNetwork(ServerNetworks& network);
-  void SendChatMessage(ServerNetworks* network, MapConnection& sender, const std::string& text);
+  void SendChatMessage(ServerNetworks* network, MapConnection& sender, std::string_view text);
   void StatusMessage(const std::string& text);
 
   // Membership. Join makes `connection` a member of its network under `name` once its log-in
   // completes; a member that logs in again is renamed. Leave ends membership and tells the
   // network's remaining members; it does nothing for a connection that is not a member.
-  void Join(MapConnection& connection, const std::string& name);
+  void Join(MapConnection& connection, std::string_view name);
   void Leave(MapConnection& connection);
   // Whether a connection other than `self` is logged in under `name` (any letter case).
-  bool NameInUse(const std::string& name, const MapConnection& self) const;
+  bool NameInUse(std::string_view name, const MapConnection& self) const;
   // The members of one network on this listener, in accept order.
   const std::vector<MapConnection*>& Members(const ServerNetworks* network) const;
   // Every active connection, in accept order.

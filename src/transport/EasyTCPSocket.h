@@ -49,7 +49,7 @@ class EasyTCPSocket : public platform::TcpConnection {
   // Events raised towards the subclass.
   virtual void Event_Connected() {}
   virtual void Event_Error(int64_t code) {}
-  virtual void Event_ReceivedMessage(int32_t command, const std::string& data) {}
+  virtual void Event_ReceivedMessage(int32_t command, std::string_view data) {}
 
   // Whether queued messages may be delivered yet; a subclass can hold them back while it
   // finishes setting the connection up.

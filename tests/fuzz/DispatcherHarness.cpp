@@ -95,7 +95,7 @@ std::string PositionOf(const ClientSocket& member) {
 
 }  // namespace
 
-void FuzzClient::Event_ReceivedMessage(int32_t command, const std::string& data) {
+void FuzzClient::Event_ReceivedMessage(int32_t command, std::string_view data) {
   auto keepAlive = shared_from_this();
   harness_.BeforeMessage(*this, command, data);
   ClientSocket::Event_ReceivedMessage(command, data);
@@ -319,16 +319,16 @@ std::vector<size_t> Harness::MembersBefore(const Bracket& bracket, const ServerN
   return members;
 }
 
-void Harness::BeforeMessage(FuzzClient& client, int32_t command, const std::string& data) {
+void Harness::BeforeMessage(FuzzClient& client, int32_t command, std::string_view data) {
   FUZZ_CHECK(open_.empty(), "a handler ran inside another");
   CheckNoUnaccountedFrames();
   size_t index = IndexOf(client);
   Peer& peer = peers_[index];
   FUZZ_CHECK(!peer.ended && client.IsConnected(), "a message was delivered after the end");
   bool inOrder =
-      peer.handled < peer.sent.size() && peer.sent[peer.handled].frame == Frame{command, data};
+      peer.handled < peer.sent.size() && peer.sent[peer.handled].frame == Frame{command, std::string(data)};
   FUZZ_CHECK(inOrder,
-             "peer " + std::to_string(index) + " handled " + Describe(Frame{command, data}) +
+             "peer " + std::to_string(index) + " handled " + Describe(Frame{command, std::string(data)}) +
                  " as message " + std::to_string(peer.handled) + " of " +
                  std::to_string(peer.sent.size()) + " sent");
   Bracket bracket;

@@ -34,7 +34,7 @@ class FuzzClient : public ClientSocket {
  public:
   FuzzClient(MapSocket& parent, ClientContext& context, Harness& harness)
       : ClientSocket(parent, context), harness_(harness) {}
-  void Event_ReceivedMessage(int32_t command, const std::string& data) override;
+  void Event_ReceivedMessage(int32_t command, std::string_view data) override;
   void Event_Error(int64_t code) override;
 
  private:
@@ -102,7 +102,7 @@ class Harness {
   int64_t NextSequence() { return ++sequence_; }
 
   // From the bracketed handlers.
-  void BeforeMessage(FuzzClient& client, int32_t command, const std::string& data);
+  void BeforeMessage(FuzzClient& client, int32_t command, std::string_view data);
   void AfterMessage(FuzzClient& client);
   void BeforeEnd(FuzzClient& client, int64_t code);
   void AfterEnd(FuzzClient& client);

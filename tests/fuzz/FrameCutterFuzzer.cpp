@@ -120,9 +120,9 @@ class Recorder : public EasyTCPSocket {
   int64_t errorCode = 0;
 
  protected:
-  void Event_ReceivedMessage(int32_t command, const std::string& data) override {
+  void Event_ReceivedMessage(int32_t command, std::string_view data) override {
     FUZZ_CHECK(errors == 0, "a message was delivered after the connection failed");
-    delivered.push_back({command, data});
+    delivered.push_back({command, std::string(data)});
   }
   void Event_Error(int64_t code) override {
     ++errors;

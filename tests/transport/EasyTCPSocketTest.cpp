@@ -27,7 +27,7 @@ class RecordingSocket : public EasyTCPSocket {
  protected:
   void Event_Connected() override { ++connected; }
   void Event_Error(int64_t code) override { errors.push_back(code); }
-  void Event_ReceivedMessage(int32_t command, const std::string& data) override {
+  void Event_ReceivedMessage(int32_t command, std::string_view data) override {
     received.emplace_back(command, data);
   }
 };

@@ -22,8 +22,8 @@ class EchoSocket : public EasyTCPSocket {
 
  protected:
   void Event_Connected() override { SendMessage(1, "hello"); }
-  void Event_ReceivedMessage(int32_t command, const std::string& data) override {
-    received.push_back(data);
+  void Event_ReceivedMessage(int32_t command, std::string_view data) override {
+    received.emplace_back(data);
     SendMessage(command, data);
   }
   void Event_Error(int64_t) override {

@@ -46,8 +46,8 @@ void AdminClient::Event_Error(int64_t code) {
   Close();
 }
 
-void AdminClient::Event_ReceivedMessage(int32_t command, const std::string& data) {
-  inbox_.push_back(Message{command, data});
+void AdminClient::Event_ReceivedMessage(int32_t command, std::string_view data) {
+  inbox_.emplace_back(command, std::string(data));
 }
 
 void AdminClient::Pump(int maxWaitMs) { platform::EventLoop::Instance().RunOnce(maxWaitMs); }

@@ -49,7 +49,7 @@ class AdminClient : public EasyTCPSocket {
  protected:
   void Event_Connected() override { connected_ = true; }
   void Event_Error(int64_t code) override;
-  void Event_ReceivedMessage(int32_t command, const std::string& data) override;
+  void Event_ReceivedMessage(int32_t command, std::string_view data) override;
 
  private:
   [[noreturn]] void ConnectionEnded(const std::string& during);
