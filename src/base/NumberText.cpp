@@ -66,6 +66,17 @@ double ReadNumber(std::string_view text) {
 }
 
 int64_t ReadInteger(std::string_view text) {
+  // The usual field: a few plain digits, perhaps signed, and nothing after them.
+  if (!text.empty() && text.size() <= 18) {
+    size_t i = text[0] == '-' ? 1 : 0;
+    if (i < text.size()) {
+      int64_t value = 0;
+      size_t digits = i;
+      while (digits < text.size() && IsDigit(text[digits]))
+        value = value * 10 + (text[digits++] - '0');
+      if (digits == text.size()) return i == 1 ? -value : value;
+    }
+  }
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
   constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
   bool decorated = false;

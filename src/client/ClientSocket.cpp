@@ -41,7 +41,10 @@ const ClientSocket::Handler* ClientSocket::FindHandler(int32_t command) {
 }
 
 ClientSocket::ClientSocket(MapSocket& parent, ClientContext& context)
-    : MapConnection(parent), context_(context) {}
+    : MapConnection(parent), context_(context) {
+  SetInputLimits(kStrangerInput);
+  SetOutputLimit(kStrangerOutput);
+}
 
 ClientSocket::~ClientSocket() { CancelLookup(); }
 
@@ -87,7 +90,7 @@ void ClientSocket::SendPrompt() {
 }
 
 void ClientSocket::Event_Error(int64_t code) {
-  auto keepAlive = shared_from_this();
+  auto keepAlive = Self();
   CancelLookup();
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(Username()),
@@ -108,8 +111,11 @@ void ClientSocket::Event_ReceivedMessage(int32_t command, std::string_view data)
 void ClientSocket::SelectNetwork(std::string_view name) {
   // A new selection starts the log-in over: the old network hears that this member left, and
   // the seat held so far goes back.
-  if (IsMember()) myParent.CallUserLoggedOut(*this);
-  myParent.Leave(*this);
+  if (IsMember()) {
+    myParent.CallUserLoggedOut(*this);
+    myParent.Leave(*this);
+    SetInputLimits(kStrangerInput);
+  }
   myUser = nullptr;
   seat_.Return();
   ServerNetworks* network = myParent.FindNetwork(name);
@@ -159,9 +165,11 @@ void ClientSocket::LogIn(std::string_view name) {
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");
   myParent.Join(*this, name);
   state_ = LoginState::kLoggedIn;
+  SetInputLimits(kDefaultInputLimits);
+  SetOutputLimit(kMaxUnsentBytes);
   myUser = record;
   myParent.CallUserLoggedIn(*this);
-  auto self = std::static_pointer_cast<ClientSocket>(shared_from_this());
+  auto self = std::static_pointer_cast<ClientSocket>(Self());
   myParent.Context().registrar.Record(network, std::string(name), RemoteAddress(), [self] {
     self->Answer(MessageCode::kUserNameResult, kOk);
   });

@@ -20,6 +20,12 @@ class VelmoraUser;
 
 class ClientSocket : public MapConnection {
  public:
+  // Until its user name is accepted a connection is a stranger: it may send only short
+  // frames, have only a few waiting, and be owed only a little output. A real map client's
+  // whole dialogue fits many times over.
+  static constexpr InputLimits kStrangerInput{4096, 16, 16384};
+  static constexpr size_t kStrangerOutput = 16384;
+
   ClientSocket(MapSocket& parent, ClientContext& context);
   ~ClientSocket() override;
 

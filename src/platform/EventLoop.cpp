@@ -4,14 +4,8 @@
 #include <unordered_map>
 
 #include "platform/AsioContext.h"
-#include "platform/TcpConnection.h"
 
 namespace velmora::platform {
-
-namespace {
-// Under a steady stream of messages, how many passes may gather output before it is written.
-constexpr int kMaxPassesBetweenFlushes = 8;
-}  // namespace
 
 struct EventLoop::Impl {
   asio::io_context context{1};
@@ -20,14 +14,7 @@ struct EventLoop::Impl {
   // whose only work is on a background thread that posts its results back).
   asio::executor_work_guard<asio::io_context::executor_type> keepWaiting{
       context.get_executor()};
-  // Connections with a queued message, to be polled in the next pass (each at most once).
-  std::vector<std::shared_ptr<TcpConnection>> readyToPoll;
-  // Connections that stopped reading with bytes possibly left in the kernel.
-  std::vector<std::shared_ptr<TcpConnection>> readyToRead;
-  // Connections with output queued during this pass.
-  std::vector<std::shared_ptr<TcpConnection>> readyToFlush;
   std::unordered_map<int, std::unique_ptr<asio::signal_set>> signals;
-  int passesSinceFlush = 0;
 };
 
 EventLoop& EventLoop::Instance() {
@@ -41,11 +28,11 @@ EventLoop::EventLoop() : impl_(std::make_unique<Impl>()) {}
 EventLoop::~EventLoop() = default;
 
 bool EventLoop::HasPendingWork() const {
-  return !impl_->readyToPoll.empty() || !impl_->readyToRead.empty() ||
-         !impl_->readyToFlush.empty();
+  return !toDeliver_.empty() || !toRead_.empty() || !toFlush_.empty();
 }
 
 void EventLoop::RunOnce(int maxWaitMs) {
+  ++pass_;
   auto& context = impl_->context;
   if (context.stopped()) context.restart();
   ReadPending();
@@ -53,44 +40,60 @@ void EventLoop::RunOnce(int maxWaitMs) {
     context.poll();
   else if (context.run_one_for(std::chrono::milliseconds(maxWaitMs)) > 0)
     context.poll();
-  PollReady();
-  // While messages keep coming, output of a few passes is gathered into one write per
-  // connection; as soon as nothing is left to deliver, everything goes out.
-  if (impl_->readyToPoll.empty() || ++impl_->passesSinceFlush >= kMaxPassesBetweenFlushes) {
-    impl_->passesSinceFlush = 0;
-    FlushWrites();
-  }
+  Deliver();
+  FlushWrites();
 }
 
 void EventLoop::ReadPending() {
-  if (impl_->readyToRead.empty()) return;
-  auto batch = std::move(impl_->readyToRead);
-  impl_->readyToRead.clear();
-  for (auto& connection : batch) {
-    connection->readQueued_ = false;
-    connection->ReadNow();
+  if (toRead_.empty()) return;
+  auto batch = std::move(toRead_);
+  toRead_.clear();
+  for (auto& member : batch) {
+    member->readQueued_ = false;
+    member->LoopRead();
   }
 }
 
-void EventLoop::PollReady() {
-  if (impl_->readyToPoll.empty()) return;
-  // Requests made while polling go to the next pass: one message per connection per pass.
-  auto batch = std::move(impl_->readyToPoll);
-  impl_->readyToPoll.clear();
-  for (auto& connection : batch) {
-    connection->pollQueued_ = false;
-    if (connection->onPollList_) connection->_Poll();
+void EventLoop::Deliver() {
+  // Round after round, each member with a queued message delivers one; members whose queue
+  // runs dry drop out. Requests made meanwhile join the next round.
+  for (int round = 0; round < kDeliveryRounds && !toDeliver_.empty(); ++round) {
+    auto batch = std::move(toDeliver_);
+    toDeliver_.clear();
+    for (auto& member : batch) {
+      member->deliveryQueued_ = false;
+      if (!member->onPollList_) continue;
+      if (member->LoopDeliver()) RequestDelivery(*member);
+    }
   }
 }
 
 void EventLoop::FlushWrites() {
-  // A flush can queue nothing new, but an error it finds is handled in a later pass.
-  auto batch = std::move(impl_->readyToFlush);
-  impl_->readyToFlush.clear();
-  for (auto& connection : batch) {
-    connection->flushQueued_ = false;
-    connection->FlushNow();
+  // A flush queues nothing new; an error it finds is handled in a later pass.
+  auto batch = std::move(toFlush_);
+  toFlush_.clear();
+  for (auto& member : batch) {
+    member->flushQueued_ = false;
+    member->LoopFlush();
   }
+}
+
+void EventLoop::RequestDelivery(LoopMember& member) {
+  if (member.deliveryQueued_ || !member.onPollList_) return;
+  member.deliveryQueued_ = true;
+  toDeliver_.push_back(member.shared_from_this());
+}
+
+void EventLoop::RequestRead(LoopMember& member) {
+  if (member.readQueued_) return;
+  member.readQueued_ = true;
+  toRead_.push_back(member.shared_from_this());
+}
+
+void EventLoop::RequestFlush(LoopMember& member) {
+  if (member.flushQueued_) return;
+  member.flushQueued_ = true;
+  toFlush_.push_back(member.shared_from_this());
 }
 
 void EventLoop::Post(std::function<void()> work) { asio::post(impl_->context, std::move(work)); }
@@ -116,34 +119,6 @@ void EventLoop::OnSignal(int signalNumber, std::function<void()> handler) {
     }
   };
   raw->async_wait(Rearm{raw, std::move(handler)});
-}
-
-void EventLoop::AddToPollList(const std::shared_ptr<TcpConnection>& connection) {
-  connection->onPollList_ = true;
-}
-
-void EventLoop::RemoveFromPollList(TcpConnection& connection) { connection.onPollList_ = false; }
-
-bool EventLoop::IsOnPollList(const TcpConnection& connection) const {
-  return connection.onPollList_;
-}
-
-void EventLoop::RequestPoll(TcpConnection& connection) {
-  if (connection.pollQueued_ || !connection.onPollList_) return;
-  connection.pollQueued_ = true;
-  impl_->readyToPoll.push_back(connection.shared_from_this());
-}
-
-void EventLoop::RequestRead(TcpConnection& connection) {
-  if (connection.readQueued_) return;
-  connection.readQueued_ = true;
-  impl_->readyToRead.push_back(connection.shared_from_this());
-}
-
-void EventLoop::RequestFlush(TcpConnection& connection) {
-  if (connection.flushQueued_) return;
-  connection.flushQueued_ = true;
-  impl_->readyToFlush.push_back(connection.shared_from_this());
 }
 
 }  // namespace velmora::platform

@@ -2,23 +2,31 @@
 // The single event dispatcher of the process: one Asio io_context, driven one pass at a time by
 // the application's main loop. Everything it calls runs on the loop's thread.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
-namespace velmora::platform {
+#include "platform/LoopMember.h"
 
-class TcpConnection;
+namespace velmora::platform {
 
 class EventLoop {
  public:
+  // How many messages one connection may have delivered in one pass, one per round across all
+  // connections with queued messages, so that a busy connection never holds the others back.
+  static constexpr int kDeliveryRounds = 64;
+
   static EventLoop& Instance();
 
   // One pass of the main loop: handle the socket, timer and signal events that are ready,
   // waiting for the first one at most `maxWaitMs` (and not at all while a connection has a
-  // queued message, unread input or unsent output); then poll every connection that has a
-  // queued message once; then hand every connection's queued output to the kernel.
+  // queued message, unread input or unsent output); then deliver queued messages, up to
+  // kDeliveryRounds rounds of one message per connection; then hand every connection's queued
+  // output to the kernel.
   void RunOnce(int maxWaitMs);
+  // Counts passes; a pass's work can be told from the next's.
+  uint64_t Pass() const { return pass_; }
 
   // Runs `work` on the loop's thread during a later pass. Safe to call from any thread.
   void Post(std::function<void()> work);
@@ -27,16 +35,15 @@ class EventLoop {
   // Runs `handler` on the loop's thread whenever the process receives `signalNumber`.
   void OnSignal(int signalNumber, std::function<void()> handler);
 
-  // The poll list: connections registered here get their queued messages delivered, one per pass.
-  void AddToPollList(const std::shared_ptr<TcpConnection>& connection);
-  void RemoveFromPollList(TcpConnection& connection);
-  bool IsOnPollList(const TcpConnection& connection) const;
-  // A registered connection has a queued message: poll it in the next pass.
-  void RequestPoll(TcpConnection& connection);
-
-  // Used by TcpConnection: more input to read in the next pass; output to flush at pass end.
-  void RequestRead(TcpConnection& connection);
-  void RequestFlush(TcpConnection& connection);
+  // The poll list: members registered here get their queued messages delivered.
+  void AddToPollList(LoopMember& member) { member.onPollList_ = true; }
+  void RemoveFromPollList(LoopMember& member) { member.onPollList_ = false; }
+  bool IsOnPollList(const LoopMember& member) const { return member.onPollList_; }
+  // A registered member has a queued message: deliver in the next delivery rounds.
+  void RequestDelivery(LoopMember& member);
+  // Input left to read in the next pass; output to flush at the end of this one.
+  void RequestRead(LoopMember& member);
+  void RequestFlush(LoopMember& member);
 
   // Whether the next pass must not wait.
   bool HasPendingWork() const;
@@ -47,11 +54,15 @@ class EventLoop {
  private:
   EventLoop();
   ~EventLoop();
-  void FlushWrites();
-  void PollReady();
   void ReadPending();
+  void Deliver();
+  void FlushWrites();
 
   std::unique_ptr<Impl> impl_;
+  std::vector<std::shared_ptr<LoopMember>> toRead_;
+  std::vector<std::shared_ptr<LoopMember>> toDeliver_;
+  std::vector<std::shared_ptr<LoopMember>> toFlush_;
+  uint64_t pass_ = 0;
 };
 
 }  // namespace velmora::platform

@@ -1,117 +1,131 @@
 #pragma once
-// One TCP connection on the event loop, with connected, data-available and error notifications.
-// Output is queued and handed to the kernel at the end of each pass, several frames per write;
-// what one connection may leave unsent is bounded.
+// One connection on the event loop, over a channel (a socket, or memory in tests), with
+// connected, data-available, end-of-stream and error notifications. Output is queued (see
+// OutputQueue) and handed to the kernel at the end of each pass, a pass's frames in as few
+// writes as possible; what one connection may leave unsent is bounded.
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "platform/Channel.h"
+#include "platform/LoopMember.h"
+#include "platform/OutputQueue.h"
 #include "platform/SharedBytes.h"
 
 namespace velmora::platform {
 
-class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
+class TcpConnection;
+
+// Told when a connection it accepted closes.
+class ConnectionOwner {
  public:
-  // A connection that lets more than this pile up unsent is ended (a client that stopped reading).
+  virtual ~ConnectionOwner() = default;
+  virtual void ConnectionClosed(TcpConnection& connection) = 0;
+};
+
+class TcpConnection : public LoopMember {
+ public:
+  // A connection that lets more than this pile up unsent is ended (a client that stopped
+  // reading); the bound counts what the queue really holds (see OutputQueue::Unsent).
   static constexpr size_t kMaxUnsentBytes = 8u << 20;
+  // Past this much unsent output, a member's positions are conflated (OutputQueue).
+  static constexpr size_t kConflationMark = 256u << 10;
   // Last error codes the platform reports besides the system's own error numbers.
   static constexpr int64_t kErrorLostConnection = 102;  // the peer closed the connection
   static constexpr int64_t kErrorProtocol = 71;         // the peer broke the framing
   static constexpr int64_t kErrorOutputOverflow = 105;  // the peer stopped reading
 
+  enum class State : uint8_t {
+    kIdle,        // no channel yet
+    kConnecting,  // client side: the connection is being made
+    kOpen,        // reading and writing
+    kFailing,     // failed; the error notification is on its way
+    kClosed,      // closed locally; nothing more happens
+  };
+
   TcpConnection();
-  virtual ~TcpConnection();
+  ~TcpConnection() override;
   TcpConnection(const TcpConnection&) = delete;
   TcpConnection& operator=(const TcpConnection&) = delete;
 
-  bool IsConnected() const { return connected_; }
+  State ConnectionState() const { return state_; }
+  bool IsConnected() const { return state_ == State::kOpen; }
   // The peer's IP address as text; an IPv4 peer on a dual-stack socket in dotted form.
   const std::string& RemoteAddress() const { return remoteAddress_; }
   int64_t LastErrorCode() const { return lastError_; }
-  size_t UnsentBytes() const { return unsent_; }
+  size_t UnsentBytes() const { return out_.Unsent(); }
+  std::shared_ptr<TcpConnection> Self();
 
+  // Starts the connection on an established channel: connected notification, then reading.
+  void Attach(std::unique_ptr<Channel> channel, ConnectionOwner* owner = nullptr);
+  void SetOwner(ConnectionOwner* owner) { owner_ = owner; }
   // Closes the connection locally; no error notification follows.
   virtual void Close();
+  // Ends the connection through the error path, as if the peer had failed: OnError runs in a
+  // later handler of the loop, never inside the caller.
+  void Fail(int64_t code);
   // Client side: connects in the background; OnConnected or OnError follows.
   void Connect(const std::string& host, uint16_t port);
   // The port Listen accepts on; 0 picks a free one (see LocalPort).
-  void SetPort(uint16_t port) { port_ = port; }
+  void SetPort(uint16_t port);
   uint16_t LocalPort() const;
   // Accepts a single peer on the port into this connection (for blocking helpers).
   void Listen();
   // Without running the event loop: accepts a waiting peer, if any. True once connected.
   bool TryAcceptWaitingPeer();
-  // Without running the event loop: reads what the kernel holds for this connection now.
+  // Without running the event loop: writes what is queued and reads what the kernel holds now.
   void PollNow();
-  // Ends the connection through the error path, as if the peer had failed: OnError runs in a
-  // later handler of the loop, never inside the caller.
-  void Fail(int64_t code);
-
-  // A connection with no socket behind it (TcpListener::AcceptWithoutSocket) hands each frame it
-  // writes, whole, to its output instead; the protocol can then be driven in-process.
-  using OutputSink = std::function<void(const SharedBytes&)>;
-  // Only for a connection without a socket: reads `bytes` as if they had just arrived. False,
-  // with nothing read, while reading is paused or after the end; the caller keeps them, like
-  // the kernel would.
-  bool ReceiveWithoutSocket(std::string_view bytes);
+  // Without waiting for the end of the pass: hands what is queued to the kernel now.
+  void Flush() { FlushNow(); }
+  // Unsent output beyond `bytes` ends the connection (kErrorOutputOverflow).
+  void SetOutputLimit(size_t bytes) { outputLimit_ = static_cast<uint32_t>(bytes); }
 
  protected:
   virtual void OnConnected() {}
   virtual void OnDataAvailable() {}
+  // The peer closed its side; by default the connection ends as lost.
+  virtual void OnEndOfStream() { Fail(kErrorLostConnection); }
   virtual void OnError() {}
-  // Called by the loop's poll list while this connection has a queued message.
-  virtual void _Poll() {}
 
-  // During OnDataAvailable: the next chunk of received bytes, valid until the next call; empty
-  // when nothing more is pending now.
-  std::string_view ReadAvailable();
-  // Queues bytes for sending (dropped when not connected).
-  void WriteBytes(SharedBytes bytes);
+  // During OnDataAvailable: the next bytes received, at most `maxBytes`, valid until the next
+  // call; empty when nothing more is there now (or the stream ended or failed).
+  std::string_view ReadAvailable(size_t maxBytes);
+  // Queues output (dropped when not connected).
+  void WriteBytes(std::string_view bytes);
+  void WriteShared(const SharedBytes& bytes, size_t offset, size_t length);
+  void WriteLatest(uint64_t key, std::string_view bytes);
+  void ForgetLatest(uint64_t key) { out_.DropLatest(key); }
   // Input backpressure: while paused nothing is read, so the peer's sending stalls in TCP.
-  void PauseReading();
+  void PauseReading() { readPaused_ = true; }
   void ResumeReading();
 
- private:
-  friend class EventLoop;
-  friend class TcpListener;
-  struct Impl;
+  void LoopRead() override { ReadNow(); }
+  bool LoopDeliver() override { return false; }
+  void LoopFlush() override { FlushNow(); }
 
-  void Attach(std::unique_ptr<Impl> impl);
-  void AttachWithoutSocket(std::string remoteAddress, OutputSink output);
-  void BecomeConnected();
+ private:
+  struct Listening;
+  enum class ReadProgress : uint8_t { kDrained, kMore, kEnded, kFailed };
+
   void ReadNow();
   void FlushNow();
   void ArmRead();
   void ArmWrite();
-  void ReleaseSocket();
+  void Queued();
 
-  enum class ReadState : uint8_t { kDrained, kMore, kEnded };
-
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Channel> channel_;
+  std::unique_ptr<Listening> listening_;  // only for Listen
+  ConnectionOwner* owner_ = nullptr;
   std::string remoteAddress_;
-  std::vector<SharedBytes> out_;
-  size_t outOffset_ = 0;  // bytes of out_.front() already sent
-  size_t unsent_ = 0;
+  OutputQueue out_;
   int64_t lastError_ = 0;
-  uint16_t port_ = 0;
-  std::function<void(TcpConnection&)> onClosed_;  // set by the accepting listener
-  OutputSink socketlessOutput_;                   // set only without a socket
-  std::string_view socketlessInput_;
-  ReadState readState_ = ReadState::kDrained;
-  bool connected_ = false;
-  bool closed_ = false;
-  bool failing_ = false;
+  uint32_t outputLimit_ = kMaxUnsentBytes;
+  State state_ = State::kIdle;
+  ReadProgress readProgress_ = ReadProgress::kDrained;
   bool readArmed_ = false;
   bool writeArmed_ = false;
   bool readPaused_ = false;
-  // Loop bookkeeping (EventLoop).
-  bool onPollList_ = false;
-  bool pollQueued_ = false;
-  bool readQueued_ = false;
-  bool flushQueued_ = false;
 };
 
 }  // namespace velmora::platform

@@ -1,13 +1,14 @@
 #include "platform/TcpListener.h"
 
 #include "platform/EventLoop.h"
-#include "platform/TcpConnectionImpl.h"
+#include "platform/SocketChannel.h"
+#include "platform/SocketImpl.h"
 
 namespace velmora::platform {
 
 struct TcpListener::Acceptor {
-  asio::ip::tcp::acceptor acceptor{IoContext()};
-  std::unique_ptr<TcpConnection::Impl> next;
+  TcpAcceptor acceptor{IoContext().get_executor()};
+  std::unique_ptr<SocketChannel::Socket> next;
 };
 
 TcpListener::TcpListener() : alive_(std::make_shared<bool>(true)) {}
@@ -47,20 +48,8 @@ void TcpListener::Listen() {
   }
   for (auto& endpoint : endpoints) {
     auto entry = std::make_unique<Acceptor>();
-    std::error_code error;
-    entry->acceptor.open(endpoint.protocol(), error);
-    if (!error && dualStack) entry->acceptor.set_option(asio::ip::v6_only(false), error);
-    if (error && dualStack) {
-      // A host without IPv6 still listens on every IPv4 address.
-      error.clear();
-      endpoint = asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port);
-      entry->acceptor.open(endpoint.protocol(), error);
-    }
-    if (!error) entry->acceptor.set_option(asio::socket_base::reuse_address(true), error);
-    if (!error) entry->acceptor.bind(endpoint, error);
-    if (!error) entry->acceptor.listen(asio::socket_base::max_listen_connections, error);
-    if (error) {
-      Event_Error(error.value());
+    if (int error = OpenAcceptor(entry->acceptor, endpoint, dualStack)) {
+      Event_Error(error);
       continue;
     }
     acceptors_.push_back(std::move(entry));
@@ -77,9 +66,9 @@ void TcpListener::StopListening() {
 }
 
 void TcpListener::AcceptNext(Acceptor& entry) {
-  entry.next = std::make_unique<TcpConnection::Impl>();
+  entry.next = std::make_unique<SocketChannel::Socket>();
   std::weak_ptr<bool> alive = alive_;
-  entry.acceptor.async_accept(entry.next->socket, entry.next->acceptedPeer,
+  entry.acceptor.async_accept(entry.next->socket, entry.next->peer,
                               [this, &entry, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (error) {
@@ -94,44 +83,30 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       AcceptNext(entry);
       return;
     }
-    auto impl = std::move(entry.next);
+    auto socket = std::move(entry.next);
     if (active_ >= maxConnections_) {
       std::error_code ignored;
-      impl->socket.close(ignored);
+      socket->socket.close(ignored);
     } else {
-      std::shared_ptr<TcpConnection> connection = Event_AddSocket();
-      if (connection) {
-        Track(*connection);
-        connection->Attach(std::move(impl));
-        ConnectionAccepted(connection);
-        connection->OnConnected();
-        connection->ArmRead();
-      }
+      AcceptChannel(std::make_unique<SocketChannel>(std::move(socket)));
     }
     AcceptNext(entry);
   });
 }
 
-void TcpListener::Track(TcpConnection& connection) {
-  ++active_;
-  std::weak_ptr<bool> alive = alive_;
-  connection.onClosed_ = [this, alive](TcpConnection& closed) {
-    if (alive.expired()) return;
-    --active_;
-    ConnectionClosed(closed);
-  };
-}
-
-std::shared_ptr<TcpConnection> TcpListener::AcceptWithoutSocket(std::string remoteAddress,
-                                                                TcpConnection::OutputSink output) {
+std::shared_ptr<TcpConnection> TcpListener::AcceptChannel(std::unique_ptr<Channel> channel) {
   if (active_ >= maxConnections_) return nullptr;
   std::shared_ptr<TcpConnection> connection = Event_AddSocket();
   if (!connection) return nullptr;
-  Track(*connection);
-  connection->AttachWithoutSocket(std::move(remoteAddress), std::move(output));
+  ++active_;
   ConnectionAccepted(connection);
-  connection->OnConnected();
+  connection->Attach(std::move(channel), this);
   return connection;
+}
+
+void TcpListener::ConnectionClosed(TcpConnection& connection) {
+  --active_;
+  ConnectionLeft(connection);
 }
 
 }  // namespace velmora::platform

@@ -12,10 +12,10 @@
 
 namespace velmora::platform {
 
-class TcpListener {
+class TcpListener : public ConnectionOwner {
  public:
   TcpListener();
-  virtual ~TcpListener();
+  ~TcpListener() override;
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 
@@ -32,12 +32,9 @@ class TcpListener {
   // The port actually bound (useful when listening on port 0).
   uint16_t BoundPort() const;
 
-  // Accepts a peer that has no socket, as if it had connected from `remoteAddress`: the
-  // connection goes through the same hooks as an accepted one, hands what it writes to `output`
-  // and reads what TcpConnection::ReceiveWithoutSocket gives it. Lets tests and fuzzers drive
-  // the protocol in-process; the server never calls it. Nothing when the limit is reached.
-  std::shared_ptr<TcpConnection> AcceptWithoutSocket(std::string remoteAddress,
-                                                     TcpConnection::OutputSink output);
+  // Takes a connection that arrived over `channel` (memory, in tests and fuzzers) exactly as
+  // an accepted socket is taken. Nothing when the limit is reached.
+  std::shared_ptr<TcpConnection> AcceptChannel(std::unique_ptr<Channel> channel);
 
  protected:
   // Supplies the connection object for an accepted peer.
@@ -45,13 +42,12 @@ class TcpListener {
   virtual void Event_Error(int64_t code) {}
   // Registry hooks: a connection joins when accepted and leaves when it closes.
   virtual void ConnectionAccepted(const std::shared_ptr<TcpConnection>& connection) {}
-  virtual void ConnectionClosed(TcpConnection& connection) {}
+  void ConnectionClosed(TcpConnection& connection) override;
+  virtual void ConnectionLeft(TcpConnection& connection) {}
 
  private:
   struct Acceptor;
   void AcceptNext(Acceptor& acceptor);
-  // Counts an accepted connection until it closes.
-  void Track(TcpConnection& connection);
 
   int64_t port_ = 0;
   std::optional<NetworkInterface> nic_;

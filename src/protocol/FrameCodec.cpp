@@ -27,17 +27,22 @@ void AppendPacket(std::string& out, int32_t command, std::string_view data) {
   if (!data.empty()) out.replace(start + kFrameHeaderSize, data.size(), data);
 }
 
+void FinishPacket(std::string& out, size_t start, int32_t command) {
+  PutInt32(&out[start], static_cast<int32_t>(out.size() - start));
+  PutInt32(&out[start + 4], command);
+}
+
 std::string CreatePacket(int32_t command, std::string_view data) {
   std::string frame;
   AppendPacket(frame, command, data);
   return frame;
 }
 
-CutResult CutFrame(std::string_view buffer) {
+CutResult CutFrame(std::string_view buffer, int32_t maxLength) {
   CutResult result;
   if (buffer.size() < 4) return result;
   int32_t length = GetInt32(buffer.data());
-  if (length < kFrameHeaderSize || length > kMaxFrameLength) {
+  if (length < kFrameHeaderSize || length > maxLength) {
     result.status = CutStatus::kBadLength;
     return result;
   }

@@ -16,6 +16,9 @@ constexpr int32_t kMaxFrameLength = 1 << 20;
 std::string CreatePacket(int32_t command, std::string_view data);
 // Appends the frame for one message to `out`.
 void AppendPacket(std::string& out, int32_t command, std::string_view data);
+// For a frame written in place: `out` holds, from `start`, room for the header and then the
+// payload; this fills in the header.
+void FinishPacket(std::string& out, size_t start, int32_t command);
 
 enum class CutStatus {
   kNeedMore,   // the buffer holds no complete frame yet
@@ -30,7 +33,7 @@ struct CutResult {
   std::string_view data;  // refers into the buffer
 };
 
-// Cuts the first frame off the front of `buffer`.
-CutResult CutFrame(std::string_view buffer);
+// Cuts the first frame off the front of `buffer`; a length field above `maxLength` is bad.
+CutResult CutFrame(std::string_view buffer, int32_t maxLength = kMaxFrameLength);
 
 }  // namespace velmora

@@ -18,14 +18,21 @@ void AppendNumber(std::string& out, int64_t value) {
 }  // namespace
 
 PositionReport ReadPositionReport(std::string_view payload) {
-  PositionReport report;
-  report.X = ReadInteger(PayloadField(payload, ',', 0));
-  report.Y = ReadInteger(PayloadField(payload, ',', 1));
-  report.Facet = ReadInteger(PayloadField(payload, ',', 2));
-  report.HP = ReadInteger(PayloadField(payload, ',', 3));
-  report.InBattle = ReadPayloadFlag(PayloadField(payload, ',', 4));
-  report.IsDead = ReadPayloadFlag(PayloadField(payload, ',', 5));
-  return report;
+  // One walk over the payload, field by field; the number reader sees one field at a time.
+  int64_t numbers[4] = {0, 0, 0, 0};
+  bool flags[2] = {false, false};
+  size_t start = 0;
+  for (int field = 0; field < 6 && start <= payload.size(); ++field) {
+    size_t end = payload.find(',', start);
+    if (end == std::string_view::npos) end = payload.size();
+    std::string_view text = payload.substr(start, end - start);
+    if (field < 4)
+      numbers[field] = ReadInteger(text);
+    else
+      flags[field - 4] = ReadPayloadFlag(text);
+    start = end + 1;
+  }
+  return {numbers[0], numbers[1], numbers[2], numbers[3], flags[0], flags[1]};
 }
 
 void AppendMemberPosition(std::string& out, std::string_view name, const PositionReport& report) {

@@ -5,10 +5,12 @@
 
 #include "base/Log.h"
 #include "base/TextCase.h"
+#include "platform/EventLoop.h"
 #include "networks/ServerNetworks.h"
 #include "protocol/Chat.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/MessageCode.h"
+#include "protocol/Position.h"
 #include "server/BanStore.h"
 
 namespace velmora {
@@ -17,13 +19,39 @@ namespace {
 
 const std::vector<MapConnection*> kNoMembers;
 
+// A frame at least this long goes to many recipients shared rather than copied.
+constexpr size_t kShareFramesFrom = 4096;
+
 bool AcceptedBefore(const MapConnection* a, const MapConnection* b) {
   return a->AcceptSequence() < b->AcceptSequence();
 }
 
-platform::SharedBytes Frame(MessageCode code, std::string_view payload) {
-  return platform::MakeShared(CreatePacket(Wire(code), payload));
-}
+// The frame of one relay, built once for all its recipients. Small frames are copied into each
+// recipient's output (one write per recipient per pass); large ones are shared.
+class Relay {
+ public:
+  Relay(MessageCode code, std::string_view payload) {
+    if (payload.size() + kFrameHeaderSize >= kShareFramesFrom) {
+      shared_ = platform::MakeShared(CreatePacket(Wire(code), payload));
+    } else {
+      Scratch().clear();
+      AppendPacket(Scratch(), Wire(code), payload);
+    }
+  }
+  void To(MapConnection& recipient) const {
+    if (shared_)
+      recipient.SendSharedFrames(shared_, 0, shared_->size());
+    else
+      recipient.SendFrame(Scratch());
+  }
+
+ private:
+  static std::string& Scratch() {
+    static std::string frame;
+    return frame;
+  }
+  platform::SharedBytes shared_;
+};
 
 }  // namespace
 
@@ -38,6 +66,7 @@ MapSocket::~MapSocket() {
   loggedInNames_.clear();
   for (auto& [sequence, connection] : connections) {
     connection->member_ = false;
+    connection->SetOwner(nullptr);
     connection->Close();
   }
 }
@@ -70,7 +99,7 @@ void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection
   active_.emplace(client->acceptSequence_, std::move(client));
 }
 
-void MapSocket::ConnectionClosed(platform::TcpConnection& connection) {
+void MapSocket::ConnectionLeft(platform::TcpConnection& connection) {
   auto& client = static_cast<MapConnection&>(connection);
   // A session leaves before it closes; one closed behind its back must not stay listed.
   if (client.member_) {
@@ -127,10 +156,29 @@ void MapSocket::Leave(MapConnection& connection) {
     if (members.empty()) members_.erase(list);
   }
   ForgetName(connection.foldedName_);
-  auto frame = Frame(MessageCode::kMemberLeft, connection.username_);
-  for (MapConnection* member : Members(connection.myNetwork)) member->SendFrame(frame);
+  AnnounceDeparture(connection);
   connection.username_.clear();
   connection.foldedName_.clear();
+}
+
+void MapSocket::AnnounceDeparture(MapConnection& departed) {
+  // The departures of one pass are written once, one after the other, into a block that every
+  // remaining member shares: when a whole network leaves at once, each recipient holds one
+  // piece of it instead of a copy per departure. A member that is itself leaving receives
+  // nothing (it is no longer connected).
+  auto& loop = platform::EventLoop::Instance();
+  if (!departures_ || departuresPass_ != loop.Pass()) {
+    departures_ = std::make_shared<std::string>();
+    departuresPass_ = loop.Pass();
+  }
+  size_t offset = departures_->size();
+  AppendPacket(*departures_, Wire(MessageCode::kMemberLeft), departed.username_);
+  size_t length = departures_->size() - offset;
+  for (MapConnection* member : Members(departed.myNetwork)) {
+    // A position of the departed member still waiting must not follow its departure.
+    member->ForgetLatestFrame(departed.acceptSequence_);
+    member->SendSharedFrames(departures_, offset, length);
+  }
 }
 
 void MapSocket::ForgetName(const std::string& foldedName) {
@@ -147,11 +195,15 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   if (!sender.member_) return;
   auto& members = Members(sender.myNetwork);
   if (members.size() < 2) return;
-  auto frame =
-      Frame(MessageCode::kMemberPosition, MemberPositionText(sender.username_, sender.position_));
+  static std::string frame;
+  frame.assign(kFrameHeaderSize, '\0');
+  AppendMemberPosition(frame, sender.username_, sender.position_);
+  FinishPacket(frame, 0, Wire(MessageCode::kMemberPosition));
   // Every connection logged in under the sender's name is skipped, not only the sender's own.
+  // Only the newest position of a member matters: a recipient that falls behind gets that one.
   for (MapConnection* member : members)
-    if (member->foldedName_ != sender.foldedName_) member->SendFrame(frame);
+    if (member->foldedName_ != sender.foldedName_)
+      member->SendLatestFrame(sender.acceptSequence_, frame);
 }
 
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
@@ -159,24 +211,24 @@ void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
   if (network == nullptr || text.empty() || !sender.member_) return;
   auto& members = Members(network);
   if (members.size() < 2) return;
-  auto frame = Frame(MessageCode::kChatLine, ChatLinePayload(sender.username_, text));
+  Relay relay(MessageCode::kChatLine, ChatLinePayload(sender.username_, text));
   for (MapConnection* member : members)
-    if (member != &sender) member->SendFrame(frame);
+    if (member != &sender) relay.To(*member);
 }
 
 void MapSocket::BroadcastMessage(std::string_view text, std::string_view networkName) {
   if (text.empty()) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
-  auto frame = Frame(MessageCode::kAnnouncement, text);
+  Relay relay(MessageCode::kAnnouncement, text);
   for (auto& [network, members] : members_)
     if (everyNetwork || EqualsIgnoreCase(network->NetworkName, networkName))
-      for (MapConnection* member : members) member->SendFrame(frame);
+      for (MapConnection* member : members) relay.To(*member);
 }
 
 void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
-  auto frame = Frame(MessageCode::kGoodbyeAnswer, kGoodbyeText);
+  Relay relay(MessageCode::kGoodbyeAnswer, kGoodbyeText);
   for (auto it = active_.rbegin(); it != active_.rend(); ++it)
-    if (it->second->myNetwork == &network) it->second->SendFrame(frame);
+    if (it->second->myNetwork == &network) relay.To(*it->second);
 }
 
 void MapSocket::RemoveNetwork(ServerNetworks& network) {
@@ -189,12 +241,12 @@ void MapSocket::RemoveNetwork(ServerNetworks& network) {
 
 void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
-  auto frame = Frame(MessageCode::kKickNotice, text);
+  Relay relay(MessageCode::kKickNotice, text);
   std::string folded = FoldedCopy(user);
   for (auto& [record, members] : members_) {
     if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
     for (MapConnection* member : members)
-      if (member->foldedName_ == folded) member->SendFrame(frame);
+      if (member->foldedName_ == folded) relay.To(*member);
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
                             " Kicked: " + modGlobal::LogSafe(text),

@@ -67,10 +67,11 @@ class MapSocket : public platform::TcpListener {
 
  protected:
   void ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) override;
-  void ConnectionClosed(platform::TcpConnection& connection) override;
+  void ConnectionLeft(platform::TcpConnection& connection) override;
 
  private:
   void ForgetName(const std::string& foldedName);
+  void AnnounceDeparture(MapConnection& departed);
 
   ServerContext& context_;
   SessionFactory factory_;
@@ -79,6 +80,9 @@ class MapSocket : public platform::TcpListener {
   std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
   // Folded user name -> number of this listener's members logged in under it.
   std::unordered_map<std::string, int> loggedInNames_;
+  // The departures announced in the current pass, shared by their recipients.
+  std::shared_ptr<std::string> departures_;
+  uint64_t departuresPass_ = 0;
 };
 
 }  // namespace velmora

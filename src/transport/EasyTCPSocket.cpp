@@ -10,18 +10,31 @@
 
 namespace velmora {
 
-EasyTCPSocket::EasyTCPSocket() { mWaitForThisCommand = -1; }
+// The state of WaitForMessage, kept out of line: the server never waits.
+struct EasyTCPSocket::Waiting {
+  std::string mCommandResponse;
+  int32_t mWaitForThisCommand = -1;
+  bool mWaitingForACommand = false;
+};
+
+EasyTCPSocket::EasyTCPSocket() = default;
 
 EasyTCPSocket::~EasyTCPSocket() = default;
 
 void EasyTCPSocket::SendMessage(int32_t command, std::string_view data) {
   if (!IsConnected()) return;
-  WriteBytes(platform::MakeShared(CreatePacket(command, data)));
+  // Built where every message of this thread is built, then copied into the output once.
+  static thread_local std::string frame;
+  frame.clear();
+  AppendPacket(frame, command, data);
+  WriteBytes(frame);
 }
 
-void EasyTCPSocket::SendFrame(const platform::SharedBytes& frame) {
-  if (!IsConnected()) return;
-  WriteBytes(frame);
+void EasyTCPSocket::SendFrame(std::string_view frame) { WriteBytes(frame); }
+
+void EasyTCPSocket::SendSharedFrames(const platform::SharedBytes& frames, size_t offset,
+                                     size_t length) {
+  WriteShared(frames, offset, length);
 }
 
 void EasyTCPSocket::Close() {
@@ -41,11 +54,16 @@ void EasyTCPSocket::Write(const std::string&) {
   throw std::logic_error("You cannot call Write on an EasyTCPSocket directly.");
 }
 
+void EasyTCPSocket::SetInputLimits(const InputLimits& limits) {
+  limits_ = limits;
+  UpdateReadingPause();
+}
+
 void EasyTCPSocket::OnConnected() {
   auto& loop = platform::EventLoop::Instance();
-  loop.AddToPollList(std::static_pointer_cast<TcpConnection>(shared_from_this()));
+  loop.AddToPollList(*this);
   Event_Connected();
-  if (QueuedMessageCount() > 0 && ReadyForMessages()) loop.RequestPoll(*this);
+  if (queued_ > 0 && ReadyForMessages()) loop.RequestDelivery(*this);
 }
 
 void EasyTCPSocket::OnError() {
@@ -54,106 +72,112 @@ void EasyTCPSocket::OnError() {
 }
 
 void EasyTCPSocket::OnDataAvailable() {
-  // One chunk per notification keeps a flooding peer from starving the others; the platform
-  // comes back for the rest in the next pass.
-  std::string_view incoming = ReadAvailable();
-  if (!incoming.empty()) ProcessData(incoming);
-}
-
-void EasyTCPSocket::ProcessData(std::string_view incoming) {
-  size_t taken;
-  if (mDataBuffer.empty()) {
-    // The common case: whole frames straight out of the shared receive buffer.
-    taken = CutFrames(incoming);
-    if (taken == std::string_view::npos) return;
-    mDataBuffer.assign(incoming.substr(taken));
-  } else {
-    mDataBuffer.append(incoming);
-    taken = CutFrames(mDataBuffer);
-    if (taken == std::string_view::npos) return;
-    mDataBuffer.erase(0, taken);
-  }
-  // A partial frame of a big message may have grown the buffer; an idle connection keeps none.
-  if (mDataBuffer.empty() && mDataBuffer.capacity() > 4096) std::string().swap(mDataBuffer);
+  // One read per notification, no more than the limits leave room for: a flooding peer cannot
+  // starve the others, and what it sends beyond the limits stays in the kernel.
+  size_t room = limits_.maxQueuedBytes > mDataBuffer.Size()
+                    ? limits_.maxQueuedBytes - mDataBuffer.Size()
+                    : 0;
+  if (room == 0 || queued_ >= limits_.maxQueuedFrames) return UpdateReadingPause();
+  std::string_view incoming = ReadAvailable(room);
+  if (incoming.empty()) return;
+  mDataBuffer.Append(incoming);
+  if (!CutFrames()) return;
   UpdateReadingPause();
 }
 
-size_t EasyTCPSocket::CutFrames(std::string_view buffer) {
-  size_t taken = 0;
-  bool queued = false;
+bool EasyTCPSocket::CutFrames() {
+  uint32_t firstNew = cut_;
+  uint32_t before = queued_;
   for (;;) {
-    CutResult cut = CutFrame(buffer.substr(taken));
-    if (cut.status == CutStatus::kNeedMore) break;
+    // A frame's length is judged once, when its header arrives, by the limits of that moment.
+    std::string_view rest = mDataBuffer.View().substr(cut_);
+    int32_t longest = lengthChecked_ ? kMaxFrameLength : static_cast<int32_t>(limits_.maxFrame);
+    CutResult cut = CutFrame(rest, longest);
+    if (cut.status == CutStatus::kNeedMore) {
+      lengthChecked_ = rest.size() >= 4;
+      break;
+    }
     if (cut.status == CutStatus::kBadLength) {
       // A peer that breaks the framing is ended like one that left, so that its network
       // hears of it and its seat comes back.
       Fail(kErrorProtocol);
-      return std::string_view::npos;
+      return false;
     }
-    taken += cut.consumed;
-    if (mWaitingForACommand) {
-      if (WaitingForThisMessage(cut.command, cut.data)) {
-        mWaitingForACommand = false;
-        mCommandResponse.assign(cut.data);
-      }
-      continue;  // while a wait is on, other messages are discarded
-    }
-    AddEvent(cut.command, cut.data);
-    queued = true;
+    cut_ += static_cast<uint32_t>(cut.consumed);
+    ++queued_;
+    lengthChecked_ = false;
   }
-  if (queued && ReadyForMessages()) platform::EventLoop::Instance().RequestPoll(*this);
-  return taken;
-}
-
-void EasyTCPSocket::AddEvent(int32_t command, std::string_view data) {
-  mEvents.push_back(QueuedMessage{command, std::string(data)});
-  mQueuedBytes += data.size();
-}
-
-bool EasyTCPSocket::RetrieveEvent(int32_t& command, std::string& data) {
-  if (mEventsHead >= mEvents.size()) return false;
-  QueuedMessage& oldest = mEvents[mEventsHead++];
-  command = oldest.command;
-  data = std::move(oldest.data);
-  mQueuedBytes -= data.size();
-  if (mEventsHead == mEvents.size()) {
-    mEvents.clear();
-    mEventsHead = 0;
-    if (mEvents.capacity() > 64) std::vector<QueuedMessage>().swap(mEvents);
-  }
+  if (mWaiting && mWaiting->mWaitingForACommand) TakeAwaitedMessages(firstNew);
+  if (queued_ > before && ReadyForMessages())
+    platform::EventLoop::Instance().RequestDelivery(*this);
   return true;
 }
 
-void EasyTCPSocket::FireEvents() {
-  int32_t command = 0;
-  std::string data;
-  if (!RetrieveEvent(command, data)) return;
-  UpdateReadingPause();
-  Event_ReceivedMessage(command, data);
+void EasyTCPSocket::TakeAwaitedMessages(uint32_t firstNew) {
+  // While a wait is on, the messages that arrive are not queued: the awaited one ends the wait,
+  // the others before it are discarded. Messages queued before, and after the wait ended, stay.
+  std::string_view all = mDataBuffer.View();
+  uint32_t at = firstNew;
+  while (at < cut_ && mWaiting->mWaitingForACommand) {
+    CutResult cut = CutFrame(all.substr(at), static_cast<int32_t>(limits_.maxFrame));
+    if (cut.command == mWaiting->mWaitForThisCommand) {
+      mWaiting->mWaitingForACommand = false;
+      mWaiting->mCommandResponse.assign(cut.data);
+    }
+    at += static_cast<uint32_t>(cut.consumed);
+    --queued_;
+  }
+  if (at == firstNew) return;
+  std::string rest(all.substr(at));
+  std::string kept(all.substr(0, firstNew));
+  mDataBuffer.Release();
+  mDataBuffer.Append(kept);
+  mDataBuffer.Append(rest);
+  cut_ -= at - firstNew;
+}
+
+bool EasyTCPSocket::LoopDeliver() {
+  _Poll();
+  return queued_ > 0 && IsConnected() && ReadyForMessages();
 }
 
 void EasyTCPSocket::_Poll() {
-  if (!ReadyForMessages()) return;
-  auto keepAlive = shared_from_this();  // the handler may end this connection
+  if (!ReadyForMessages() || queued_ == 0 || !IsConnected()) return;
+  auto keepAlive = Self();  // the handler may end this connection
   FireEvents();
-  if (QueuedMessageCount() > 0 && IsConnected())
-    platform::EventLoop::Instance().RequestPoll(*this);
+}
+
+void EasyTCPSocket::FireEvents() {
+  // The frame was checked when it arrived; a handler may have tightened the limits since.
+  CutResult cut = CutFrame(mDataBuffer.View(), kMaxFrameLength);
+  if (cut.status != CutStatus::kFrame) return;
+  Event_ReceivedMessage(cut.command, cut.data);
+  // The message leaves the queue once handled: its bytes were what the handler was given.
+  mDataBuffer.Consume(cut.consumed);
+  cut_ -= static_cast<uint32_t>(cut.consumed);
+  --queued_;
+  if (endOfStream_ && queued_ == 0) return Fail(kErrorLostConnection);
+  UpdateReadingPause();
+}
+
+void EasyTCPSocket::OnEndOfStream() {
+  // What arrived before the end is still handled; the departure follows the last of it. A
+  // frame cut short by the end is dropped.
+  endOfStream_ = true;
+  PauseReading();
+  if (queued_ == 0) Fail(kErrorLostConnection);
 }
 
 void EasyTCPSocket::DeliveryMayStart() {
-  if (QueuedMessageCount() > 0) platform::EventLoop::Instance().RequestPoll(*this);
+  if (queued_ > 0) platform::EventLoop::Instance().RequestDelivery(*this);
 }
 
 void EasyTCPSocket::UpdateReadingPause() {
-  bool full = QueuedMessageCount() >= kMaxQueuedMessages || mQueuedBytes >= kMaxQueuedBytes;
-  if (full)
+  bool full = queued_ >= limits_.maxQueuedFrames || mDataBuffer.Size() >= limits_.maxQueuedBytes;
+  if (full || endOfStream_)
     PauseReading();
   else
     ResumeReading();
-}
-
-bool EasyTCPSocket::WaitingForThisMessage(int32_t command, std::string_view) const {
-  return mWaitingForACommand && command == mWaitForThisCommand;
 }
 
 bool EasyTCPSocket::WaitForConnection(int64_t timeoutSeconds) {
@@ -174,24 +198,25 @@ bool EasyTCPSocket::WaitForConnection(int64_t timeoutSeconds) {
 
 std::string EasyTCPSocket::WaitForMessage(int32_t command, int64_t timeoutSeconds) {
   if (!IsConnected()) return "";
-  mWaitForThisCommand = command;
-  mCommandResponse.clear();
-  mWaitingForACommand = true;
+  if (!mWaiting) mWaiting = std::make_unique<Waiting>();
+  mWaiting->mWaitForThisCommand = command;
+  mWaiting->mCommandResponse.clear();
+  mWaiting->mWaitingForACommand = true;
   double start = static_cast<double>(platform::Ticks() / 60);
   auto& loop = platform::EventLoop::Instance();
   while (static_cast<double>(timeoutSeconds) >
              static_cast<double>(platform::Ticks()) / 60.0 - start &&
-         mWaitingForACommand) {
+         mWaiting->mWaitingForACommand) {
     PollNow();
     if (LastErrorCode() != 0) {
       // The failure reaches Error through the connection's own error path, exactly once.
-      mWaitingForACommand = false;
+      mWaiting->mWaitingForACommand = false;
       return "";
     }
     loop.RunOnce(10);
   }
-  mWaitingForACommand = false;
-  return mCommandResponse;
+  mWaiting->mWaitingForACommand = false;
+  return mWaiting->mCommandResponse;
 }
 
 }  // namespace velmora

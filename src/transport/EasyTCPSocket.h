@@ -1,34 +1,46 @@
 #pragma once
 // A TCP connection that speaks in messages: a 32-bit command and a byte-string payload per
-// frame. Incoming bytes are cut into frames as soon as they arrive and queued; the main loop's
-// poll delivers one queued message per pass to the subclass.
+// frame. Incoming bytes are checked frame by frame as soon as they arrive and kept, in order,
+// until the main loop delivers them, one per connection per delivery round, to the subclass.
 //
-// The platform connection notifies OnConnected / OnDataAvailable / OnError; this class turns
-// them into the events Event_Connected, Event_Error(code) and Event_ReceivedMessage, which a
-// subclass overrides.
+// The platform connection notifies OnConnected / OnDataAvailable / OnEndOfStream / OnError;
+// this class turns them into the events Event_Connected, Event_Error(code) and
+// Event_ReceivedMessage, which a subclass overrides.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "platform/ByteBuffer.h"
 #include "platform/TcpConnection.h"
 
 namespace velmora {
 
 class EasyTCPSocket : public platform::TcpConnection {
  public:
-  // While this many messages wait for delivery the connection stops reading, so one client
-  // cannot make the server queue without bound; TCP then holds the client back.
-  static constexpr size_t kMaxQueuedMessages = 4096;
-  static constexpr size_t kMaxQueuedBytes = 4u << 20;
+  // What a peer may make the server hold before its messages are handled. A frame longer than
+  // maxFrame ends the connection (as a framing violation); while maxQueuedFrames or
+  // maxQueuedBytes wait, the connection stops reading, so TCP holds the peer back.
+  struct InputLimits {
+    uint32_t maxFrame;
+    uint32_t maxQueuedFrames;
+    uint32_t maxQueuedBytes;
+  };
+  static constexpr InputLimits kDefaultInputLimits{1u << 20, 4096, 4u << 20};
 
   EasyTCPSocket();
   ~EasyTCPSocket() override;
 
   // Sends one message; dropped silently when not connected.
   void SendMessage(int32_t command, std::string_view data);
-  // Sends an already built frame, shared with other recipients.
-  void SendFrame(const platform::SharedBytes& frame);
+  // Sends a frame already built (copied into this connection's output).
+  void SendFrame(std::string_view frame);
+  // Sends `length` bytes of frames from `offset` of a block shared with other recipients.
+  void SendSharedFrames(const platform::SharedBytes& frames, size_t offset, size_t length);
+  // Sends `frame` as the newest of `key`; a peer that falls behind gets only the newest of
+  // each key (see platform::OutputQueue).
+  void SendLatestFrame(uint64_t key, std::string_view frame) { WriteLatest(key, frame); }
+  void ForgetLatestFrame(uint64_t key) { ForgetLatest(key); }
 
   void Close() override;
 
@@ -41,9 +53,10 @@ class EasyTCPSocket : public platform::TcpConnection {
   std::string WaitForMessage(int32_t command, int64_t timeoutSeconds);
 
   // Delivers at most one queued message.
-  void _Poll() override;
+  void _Poll();
 
-  size_t QueuedMessageCount() const { return mEvents.size() - mEventsHead; }
+  size_t QueuedMessageCount() const { return queued_; }
+  void SetInputLimits(const InputLimits& limits);
 
  protected:
   // Events raised towards the subclass.
@@ -59,30 +72,26 @@ class EasyTCPSocket : public platform::TcpConnection {
 
   void OnConnected() override;
   void OnDataAvailable() override;
+  void OnEndOfStream() override;
   void OnError() override;
+  bool LoopDeliver() override;
 
  private:
-  struct QueuedMessage {
-    int32_t command;
-    std::string data;
-  };
+  struct Waiting;
 
-  void ProcessData(std::string_view incoming);
-  // Cuts every complete frame off `buffer`; returns the bytes taken, or npos on a bad length.
-  size_t CutFrames(std::string_view buffer);
-  void AddEvent(int32_t command, std::string_view data);
-  bool RetrieveEvent(int32_t& command, std::string& data);
+  // Checks the frames that arrived after the last complete one; false on a bad length.
+  bool CutFrames();
+  void TakeAwaitedMessages(uint32_t firstNew);
   void FireEvents();
-  bool WaitingForThisMessage(int32_t command, std::string_view data) const;
   void UpdateReadingPause();
 
-  std::string mCommandResponse;
-  std::string mDataBuffer;
-  std::vector<QueuedMessage> mEvents;
-  size_t mEventsHead = 0;
-  size_t mQueuedBytes = 0;
-  int32_t mWaitForThisCommand = -1;
-  bool mWaitingForACommand = false;
+  platform::ByteBuffer mDataBuffer;  // received, not yet handled: complete frames, then a part
+  std::unique_ptr<Waiting> mWaiting;  // only while WaitForMessage runs or has run
+  InputLimits limits_ = kDefaultInputLimits;
+  uint32_t cut_ = 0;     // bytes at the front of mDataBuffer that are complete frames
+  uint32_t queued_ = 0;  // frames among them
+  bool lengthChecked_ = false;  // the length of the part after the complete frames was judged
+  bool endOfStream_ = false;    // the peer closed its side; what came before is still handled
 };
 
 }  // namespace velmora

@@ -13,6 +13,7 @@
 #include "networks/NetworkFiles.h"
 #include "networks/ServerNetworks.h"
 #include "platform/EventLoop.h"
+#include "platform/MemoryChannel.h"
 #include "platform/Md5.h"
 #include "platform/SqliteDatabase.h"
 #include "protocol/Position.h"
@@ -142,14 +143,9 @@ bool Harness::Connect(int listener, const std::string& address) {
   peer.listener = listeners_[static_cast<size_t>(listener) % listeners_.size()];
   peer.address = address;
   peer.inbox = std::make_shared<std::vector<Frame>>();
-  auto sink = [inbox = peer.inbox](const platform::SharedBytes& bytes) {
-    // Every write is one whole frame.
-    CutResult cut = CutFrame(*bytes);
-    FUZZ_CHECK(cut.status == CutStatus::kFrame && cut.consumed == bytes->size(),
-               "a write that is not one whole frame, " + std::to_string(bytes->size()) + " bytes");
-    inbox->push_back({cut.command, std::string(cut.data)});
-  };
-  auto connection = peer.listener->AcceptWithoutSocket(address, sink);
+  auto [channel, far] = platform::MemoryChannel::Make(address);
+  peer.far = std::move(far);
+  auto connection = peer.listener->AcceptChannel(std::move(channel));
   if (!connection) return false;
   peer.socket = std::static_pointer_cast<FuzzClient>(connection);
   peers_.push_back(std::move(peer));
@@ -163,10 +159,36 @@ bool Harness::Connect(int listener, const std::string& address) {
   return true;
 }
 
+void Harness::Collect() {
+  for (auto& peer : peers_) {
+    if (peer.socket->IsConnected()) peer.socket->Flush();
+    peer.received += peer.far->Take();
+    size_t at = 0;
+    for (;;) {
+      CutResult cut = CutFrame(std::string_view(peer.received).substr(at));
+      FUZZ_CHECK(cut.status != CutStatus::kBadLength, "the server wrote a frame it would refuse");
+      if (cut.status != CutStatus::kFrame) break;
+      peer.inbox->push_back({cut.command, std::string(cut.data)});
+      at += cut.consumed;
+    }
+    peer.received.erase(0, at);
+  }
+}
+
 void Harness::CutSent(Peer& peer) {
   while (!peer.sentBadLength) {
     std::string_view rest = std::string_view(peer.sentBytes).substr(peer.sentCut);
-    CutResult cut = CutFrame(rest);
+    // A frame's length is checked once its first four bytes are read, against the limits of
+    // the moment.
+    bool stranger = false;
+    for (auto& [end, strict] : peer.pushes)
+      if (end > peer.sentCut + 3) {
+        stranger = strict;
+        break;
+      }
+    int32_t longest = stranger ? static_cast<int32_t>(ClientSocket::kStrangerInput.maxFrame)
+                               : kMaxFrameLength;
+    CutResult cut = CutFrame(rest, longest);
     if (cut.status == CutStatus::kNeedMore) break;
     if (cut.status == CutStatus::kBadLength) {
       peer.sentBadLength = true;
@@ -193,12 +215,16 @@ void Harness::Send(size_t index, const std::string& bytes,
 void Harness::Feed(size_t index) {
   Peer& peer = peers_[index];
   if (peer.backlog.empty() || !Alive(index)) return;
-  std::string bytes = std::move(peer.backlog);
-  peer.backlog.clear();
-  if (!peer.socket->ReceiveWithoutSocket(bytes)) {
-    if (peer.socket->IsConnected()) peer.backlog = std::move(bytes);  // paused: sent later
-    return;
-  }
+  // Bytes are handed over only while nothing waits unread, a piece at most as large as a
+  // stranger may have waiting, so that each piece is read at once, under the limits that the
+  // connection's state before it gives.
+  if (peer.socket->QueuedMessageCount() > 0 || peer.far->Pending() > 0) return;
+  size_t size = std::min<size_t>(peer.backlog.size(), ClientSocket::kStrangerInput.maxQueuedBytes);
+  std::string bytes = peer.backlog.substr(0, size);
+  peer.backlog.erase(0, size);
+  peer.pushes.emplace_back(peer.sentBytes.size() + bytes.size(), !peer.socket->IsMember());
+  peer.far->Push(bytes);
+  peer.socket->PollNow();  // read now, as a socket's readiness would in this pass
   peer.sentBytes += bytes;
   CutSent(peer);
 }
@@ -252,6 +278,7 @@ void Harness::Finish() {
 }
 
 void Harness::AccountPrompts() {
+  Collect();
   // The network prompt comes first, once the connection has been set up.
   for (auto& peer : peers_) {
     if (peer.prompted || peer.inbox->empty()) continue;
@@ -386,6 +413,7 @@ void Harness::Expect(std::map<size_t, std::vector<Frame>>& expected, size_t peer
 
 void Harness::AfterMessage(FuzzClient& client) {
   FUZZ_CHECK(open_.size() == 1, "unbalanced handler brackets");
+  Collect();
   Bracket bracket = std::move(open_.back());
   open_.pop_back();
   if (Tracing())

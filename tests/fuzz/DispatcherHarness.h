@@ -51,7 +51,9 @@ struct Peer {
   std::shared_ptr<FuzzClient> socket;
   MapSocket* listener = nullptr;
   std::string address;
-  std::shared_ptr<std::vector<Frame>> inbox;  // every frame written to this connection
+  std::shared_ptr<platform::MemoryPeer> far;     // the other end of the connection
+  std::string received;                          // read from it, not yet whole frames
+  std::shared_ptr<std::vector<Frame>> inbox;     // every frame written to this connection
   size_t accounted = 0;                       // frames of the inbox already checked
   bool prompted = false;                      // the network prompt has come
 
@@ -62,7 +64,10 @@ struct Peer {
   std::vector<SentFrame> sent;
   bool sentBadLength = false;
   size_t handled = 0;  // messages the connection has handled
-  std::string backlog;  // bytes not taken while the connection did not read
+  std::string backlog;  // bytes not handed over while the connection had messages waiting
+  // Where each handed-over piece of sentBytes ends, and whether it reached the connection
+  // before log-in, when it is read with a stranger's limits.
+  std::vector<std::pair<size_t, bool>> pushes;
 
   // The model of the connection's log-in state.
   bool ended = false;
@@ -130,6 +135,8 @@ class Harness {
 
   size_t IndexOf(const FuzzClient& client) const;
   void CutSent(Peer& peer);
+  // Writes what every connection has queued and reads it back into the peers' inboxes.
+  void Collect();
   void Feed(size_t index);
   void AccountPrompts();
   void CheckNoUnaccountedFrames();

@@ -8,6 +8,7 @@
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/EventLoop.h"
+#include "platform/MemoryChannel.h"
 #include "platform/Md5.h"
 #include "platform/SqliteDatabase.h"
 #include "protocol/FrameCodec.h"
@@ -104,23 +105,17 @@ bool ServerHarness::Logged(const std::string& message) const {
   return std::find(lines.begin(), lines.end(), message) != lines.end();
 }
 
-Peer::Peer(MapSocket& listener, std::string address)
-    : inbox_(std::make_shared<std::deque<Message>>()) {
-  auto received = std::make_shared<std::string>();
-  auto sink = [inbox = inbox_, received](const platform::SharedBytes& bytes) {
-    received->append(*bytes);
-    for (;;) {
-      CutResult cut = CutFrame(*received);
-      if (cut.status != CutStatus::kFrame) break;
-      inbox->emplace_back(cut.command, std::string(cut.data));
-      received->erase(0, cut.consumed);
-    }
-  };
-  auto connection = listener.AcceptWithoutSocket(std::move(address), sink);
-  connection_ = std::static_pointer_cast<ClientSocket>(connection);
+Peer::Peer(MapSocket& listener, std::string address) {
+  auto [channel, far] = platform::MemoryChannel::Make(std::move(address));
+  far_ = std::move(far);
+  connection_ = std::static_pointer_cast<ClientSocket>(listener.AcceptChannel(std::move(channel)));
 }
 
-Peer::~Peer() { Drop(); }
+Peer::~Peer() {
+  // Like a client that closes its socket: the server reads to the end of the stream.
+  if (Connected()) far_->CloseWrite();
+  for (int pass = 0; pass < 3; ++pass) platform::EventLoop::Instance().RunOnce(0);
+}
 
 bool Peer::Connected() const { return connection_ && connection_->IsConnected(); }
 
@@ -130,26 +125,38 @@ std::shared_ptr<ClientSocket> Peer::Shared() const { return connection_; }
 
 void Peer::Send(int32_t command, std::string_view data) { SendRaw(CreatePacket(command, data)); }
 
-void Peer::SendRaw(std::string_view bytes) {
-  backlog_ += bytes;
-  Feed();
+void Peer::SendRaw(std::string_view bytes) { far_->Push(bytes); }
+
+void Peer::Collect() {
+  received_ += far_->Take();
+  size_t at = 0;
+  for (;;) {
+    CutResult cut = CutFrame(std::string_view(received_).substr(at));
+    if (cut.status != CutStatus::kFrame) break;
+    inbox_.emplace_back(cut.command, std::string(cut.data));
+    at += cut.consumed;
+  }
+  received_.erase(0, at);
 }
 
-void Peer::Feed() {
-  if (backlog_.empty() || !Connected()) return;
-  if (connection_->ReceiveWithoutSocket(backlog_)) backlog_.clear();
+std::vector<Message> Peer::TakeMessages() {
+  Collect();
+  std::vector<Message> messages(std::make_move_iterator(inbox_.begin()),
+                                std::make_move_iterator(inbox_.end()));
+  inbox_.clear();
+  return messages;
 }
 
 std::optional<Message> Peer::Receive(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (!inbox_->empty()) {
-      Message message = std::move(inbox_->front());
-      inbox_->pop_front();
+    Collect();
+    if (!inbox_.empty()) {
+      Message message = std::move(inbox_.front());
+      inbox_.pop_front();
       return message;
     }
     if (Clock::now() >= deadline || !Connected()) return std::nullopt;
-    Feed();
     platform::EventLoop::Instance().RunOnce(1);
   }
 }
@@ -160,11 +167,14 @@ bool Peer::Closed(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Clock::now() < deadline) {
     if (!Connected()) return true;
-    Feed();
     platform::EventLoop::Instance().RunOnce(1);
   }
   return !Connected();
 }
+
+void Peer::CloseWrite() { far_->CloseWrite(); }
+
+void Peer::SetWindow(size_t bytes) { far_->SetWindow(bytes); }
 
 bool Peer::LogIn(const std::string& network, const std::string& password,
                  const std::string& user) {
@@ -181,7 +191,7 @@ bool Peer::LogIn(const std::string& network, const std::string& password,
 }
 
 void Peer::Drop() {
-  if (Connected()) connection_->Fail(platform::TcpConnection::kErrorLostConnection);
+  if (Connected()) far_->Reset();
   for (int pass = 0; pass < 3; ++pass) platform::EventLoop::Instance().RunOnce(0);
 }
 

@@ -22,8 +22,9 @@ class ClientSocket;
 class Registrar;
 class ServerNetworks;
 namespace platform {
+class MemoryPeer;
 class SqliteDatabase;
-}
+}  // namespace platform
 }  // namespace velmora
 
 namespace velmora::testing {
@@ -84,7 +85,7 @@ class ServerHarness {
 };
 
 // A client connected to a listener in memory: what it sends is read by its connection as if
-// it had come from the network, and what the server writes to it lands in its inbox.
+// it had come from the network, and what the server writes to it is read back from memory.
 class Peer {
  public:
   Peer(MapSocket& listener, std::string address = "127.0.0.1");
@@ -105,18 +106,27 @@ class Peer {
   bool Closed(int timeoutMs = 2000);
   // The whole log-in; true when every step answered "OK".
   bool LogIn(const std::string& network, const std::string& password, const std::string& user);
-  // Ends the connection as if the peer had vanished.
+  // Ends the connection as if the peer had vanished (a reset).
   void Drop();
+  // Closes the peer's sending side, as a client's orderly close does.
+  void CloseWrite();
+  // How much written output may wait unread before the server's writes stop (a slow reader);
+  // see platform::MemoryPeer::SetWindow.
+  void SetWindow(size_t bytes);
+  // The frames the server has written so far, read without running the loop.
+  std::vector<Message> TakeMessages();
 
   ClientSocket& Connection() const;
   std::shared_ptr<ClientSocket> Shared() const;
+  platform::MemoryPeer& Far() const { return *far_; }
 
  private:
-  void Feed();
+  void Collect();
 
   std::shared_ptr<ClientSocket> connection_;
-  std::shared_ptr<std::deque<Message>> inbox_;
-  std::string backlog_;  // bytes the connection did not take while it read nothing
+  std::shared_ptr<platform::MemoryPeer> far_;
+  std::string received_;  // bytes read back, not yet whole frames
+  std::deque<Message> inbox_;
 };
 
 // The sessions of a listener, in accept order.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/MemoryChannel.h"
 #include "platform/TcpListener.h"
 #include "transport/EasyTCPSocket.h"
 #include "protocol/FrameCodec.h"
@@ -12,9 +13,9 @@
 namespace velmora {
 namespace {
 
-// A connection without a socket goes the way of an accepted one: the listener counts it, its
-// frames reach the sink whole, what it is given is cut and delivered one message per pass, and
-// its end is reported once.
+// A connection over memory goes the way of an accepted socket: the listener counts it, what it
+// is given is cut and delivered in order, what it writes comes out whole, and its end is
+// reported once.
 class EchoSocket : public EasyTCPSocket {
  public:
   std::vector<std::string> received;
@@ -39,33 +40,33 @@ class EchoListener : public platform::TcpListener {
   }
 };
 
-TEST(SocketlessConnection, IsAcceptedFedAndEndedLikeAConnectedPeer) {
+TEST(MemoryConnection, IsAcceptedFedAndEndedLikeAConnectedPeer) {
   EchoListener listener;
   listener.SetMaxConnections(1);
-  std::vector<std::string> written;
-  auto sink = [&](const platform::SharedBytes& frame) { written.push_back(*frame); };
-  auto connection =
-      std::static_pointer_cast<EchoSocket>(listener.AcceptWithoutSocket("192.0.2.7", sink));
+  auto [channel, peer] = platform::MemoryChannel::Make("192.0.2.7");
+  auto connection = std::static_pointer_cast<EchoSocket>(listener.AcceptChannel(std::move(channel)));
   ASSERT_NE(connection, nullptr);
   EXPECT_EQ(connection->RemoteAddress(), "192.0.2.7");
   EXPECT_EQ(listener.ActiveConnectionCount(), 1u);
-  EXPECT_EQ(listener.AcceptWithoutSocket("192.0.2.8", sink), nullptr);  // over the limit
-  EXPECT_EQ(written, std::vector<std::string>{CreatePacket(1, "hello")});
+  EXPECT_EQ(listener.AcceptChannel(platform::MemoryChannel::Make("192.0.2.8").first), nullptr);
+  platform::EventLoop::Instance().RunOnce(0);
+  EXPECT_EQ(peer->Take(), CreatePacket(1, "hello"));
 
   std::string frames = CreatePacket(2, "a") + CreatePacket(3, "bc");
-  ASSERT_TRUE(connection->ReceiveWithoutSocket(frames.substr(0, 5)));
-  ASSERT_TRUE(connection->ReceiveWithoutSocket(frames.substr(5)));
+  peer->Push(frames.substr(0, 5));
   platform::EventLoop::Instance().RunOnce(0);
-  EXPECT_EQ(connection->received, std::vector<std::string>{"a"});
+  EXPECT_TRUE(connection->received.empty());
+  peer->Push(frames.substr(5));
   platform::EventLoop::Instance().RunOnce(0);
   EXPECT_EQ(connection->received, (std::vector<std::string>{"a", "bc"}));
-  EXPECT_EQ(written.back(), CreatePacket(3, "bc"));
+  EXPECT_EQ(peer->Take(), frames);  // both echoes in one write
 
-  ASSERT_TRUE(connection->ReceiveWithoutSocket(std::string(4, '\0')));  // a length of 0
-  EXPECT_FALSE(connection->ReceiveWithoutSocket(CreatePacket(4, "late")));
-  platform::EventLoop::Instance().RunOnce(0);
+  peer->Push(std::string(4, '\0'));  // a length of 0
+  peer->Push(CreatePacket(4, "late"));
+  for (int pass = 0; pass < 3; ++pass) platform::EventLoop::Instance().RunOnce(0);
   EXPECT_EQ(connection->errors, 1);
   EXPECT_EQ(connection->LastErrorCode(), platform::TcpConnection::kErrorProtocol);
+  EXPECT_EQ(connection->received.size(), 2u);
   EXPECT_EQ(listener.ActiveConnectionCount(), 0u);
 }
 

@@ -1,0 +1,70 @@
+#include "platform/ByteBuffer.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace velmora::platform {
+
+namespace {
+// The first allocation holds a log-in dialogue's answers; later ones double.
+constexpr size_t kFirstCapacity = 128;
+}  // namespace
+
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      head_(std::exchange(other.head_, 0)),
+      tail_(std::exchange(other.tail_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    head_ = std::exchange(other.head_, 0);
+    tail_ = std::exchange(other.tail_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+char* ByteBuffer::Room(size_t count) {
+  if (tail_ + count <= capacity_) return data_ + tail_;
+  size_t used = Size();
+  if (head_ > 0 && used + count <= capacity_ / 2) {
+    // Plenty of room once what was consumed is given up: move instead of growing.
+    std::memmove(data_, data_ + head_, used);
+  } else {
+    size_t capacity = capacity_ ? size_t(capacity_) * 2 : kFirstCapacity;
+    while (capacity < used + count) capacity *= 2;
+    auto* grown = static_cast<char*>(std::malloc(capacity));
+    if (grown == nullptr) throw std::bad_alloc();
+    if (used > 0) std::memcpy(grown, data_ + head_, used);
+    std::free(data_);
+    data_ = grown;
+    capacity_ = static_cast<uint32_t>(capacity);
+  }
+  head_ = 0;
+  tail_ = static_cast<uint32_t>(used);
+  return data_ + tail_;
+}
+
+void ByteBuffer::Append(std::string_view bytes) {
+  if (bytes.empty()) return;
+  std::memcpy(Room(bytes.size()), bytes.data(), bytes.size());
+  Commit(bytes.size());
+}
+
+void ByteBuffer::Consume(size_t count) {
+  head_ += static_cast<uint32_t>(count);
+  if (head_ >= tail_) Release();
+}
+
+void ByteBuffer::Release() {
+  std::free(data_);
+  data_ = nullptr;
+  head_ = tail_ = capacity_ = 0;
+}
+
+}  // namespace velmora::platform

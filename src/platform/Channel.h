@@ -1,0 +1,36 @@
+#pragma once
+// The byte stream under a connection: a socket in the server, memory in tests. A connection
+// reads and writes through it without blocking and asks to be called back when it may go on.
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace velmora::platform {
+
+class Channel {
+ public:
+  enum class Status { kDone, kWouldBlock, kEnded, kFailed };
+  struct Result {
+    Status status = Status::kDone;
+    size_t bytes = 0;  // kDone: bytes moved
+    int error = 0;     // kFailed: the system's error number
+  };
+
+  virtual ~Channel() = default;
+  // Reads what is there now, up to `size` bytes. kEnded: the peer closed its side.
+  virtual Result Receive(char* into, size_t size) = 0;
+  // Writes as much of `buffers` as the stream takes now.
+  virtual Result Send(const iovec* buffers, size_t count) = 0;
+  // Calls `ready` once, on the loop's thread, when Receive (or Send) may make progress, or when
+  // the channel is closed; never inside the call.
+  virtual void AwaitReadable(std::function<void()> ready) = 0;
+  virtual void AwaitWritable(std::function<void()> ready) = 0;
+  // Ends the stream; waits that are pending are called back.
+  virtual void Close() = 0;
+  // The peer's address as text, as operators write it; empty when unknown.
+  virtual std::string RemoteAddress() const = 0;
+};
+
+}  // namespace velmora::platform

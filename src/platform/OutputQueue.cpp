@@ -1,0 +1,131 @@
+#include "platform/OutputQueue.h"
+
+#include <algorithm>
+
+namespace velmora::platform {
+
+void OutputQueue::Append(std::string_view bytes) {
+  if (bytes.empty()) return;
+  own_.Append(bytes);
+  unsent_ += bytes.size();
+  if (pieces_.empty()) return;
+  Piece& last = pieces_.back();
+  if (!last.shared && pieces_.size() > firstPiece_)
+    last.length += static_cast<uint32_t>(bytes.size());
+  else
+    pieces_.push_back({nullptr, 0, static_cast<uint32_t>(bytes.size())});
+}
+
+void OutputQueue::AppendShared(const SharedBytes& shared, size_t offset, size_t length) {
+  if (length == 0) return;
+  if (pieces_.empty() && !own_.Empty())
+    pieces_.push_back({nullptr, 0, static_cast<uint32_t>(own_.Size())});
+  if (pieces_.size() > firstPiece_) {
+    Piece& last = pieces_.back();
+    if (last.shared == shared && last.offset + last.length == offset) {
+      last.length += static_cast<uint32_t>(length);
+      unsent_ += length;
+      return;
+    }
+  }
+  pieces_.push_back({shared, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)});
+  unsent_ += length + kPieceCost;
+}
+
+void OutputQueue::AppendLatest(uint64_t key, std::string_view frame, size_t softMark) {
+  if (!latest_ && unsent_ < softMark) return Append(frame);
+  if (!latest_) latest_ = std::make_unique<Latest>();
+  auto known = latest_->byKey.find(key);
+  if (known != latest_->byKey.end()) {
+    known->second->second.assign(frame);  // the newer position replaces the older, in its place
+    return;
+  }
+  latest_->order.emplace_back(key, std::string(frame));
+  latest_->byKey.emplace(key, std::prev(latest_->order.end()));
+  MoveLatestIn(softMark);
+}
+
+void OutputQueue::DropLatest(uint64_t key) {
+  if (!latest_) return;
+  auto known = latest_->byKey.find(key);
+  if (known == latest_->byKey.end()) return;
+  latest_->order.erase(known->second);
+  latest_->byKey.erase(known);
+  if (latest_->order.empty()) latest_.reset();
+}
+
+void OutputQueue::MoveLatestIn(size_t softMark) {
+  while (latest_ && unsent_ < softMark) {
+    Append(latest_->order.front().second);
+    latest_->byKey.erase(latest_->order.front().first);
+    latest_->order.pop_front();
+    if (latest_->order.empty()) latest_.reset();
+  }
+}
+
+size_t OutputQueue::Gather(iovec* buffers, size_t max) const {
+  if (max == 0) return 0;
+  if (pieces_.empty()) {
+    if (own_.Empty()) return 0;
+    buffers[0] = {const_cast<char*>(own_.Data()), own_.Size()};
+    return 1;
+  }
+  size_t count = 0;
+  const char* own = own_.Data();
+  for (size_t i = firstPiece_; i < pieces_.size() && count < max; ++i) {
+    const Piece& piece = pieces_[i];
+    if (piece.shared) {
+      buffers[count++] = {const_cast<char*>(piece.shared->data() + piece.offset), piece.length};
+    } else {
+      buffers[count++] = {const_cast<char*>(own), piece.length};
+      own += piece.length;
+    }
+  }
+  return count;
+}
+
+void OutputQueue::Consume(size_t count, size_t softMark) {
+  if (pieces_.empty()) {
+    own_.Consume(count);
+    unsent_ -= count;
+  } else {
+    while (count > 0 && firstPiece_ < pieces_.size()) {
+      Piece& piece = pieces_[firstPiece_];
+      size_t taken = std::min<size_t>(count, piece.length);
+      count -= taken;
+      unsent_ -= taken;
+      piece.length -= static_cast<uint32_t>(taken);
+      if (piece.shared)
+        piece.offset += static_cast<uint32_t>(taken);
+      else
+        own_.Consume(taken);
+      if (piece.length > 0) break;
+      if (piece.shared) unsent_ -= kPieceCost;
+      piece.shared.reset();
+      ++firstPiece_;
+    }
+    // Back to the plain buffer once no shared piece is left.
+    bool shared = false;
+    for (size_t i = firstPiece_; i < pieces_.size() && !shared; ++i) shared = !!pieces_[i].shared;
+    if (!shared) {
+      pieces_.clear();
+      pieces_.shrink_to_fit();
+      firstPiece_ = 0;
+    } else if (firstPiece_ > 64 && firstPiece_ * 2 > pieces_.size()) {
+      pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(firstPiece_));
+      firstPiece_ = 0;
+    }
+  }
+  MoveLatestIn(softMark);
+}
+
+void OutputQueue::Clear() {
+  own_.Release();
+  pieces_.clear();
+  pieces_.shrink_to_fit();
+  firstPiece_ = 0;
+  unsent_ = 0;
+  latest_.reset();
+}
+
+}  // namespace velmora::platform

@@ -1,0 +1,70 @@
+#pragma once
+// What one connection has yet to send, in order. Frames are copied into one contiguous buffer,
+// so that a pass's output leaves in one write; a large frame sent to many, and runs of notices
+// that many receive in one pass, are shared instead of copied (pieces that refer into shared
+// bytes). Frames marked as the latest of a key (a member's position) are conflated once the
+// queue is past a soft mark: only the newest per key waits, and goes out as the queue drains.
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/ByteBuffer.h"
+#include "platform/SharedBytes.h"
+
+namespace velmora::platform {
+
+class OutputQueue {
+ public:
+  // What one piece of queue costs besides its bytes, counted against a connection's bound.
+  static constexpr size_t kPieceCost = 32;
+
+  void Append(std::string_view bytes);
+  // `length` bytes of `shared` from `offset`, queued without a copy. Consecutive ranges of one
+  // shared block with nothing in between are one piece.
+  void AppendShared(const SharedBytes& shared, size_t offset, size_t length);
+  // Queues `frame` as the latest of `key`: as it is while the queue is below `softMark` and no
+  // older latest frame waits; otherwise it waits in place of any older one of the same key.
+  void AppendLatest(uint64_t key, std::string_view frame, size_t softMark);
+  // Forgets the waiting latest frame of `key`, if any.
+  void DropLatest(uint64_t key);
+
+  // Bytes queued to be written, pieces counted at their cost; waiting latest frames excluded.
+  size_t Unsent() const { return unsent_; }
+  size_t WaitingLatest() const { return latest_ ? latest_->order.size() : 0; }
+  bool Empty() const { return unsent_ == 0 && !latest_; }
+
+  // The next bytes to write, as at most `max` buffers; returns how many were filled.
+  size_t Gather(iovec* buffers, size_t max) const;
+  // `count` bytes were written; waiting latest frames move in while the queue is below the mark.
+  void Consume(size_t count, size_t softMark);
+  void Clear();
+
+ private:
+  struct Piece {
+    SharedBytes shared;  // nothing: `length` bytes of own_
+    uint32_t offset = 0;
+    uint32_t length = 0;
+  };
+  struct Latest {
+    std::list<std::pair<uint64_t, std::string>> order;  // oldest first
+    std::unordered_map<uint64_t, decltype(order)::iterator> byKey;
+  };
+
+  void MoveLatestIn(size_t softMark);
+
+  ByteBuffer own_;
+  // Empty while everything queued is in own_, the usual case; otherwise the stream in order.
+  std::vector<Piece> pieces_;
+  size_t firstPiece_ = 0;  // pieces before it are sent
+  size_t unsent_ = 0;
+  std::unique_ptr<Latest> latest_;
+};
+
+}  // namespace velmora::platform
