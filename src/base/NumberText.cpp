@@ -101,6 +101,9 @@ int64_t ReadInteger(std::string_view text) {
 
 bool ReadFileFlag(std::string_view text) { return ReadNumber(text) == 1.0; }
 
-bool ReadPayloadFlag(std::string_view text) { return ReadNumber(text) > 0.0; }
+bool ReadPayloadFlag(std::string_view text) {
+  if (text.size() == 1 && IsDigit(text[0])) return text[0] != '0';  // the usual "0" or "1"
+  return ReadNumber(text) > 0.0;
+}
 
 }  // namespace velmora

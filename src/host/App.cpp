@@ -26,6 +26,8 @@ namespace {
 App* g_app = nullptr;
 // How long one pass of the main loop may wait when nothing is pending.
 constexpr int kMainLoopWaitMs = 10;
+// How often memory left over after busy times is handed back to the system.
+constexpr std::chrono::seconds kGiveBackMemoryEvery{30};
 constexpr size_t kMaxConnectionsPerListener = 100000;
 }  // namespace
 
@@ -89,6 +91,8 @@ void App::InstallSignalHandlers() {
 
 void App::StartUp() {
   platform::RaiseOpenFileLimit();
+  platform::KeepFreedMemoryForReuse();
+  GiveBackMemoryNowAndThen();
   mySettings = std::make_unique<AppSettings>();
   mySettings->Load();
   modGlobal::LogMessage("Initializing Server Socket...", false);
@@ -120,6 +124,13 @@ void App::StartUp() {
   }
   modGlobal::LogMessage("Listening...", false);
   mySettings->Save();
+}
+
+void App::GiveBackMemoryNowAndThen() {
+  platform::EventLoop::Instance().After(kGiveBackMemoryEvery, [this] {
+    platform::GiveBackFreeMemory();
+    GiveBackMemoryNowAndThen();
+  });
 }
 
 std::unique_ptr<MapSocket> App::MakeListener() {

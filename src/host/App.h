@@ -56,6 +56,7 @@ class App {
   void OpenServerDatabase();
   void InstallSignalHandlers();
   std::unique_ptr<MapSocket> MakeListener();
+  void GiveBackMemoryNowAndThen();
 
   std::unique_ptr<platform::LogFile> log_;
   LogSink* previousLog_ = nullptr;

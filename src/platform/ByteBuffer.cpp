@@ -1,5 +1,7 @@
 #include "platform/ByteBuffer.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -29,14 +31,14 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   return *this;
 }
 
-char* ByteBuffer::Room(size_t count) {
-  if (tail_ + count <= capacity_) return data_ + tail_;
+char* ByteBuffer::Grow(size_t count) {
   size_t used = Size();
   if (head_ > 0 && used + count <= capacity_ / 2) {
     // Plenty of room once what was consumed is given up: move instead of growing.
     std::memmove(data_, data_ + head_, used);
   } else {
-    size_t capacity = capacity_ ? size_t(capacity_) * 2 : kFirstCapacity;
+    size_t capacity = capacity_ ? size_t(capacity_) * 2
+                                : std::max(kFirstCapacity, size_t{1} << lastGrowth_);
     while (capacity < used + count) capacity *= 2;
     auto* grown = static_cast<char*>(std::malloc(capacity));
     if (grown == nullptr) throw std::bad_alloc();
@@ -50,18 +52,9 @@ char* ByteBuffer::Room(size_t count) {
   return data_ + tail_;
 }
 
-void ByteBuffer::Append(std::string_view bytes) {
-  if (bytes.empty()) return;
-  std::memcpy(Room(bytes.size()), bytes.data(), bytes.size());
-  Commit(bytes.size());
-}
-
-void ByteBuffer::Consume(size_t count) {
-  head_ += static_cast<uint32_t>(count);
-  if (head_ >= tail_) Release();
-}
-
 void ByteBuffer::Release() {
+  // Remembered up to 64 KiB: a buffer that needed more starts there again.
+  if (capacity_ > 0) lastGrowth_ = static_cast<uint8_t>(std::min<int>(16, static_cast<int>(std::bit_width(capacity_)) - 1));
   std::free(data_);
   data_ = nullptr;
   head_ = tail_ = capacity_ = 0;

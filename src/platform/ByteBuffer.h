@@ -23,18 +23,30 @@ class ByteBuffer {
   size_t Capacity() const { return capacity_; }
 
   // Space for `count` more bytes at the tail; Commit says how many were written into it.
-  char* Room(size_t count);
+  char* Room(size_t count) { return tail_ + count <= capacity_ ? data_ + tail_ : Grow(count); }
   void Commit(size_t count) { tail_ += static_cast<uint32_t>(count); }
-  void Append(std::string_view bytes);
-  // Drops `count` bytes from the head; the storage goes back once nothing is left.
-  void Consume(size_t count);
+  void Append(std::string_view bytes) {
+    if (bytes.empty()) return;
+    __builtin_memcpy(Room(bytes.size()), bytes.data(), bytes.size());
+    Commit(bytes.size());
+  }
+  // Drops `count` bytes from the head; the storage goes back once nothing is left, and the
+  // next one starts as large as it had grown, so that a busy buffer does not grow again from
+  // nothing every time.
+  void Consume(size_t count) {
+    head_ += static_cast<uint32_t>(count);
+    if (head_ >= tail_) Release();
+  }
   void Release();
 
  private:
+  char* Grow(size_t count);
+
   char* data_ = nullptr;
   uint32_t head_ = 0;
   uint32_t tail_ = 0;
   uint32_t capacity_ = 0;
+  uint8_t lastGrowth_ = 0;  // log2 of the capacity given back last
 };
 
 }  // namespace velmora::platform

@@ -56,15 +56,20 @@ void EventLoop::ReadPending() {
 
 void EventLoop::Deliver() {
   // Round after round, each member with a queued message delivers one; members whose queue
-  // runs dry drop out. Requests made meanwhile join the next round.
+  // runs dry drop out. Members asking meanwhile are appended and join the next round.
   for (int round = 0; round < kDeliveryRounds && !toDeliver_.empty(); ++round) {
-    auto batch = std::move(toDeliver_);
-    toDeliver_.clear();
-    for (auto& member : batch) {
-      member->deliveryQueued_ = false;
-      if (!member->onPollList_) continue;
-      if (member->LoopDeliver()) RequestDelivery(*member);
+    size_t count = toDeliver_.size();
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+      std::shared_ptr<LoopMember> member = std::move(toDeliver_[i]);
+      bool more = member->onPollList_ && member->LoopDeliver();
+      if (more)
+        toDeliver_[kept++] = std::move(member);
+      else
+        member->deliveryQueued_ = false;
     }
+    toDeliver_.erase(toDeliver_.begin() + static_cast<std::ptrdiff_t>(kept),
+                     toDeliver_.begin() + static_cast<std::ptrdiff_t>(count));
   }
 }
 

@@ -6,4 +6,10 @@ namespace velmora::platform {
 // connections; returns the limit now in force.
 long RaiseOpenFileLimit();
 
+// Connection buffers come and go with every pass; by default the C library hands the top of
+// the heap back to the system each time and faults it in again at once. This keeps freed
+// memory for reuse instead; GiveBackFreeMemory returns what is left over after a busy time.
+void KeepFreedMemoryForReuse();
+void GiveBackFreeMemory();
+
 }  // namespace velmora::platform

@@ -26,6 +26,10 @@ class MapConnection : public EasyTCPSocket {
   // network shares.
   bool IsMember() const { return member_; }
   const PositionReport& Position() const { return position_; }
+  // Whether `other` is logged in under the same name, letter case aside.
+  bool SameName(const MapConnection& other) const {
+    return foldedHash_ == other.foldedHash_ && foldedName_ == other.foldedName_;
+  }
   // Position in the listener's accept order.
   uint64_t AcceptSequence() const { return acceptSequence_; }
 
@@ -42,6 +46,7 @@ class MapConnection : public EasyTCPSocket {
   ServerNetworks* myNetwork = nullptr;
   std::string username_;
   std::string foldedName_;  // username_ without letter case, kept once for every comparison
+  size_t foldedHash_ = 0;   // its hash: most comparisons end there
   PositionReport position_;
   uint64_t acceptSequence_ = 0;
   bool member_ = false;

@@ -142,6 +142,7 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
   }
   connection.username_ = name;
   connection.foldedName_ = FoldedCopy(name);
+  connection.foldedHash_ = std::hash<std::string>{}(connection.foldedName_);
   ++loggedInNames_[connection.foldedName_];
 }
 
@@ -202,8 +203,7 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   // Every connection logged in under the sender's name is skipped, not only the sender's own.
   // Only the newest position of a member matters: a recipient that falls behind gets that one.
   for (MapConnection* member : members)
-    if (member->foldedName_ != sender.foldedName_)
-      member->SendLatestFrame(sender.acceptSequence_, frame);
+    if (!member->SameName(sender)) member->SendLatestFrame(sender.acceptSequence_, frame);
 }
 
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,

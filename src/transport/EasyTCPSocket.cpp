@@ -142,8 +142,8 @@ bool EasyTCPSocket::LoopDeliver() {
 }
 
 void EasyTCPSocket::_Poll() {
+  // The loop holds this connection while it delivers, whatever the handler does to it.
   if (!ReadyForMessages() || queued_ == 0 || !IsConnected()) return;
-  auto keepAlive = Self();  // the handler may end this connection
   FireEvents();
 }
 
