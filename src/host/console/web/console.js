@@ -36,6 +36,9 @@ function svgElement(tag, attributes) {
 
 function say(text) { $('status').textContent = text; }
 
+// What came of the operator's last action; stays until the next one.
+function report(text) { $('result').textContent = text; }
+
 function notice(text) {
   $('notice').textContent = text;
   $('notice').hidden = !text;
@@ -88,7 +91,7 @@ $('login').addEventListener('submit', async (event) => {
     await loadAccess();
     refreshAll();
   } catch (error) {
-    say(error.status === 401 ? 'That token is not the right one.' : 'Log-in failed: ' + error.message);
+    report(error.status === 401 ? 'That token is not the right one.' : 'Log-in failed: ' + error.message);
   }
 });
 
@@ -115,9 +118,9 @@ function drawNetworks() {
     row.dataset.name = network.name;
     if (!network.enabled) row.classList.add('disabled');
     if (state.chosen && network.name === state.chosen) row.classList.add('chosen');
-    row.append(element('td', network.name + (network.enabled ? '' : ' (disabled)')),
+    row.append(element('td', network.name + (network.enabled ? '' : ' (off)')),
       element('td', network.port, 'number'));
-    const seats = element('td');
+    const seats = element('td', undefined, 'seat-use');
     seats.append(seatBar(network.seatsUsed, network.capacity),
       document.createTextNode(network.seatsUsed + ' / ' + network.capacity));
     row.append(seats);
@@ -180,7 +183,31 @@ function projection() {
   const scale = Math.min((MAP_WIDTH - 2 * MAP_MARGIN) / spanX, (MAP_HEIGHT - 2 * MAP_MARGIN) / spanY);
   const offsetX = (MAP_WIDTH - scale * (b.maxX - b.minX)) / 2;
   const offsetY = (MAP_HEIGHT - scale * (b.maxY - b.minY)) / 2;
-  return (x, y) => [offsetX + scale * (x - b.minX), offsetY + scale * (y - b.minY)];
+  const place = (x, y) => [offsetX + scale * (x - b.minX), offsetY + scale * (y - b.minY)];
+  place.inverse = (px, py) => [b.minX + (px - offsetX) / scale, b.minY + (py - offsetY) / scale];
+  return place;
+}
+
+// Faint lines at round coordinates across the whole drawing, labelled, so that places and
+// distances can be read off the map.
+function drawGrid(map, place) {
+  const [x0, y0] = place.inverse(0, 0);
+  const [x1, y1] = place.inverse(MAP_WIDTH, MAP_HEIGHT);
+  const step = 10 ** Math.floor(Math.log10(Math.max(x1 - x0, y1 - y0) / 3));
+  for (let x = Math.ceil(x0 / step) * step; x <= x1; x += step) {
+    const [px] = place(x, 0);
+    map.append(svgElement('line', { x1: px, y1: 0, x2: px, y2: MAP_HEIGHT, class: 'grid' }));
+    const label = svgElement('text', { x: px + 2, y: 10, class: 'axis' });
+    label.textContent = Math.round(x);
+    map.append(label);
+  }
+  for (let y = Math.ceil(y0 / step) * step; y <= y1; y += step) {
+    const [, py] = place(0, y);
+    map.append(svgElement('line', { x1: 0, y1: py, x2: MAP_WIDTH, y2: py, class: 'grid' }));
+    const label = svgElement('text', { x: 2, y: py - 2, class: 'axis' });
+    label.textContent = Math.round(y);
+    map.append(label);
+  }
 }
 
 function drawMap() {
@@ -194,11 +221,8 @@ function drawMap() {
     return;
   }
   growBounds(members);
-  const b = state.bounds;
-  const axis = svgElement('text', { x: 4, y: MAP_HEIGHT - 4, class: 'axis' });
-  axis.textContent = `x ${b.minX}…${b.maxX}, y ${b.minY}…${b.maxY}`;
-  map.append(axis);
   const place = projection();
+  drawGrid(map, place);
   for (const m of members) {
     const [px, py] = place(m.x, m.y);
     const group = svgElement('g', { class: 'member', transform: `translate(${px.toFixed(1)} ${py.toFixed(1)})` });
@@ -341,10 +365,10 @@ async function act(verb, subject, detail) {
   const fields = verb === 'lift' ? { id: subject } : verb === 'announce' ? { text: subject } : { user: subject, reason };
   try {
     const answer = await post(networkPath(network, verb), fields);
-    say(answer.message || 'Done.');
+    report(answer.message || 'Done.');
     if (verb === 'announce') $('announce-text').value = '';
   } catch (error) {
-    say('Not done: ' + error.message);
+    report('Not done: ' + error.message);
     if (error.status === 401) await loadAccess();
   }
   refreshAll();
