@@ -14,6 +14,11 @@ for group in "$@"; do
     fuzz) packages+=(clang libclang-rt-dev) ;;
     cross) packages+=(g++-mingw-w64-x86-64) ;;
     package) packages+=(dpkg-dev fakeroot) ;;
+    # The console's page is checked in a real browser, driven from Node.js.
+    browser)
+      packages+=(chromium fonts-dejavu-core)
+      command -v npm >/dev/null || packages+=(nodejs npm)
+      ;;
   esac
 done
 
