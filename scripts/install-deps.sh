@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libasio-dev libpugixml-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
+  libmicrohttpd-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
 )
 # Extra groups, asked for by the scripts that need them.
@@ -13,6 +14,11 @@ for group in "$@"; do
     fuzz) packages+=(clang libclang-rt-dev) ;;
     cross) packages+=(g++-mingw-w64-x86-64) ;;
     package) packages+=(dpkg-dev fakeroot) ;;
+    # The console's page is checked in a real browser, driven from Node.js.
+    browser)
+      packages+=(chromium fonts-dejavu-core)
+      command -v npm >/dev/null || packages+=(nodejs npm)
+      ;;
   esac
 done
 

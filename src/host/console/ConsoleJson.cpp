@@ -1,0 +1,96 @@
+#include "host/console/ConsoleJson.h"
+
+#include "platform/Clock.h"
+#include "platform/JsonWriter.h"
+
+namespace velmora::console {
+
+namespace {
+
+using platform::JsonWriter;
+
+void Heading(JsonWriter& out, const ConsoleSnapshot& snapshot) {
+  out.Field("takenAt", platform::ToIsoUtc(snapshot.TakenAt));
+}
+
+void Member(JsonWriter& out, const MemberView& member) {
+  out.BeginObject()
+      .Field("name", member.Name)
+      .Field("address", member.Address)
+      .Field("location", member.Location)
+      .Field("country", member.Country)
+      .Field("x", member.X)
+      .Field("y", member.Y)
+      .Field("facet", member.Facet)
+      .Field("hp", member.HP)
+      .Field("inBattle", member.InBattle)
+      .Field("isDead", member.IsDead)
+      .Field("connectedSince", platform::ToIsoUtc(member.ConnectedSince))
+      .Field("messagesSent", member.MessagesSent)
+      .EndObject();
+}
+
+}  // namespace
+
+std::string NetworksJson(const ConsoleSnapshot& snapshot) {
+  JsonWriter out;
+  out.BeginObject();
+  Heading(out, snapshot);
+  out.Key("networks").BeginArray();
+  for (auto& network : snapshot.Networks)
+    out.BeginObject()
+        .Field("name", network.Name)
+        .Field("port", network.Port)
+        .Field("enabled", network.Enabled)
+        .Field("seatsUsed", network.SeatsUsed)
+        .Field("capacity", network.Capacity)
+        .Field("members", static_cast<uint64_t>(network.Members.size()))
+        .EndObject();
+  out.EndArray().EndObject();
+  return out.Text();
+}
+
+std::string MembersJson(const ConsoleSnapshot& snapshot, const NetworkView& network) {
+  JsonWriter out;
+  out.BeginObject();
+  Heading(out, snapshot);
+  out.Field("network", network.Name).Key("members").BeginArray();
+  for (auto& member : network.Members) Member(out, member);
+  out.EndArray().EndObject();
+  return out.Text();
+}
+
+std::string BansJson(const ConsoleSnapshot& snapshot, const NetworkView& network) {
+  JsonWriter out;
+  out.BeginObject();
+  Heading(out, snapshot);
+  out.Field("network", network.Name).Key("bans").BeginArray();
+  for (auto& ban : network.Bans)
+    out.BeginObject()
+        .Field("id", ban.Id)
+        .Field("address", ban.Address)
+        .Field("by", ban.By)
+        .Field("reason", ban.Reason)
+        .Field("banDate", platform::ToIsoUtc(ban.BanDate))
+        .EndObject();
+  out.EndArray().EndObject();
+  return out.Text();
+}
+
+std::string ResultJson(bool ok, const std::string& text) {
+  JsonWriter out;
+  out.BeginObject().Field("ok", ok).Field(ok ? "message" : "error", text).EndObject();
+  return out.Text();
+}
+
+std::string AccessJson(bool tokenConfigured, bool reads, bool actions) {
+  JsonWriter out;
+  out.BeginObject()
+      .Field("tokenConfigured", tokenConfigured)
+      .Field("reads", reads)
+      .Field("actions", actions)
+      .EndObject();
+  return out.Text();
+}
+
+}  // namespace velmora::console

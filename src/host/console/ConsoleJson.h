@@ -1,0 +1,21 @@
+#pragma once
+// The console's JSON answers, built from a snapshot. Times are ISO 8601 in UTC.
+#include <string>
+
+#include "host/console/ConsoleSnapshot.h"
+
+namespace velmora::console {
+
+// {"takenAt", "networks": [{"name", "port", "enabled", "seatsUsed", "capacity", "members"}]}
+std::string NetworksJson(const ConsoleSnapshot& snapshot);
+// {"takenAt", "network", "members": [{"name", "address", "location", "country", "x", "y",
+// "facet", "hp", "inBattle", "isDead", "connectedSince", "messagesSent"}]}
+std::string MembersJson(const ConsoleSnapshot& snapshot, const NetworkView& network);
+// {"takenAt", "network", "bans": [{"id", "address", "by", "reason", "banDate"}]}
+std::string BansJson(const ConsoleSnapshot& snapshot, const NetworkView& network);
+// {"ok": false, "error": text} or {"ok": true, "message": text}
+std::string ResultJson(bool ok, const std::string& text);
+// {"tokenConfigured", "reads", "actions"}: what this request may do.
+std::string AccessJson(bool tokenConfigured, bool reads, bool actions);
+
+}  // namespace velmora::console
