@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <ctime>
 
 #include "host/modGlobal.h"
@@ -12,18 +11,14 @@ void LogMessage(const std::string& message, bool startNew) {
   auto folder = platform::AppDataFolder();
   if (!folder) return;
   std::string path = platform::JoinPath(*folder, "com.velmora.log");
-  std::FILE* file = std::fopen(path.c_str(), startNew ? "wb" : "ab");
-  if (file == nullptr) {
-    // A missing data folder is created once; any other failure loses the line, as nobody
-    // calling the log could do anything about it.
-    if (!platform::CreateFolder(*folder)) return;
-    file = std::fopen(path.c_str(), startNew ? "wb" : "ab");
-    if (file == nullptr) return;
-  }
   std::string line = "[" + platform::ShortDate(now) + " " + platform::ShortTime(now) + "] " +
                      message + "\n";
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
+  // A missing data folder is created once; any other failure loses the line, as nobody calling
+  // the log could do anything about it. Something other than a file in the log's place (a FIFO
+  // nobody reads, a device) loses it too, rather than hold up the server.
+  if (platform::AppendLineToFile(path, line, startNew)) return;
+  if (!platform::FolderExists(*folder) && platform::CreateFolder(*folder))
+    platform::AppendLineToFile(path, line, startNew);
 }
 
 std::string LogSafe(std::string_view clientText) {
