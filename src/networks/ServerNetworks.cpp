@@ -74,9 +74,9 @@ void ServerNetworks::AddUserToNetwork(const std::string& username, const std::st
   }
 
   try {
-    // A name the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of another
-    // encoding) would be written as another user's; such a log-in is recorded like one whose
-    // write failed.
+    // A name the file cannot hold (a NUL or control byte, bytes that are no UTF-8, characters
+    // beyond the file's encoding) would be written as another user's or make the file one that
+    // no longer loads; such a log-in is recorded like one whose write failed.
     if (!document.Carries(username) || !document.Carries(address))
       throw std::invalid_argument("the file cannot hold the user's name");
     std::string content = document.Serialize(true);

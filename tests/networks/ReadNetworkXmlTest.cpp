@@ -177,8 +177,12 @@ TEST_F(ReadNetworkXmlTest, AMalformedFileLogsOnlyTheParsersMessage) {
                 "hidden.conf", "&<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
                                "<n><network name=\"Caf\xE9\"/></n>")),
             nullptr);
+  EXPECT_EQ(modGlobal::ReadNetworkXML(WriteNetworkFile(
+                "twice.conf", "<n><network name=\"x\" password=\"old\" password=\"new\"/></n>")),
+            nullptr);
   auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4], "duplicate attribute");
   for (const auto& line : lines) {
     EXPECT_FALSE(line.empty());
     EXPECT_EQ(line.find("Network loaded"), std::string::npos) << line;
