@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libasio-dev libpugixml-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
+  libasio-dev libpugixml-dev libexpat1-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
   libmicrohttpd-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
 )

@@ -45,13 +45,14 @@ std::shared_ptr<VelmoraUser> ReadUser(const platform::XmlNode& element, const st
 std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
   std::string text;
   try {
-    text = platform::ReadWholeFile(path);
+    text = platform::ReadWholeFile(path, kMaxNetworkFileBytes);
   } catch (const platform::FileError&) {
-    return nullptr;  // unreadable (gone, a folder, no permission): the loader says which file
+    // Unreadable (gone, no permission, no regular file, too large): the loader says which file.
+    return nullptr;
   }
   platform::XmlDocument document;
   // Read the way registration reads it for its rewrite, so that a file loads exactly when the
-  // server can record its log-ins; the lenient reading let a malformed declaration pass here.
+  // server can record its log-ins.
   auto parsed = document.Parse(text, true);
   if (!parsed.ok) {
     modGlobal::LogMessage(parsed.description, false);

@@ -1,5 +1,6 @@
 #pragma once
 // Reading the network files of the networks folder into the registry of networks.
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,12 @@ namespace velmora {
 
 // The name of the networks folder inside the executable's folder.
 inline constexpr const char* kNetworksFolderName = "velmora-server";
+
+// The largest network file that is read. A user takes some 50 to 80 bytes of the file ("<User
+// Name=... LastIP=... />" on a line of its own), so 100,000 users (5 to 8 MB) load, while a file
+// of about a million users (50 MB and more), which would hold up every log-in for its rewrite,
+// or any endless file is refused like an unreadable one.
+inline constexpr size_t kMaxNetworkFileBytes = 32 << 20;
 
 // Whether a folder entry is taken for a network file: not hidden, and its name ends in "conf"
 // in any letter case (no dot needed before it).

@@ -54,7 +54,7 @@ void ServerNetworks::AddUserToNetwork(const std::string& username, const std::st
   // Start from the file as it is now, so that an administrator's edits since start-up survive.
   platform::XmlDocument document;
   try {
-    if (!document.Parse(platform::ReadWholeFile(Path), true).ok) return;
+    if (!document.Parse(platform::ReadWholeFile(Path, kMaxNetworkFileBytes), true).ok) return;
   } catch (const std::exception&) {
     return;  // gone or unreadable: the log-in goes on without a record in the file
   }
@@ -80,14 +80,18 @@ void ServerNetworks::AddUserToNetwork(const std::string& username, const std::st
   }
 
   try {
-    // A name the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of another
-    // encoding) would be written as another user's; such a log-in is recorded like one whose
-    // write failed.
+    // A name the file cannot hold (a NUL or control byte, bytes that are no UTF-8, characters
+    // beyond the file's encoding) would be written as another user's or make the file one that
+    // no longer loads; such a log-in is recorded like one whose write failed.
     if (!document.Carries(username) || !document.Carries(address))
       throw std::invalid_argument("the file cannot hold the user's name");
+    std::string content = document.Serialize(true);
+    // Nor may the file outgrow what the next start reads.
+    if (content.size() > kMaxNetworkFileBytes)
+      throw std::length_error("the network file would grow too large");
     // The owner's read-only bit means "do not touch", even though replacing the file by a
     // rename would get past it.
-    platform::WriteFileAtomically(Path, document.Serialize(true), {.refuseReadOnlyTarget = true});
+    platform::WriteFileAtomically(Path, content, {.refuseReadOnlyTarget = true});
   } catch (const std::exception&) {
     modGlobal::LogMessage(
         "Error adding user " + modGlobal::LogSafe(username) + " to network " + NetworkName, false);

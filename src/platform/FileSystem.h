@@ -1,7 +1,9 @@
 #pragma once
 // Folders and files of the host. Everything above platform/ names files by these plain paths.
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::platform {
@@ -23,8 +25,19 @@ bool CreateFolder(const std::string& path);
 // Entry names of a folder in the order the file system lists them; empty when unreadable.
 std::vector<std::string> ListFolder(const std::string& path);
 
-// The whole content of a file; throws FileError when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
+// The limit of ReadWholeFile when the caller names none: enough for a file of settings or a
+// secret, small enough that reading it never weighs on the server.
+inline constexpr size_t kSmallFileMaxBytes = 1 << 20;
+
+// The whole content of a regular file, links followed. Throws FileError when it cannot be read,
+// when it is anything but a regular file (a FIFO, a device, a socket, a folder: reading those
+// could block for good or never end), and when it holds more than `maxBytes`.
+std::string ReadWholeFile(const std::string& path, size_t maxBytes = kSmallFileMaxBytes);
+
+// Appends `line` to the regular file at `path`, links followed, creating the file when it is
+// missing and emptying it first when `truncateFirst`. Never waits on what stands at the path:
+// false, with nothing written, when it is not a regular file or cannot be opened or written.
+bool AppendLineToFile(const std::string& path, std::string_view line, bool truncateFirst);
 
 struct AtomicWriteOptions {
   // Refuse to replace a file whose owner has taken its write permission away.
@@ -39,8 +52,10 @@ struct AtomicWriteOptions {
 
 // Replaces `path` with `content` so that a crash at any moment leaves either the old or the new
 // file: a temporary file in the same folder is written, flushed to disk and renamed over the
-// original, keeping the original's permissions (unless privateFile). Throws FileError on any
-// failure.
+// original, keeping the original's permissions and owner (unless privateFile). A symbolic link
+// at `path` (a chain of them included) stays as it is: the file it finally leads to is the one
+// replaced, from a temporary file in that file's folder, so that an operator's links into a
+// managed folder keep working. Throws FileError on any failure.
 void WriteFileAtomically(const std::string& path, const std::string& content,
                          AtomicWriteOptions options = {});
 

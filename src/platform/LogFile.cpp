@@ -1,6 +1,5 @@
 #include "platform/LogFile.h"
 
-#include <cstdio>
 #include <ctime>
 
 #include "platform/Clock.h"
@@ -20,18 +19,15 @@ void LogFile::Write(const std::string& message, bool startNew) {
   std::time_t now = std::time(nullptr);
   auto path = Path();
   if (!path) return;
-  std::FILE* file = std::fopen(path->c_str(), startNew ? "wb" : "ab");
-  if (file == nullptr) {
-    // A missing data folder is created once; any other failure loses the line, as nobody
-    // calling the log could do anything about it.
-    auto slash = path->rfind('/');
-    if (slash == std::string::npos || !CreateFolder(path->substr(0, slash))) return;
-    file = std::fopen(path->c_str(), startNew ? "wb" : "ab");
-    if (file == nullptr) return;
-  }
   std::string line = "[" + ShortDate(now) + " " + ShortTime(now) + "] " + message + "\n";
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
+  // A missing data folder is created once; any other failure loses the line, as nobody calling
+  // the log could do anything about it. Something other than a file in the log's place (a FIFO
+  // nobody reads, a device) loses it too, rather than hold up the server.
+  if (AppendLineToFile(*path, line, startNew)) return;
+  auto slash = path->rfind('/');
+  if (slash == std::string::npos) return;
+  std::string folder = path->substr(0, slash);
+  if (!FolderExists(folder) && CreateFolder(folder)) AppendLineToFile(*path, line, startNew);
 }
 
 }  // namespace velmora::platform

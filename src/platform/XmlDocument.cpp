@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/XmlWellFormedness.h"
+
 namespace velmora::platform {
 
 namespace {
@@ -18,8 +20,7 @@ bool BeginsWithByteOrderMark(const std::string& text) {
   auto starts = [&](const char* mark, size_t length) {
     return text.size() >= length && text.compare(0, length, mark, length) == 0;
   };
-  return starts("\xEF\xBB\xBF", 3) || starts("\xFE\xFF", 2) || starts("\xFF\xFE", 2) ||
-         starts("\0\0\xFE\xFF", 4);
+  return starts("\xEF\xBB\xBF", 3) || starts("\xFE\xFF", 2) || starts("\xFF\xFE", 2);
 }
 
 // The parser keeps no text outside the root element, so the line breaks and indentation around
@@ -57,24 +58,13 @@ void RestoreDocumentLevelWhiteSpace(pugi::xml_document& document, const std::str
     document.append_child(pugi::node_pcdata).set_value(trailing.c_str());
 }
 
-// Whether the document's first node has text other than white space in front of it. pugixml
-// drops such text without a word, though XML allows none; a rewrite without it could read
-// differently, as a declaration behind it takes effect once it stands at the start. Needs a
-// document that keeps every node, so that the first node is what stands first in the text.
-bool HasTextInFront(const pugi::xml_document& document, const std::string& text) {
-  auto first = document.first_child();
-  ptrdiff_t offset = first ? first.offset_debug() : -1;
-  if (offset <= 0 || static_cast<size_t>(offset) > text.size()) return false;
-  size_t start = text.rfind('<', static_cast<size_t>(offset) - 1);
-  if (start == std::string::npos) return false;
-  size_t begin = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  for (size_t i = begin; i < start; ++i)
-    if (!IsXmlSpace(text[i])) return true;
-  return false;
+bool IsXmlCharacter(uint32_t point) {
+  return point == 0x9 || point == 0xA || point == 0xD || (point >= 0x20 && point <= 0xD7FF) ||
+         (point >= 0xE000 && point <= 0xFFFD) || (point >= 0x10000 && point <= 0x10FFFF);
 }
 
-// Whether `text` is well-formed UTF-8 of code points up to `largest`.
-bool IsUtf8UpTo(std::string_view text, uint32_t largest) {
+// Whether `text` is well-formed UTF-8 of characters XML holds, up to `largest`.
+bool IsXmlUtf8UpTo(std::string_view text, uint32_t largest) {
   static constexpr uint32_t kSmallestOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
   for (size_t i = 0; i < text.size();) {
     auto lead = static_cast<unsigned char>(text[i]);
@@ -89,10 +79,46 @@ bool IsUtf8UpTo(std::string_view text, uint32_t largest) {
       if ((next & 0xC0) != 0x80) return false;
       point = point << 6 | (next & 0x3F);
     }
-    if (point < kSmallestOfLength[length] || point > 0x10FFFF || point > largest ||
-        (point >= 0xD800 && point <= 0xDFFF))
+    if (point < kSmallestOfLength[length] || point > largest || !IsXmlCharacter(point))
       return false;
     i += length;
+  }
+  return true;
+}
+
+pugi::xml_encoding PugiEncoding(XmlEncoding encoding) {
+  switch (encoding) {
+    case XmlEncoding::kLatin1: return pugi::encoding_latin1;
+    case XmlEncoding::kUtf16LittleEndian: return pugi::encoding_utf16_le;
+    case XmlEncoding::kUtf16BigEndian: return pugi::encoding_utf16_be;
+    default: return pugi::encoding_utf8;  // US-ASCII is UTF-8 that keeps to the first 128
+  }
+}
+
+uint32_t LargestCharacter(XmlEncoding encoding) {
+  switch (encoding) {
+    case XmlEncoding::kAscii: return 0x7F;
+    case XmlEncoding::kLatin1: return 0xFF;
+    default: return 0x10FFFF;
+  }
+}
+
+// Whether every value in the document (attributes, text, comments) is made of characters up to
+// `largest`. A character reference can put any character into a file of a small encoding, and
+// the writer cannot put it back: a Latin-1 file would get "?", an ASCII file bytes it may not
+// hold. Walks without recursion, as documents nest as deep as their authors like.
+bool AllValuesUpTo(const pugi::xml_document& document, uint32_t largest) {
+  auto fits = [&](const char* value) { return IsXmlUtf8UpTo(value, largest); };
+  for (pugi::xml_node node = document.first_child(); node;) {
+    if (!fits(node.value())) return false;
+    for (auto attribute : node.attributes())
+      if (!fits(attribute.value())) return false;
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && !node.next_sibling()) node = node.parent();
+    if (node) node = node.next_sibling();
   }
   return true;
 }
@@ -158,8 +184,10 @@ XmlNode XmlNode::InsertTextBefore(const std::string& text, XmlNode before) {
 
 struct XmlDocument::Impl {
   pugi::xml_document document;
-  pugi::xml_encoding encoding = pugi::encoding_utf8;
+  XmlEncoding encoding = XmlEncoding::kUtf8;
   bool byteOrderMark = false;
+  // Whether the document's encoding can hold everything the document holds.
+  bool writableAsRead = true;
 };
 
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
@@ -168,27 +196,27 @@ XmlDocument::XmlDocument(XmlDocument&&) noexcept = default;
 XmlDocument& XmlDocument::operator=(XmlDocument&&) noexcept = default;
 
 XmlParseResult XmlDocument::Parse(const std::string& text, bool keepEverything) {
+  // The model below forgives much that XML forbids (two root elements, a repeated attribute,
+  // an undeclared entity left as text); a conforming parser decides what is a document, and
+  // how its bytes are encoded, so that the two read the same characters.
+  auto verdict = CheckXmlWellFormed(text);
+  if (!verdict.ok) return {false, verdict.message};
   // Keeping line ends as written (no parse_eol) lets a file with CR LF lines stay so.
   unsigned options = keepEverything
                          ? ((pugi::parse_full | pugi::parse_ws_pcdata) & ~pugi::parse_eol)
                          : pugi::parse_default;
-  auto result = impl_->document.load_buffer(text.data(), text.size(), options);
-  XmlParseResult outcome;
-  outcome.ok = static_cast<bool>(result);
-  if (!outcome.ok) {
-    outcome.description = result.description();
-    return outcome;
-  }
+  auto result = impl_->document.load_buffer(text.data(), text.size(), options,
+                                            PugiEncoding(verdict.encoding));
+  if (!result) return {false, result.description()};
   // Written back in the encoding it came in, with its byte order mark if it had one.
-  impl_->encoding = result.encoding;
+  impl_->encoding = verdict.encoding;
   impl_->byteOrderMark = BeginsWithByteOrderMark(text);
-  bool offsetsMatchText = result.encoding == pugi::encoding_utf8;
-  if (keepEverything && offsetsMatchText && HasTextInFront(impl_->document, text)) {
-    impl_->document.reset();
-    return {false, "Text in front of the first node"};
-  }
-  if (keepEverything) RestoreDocumentLevelWhiteSpace(impl_->document, text, offsetsMatchText);
-  return outcome;
+  uint32_t largest = LargestCharacter(verdict.encoding);
+  impl_->writableAsRead = largest > 0xFFFF || AllValuesUpTo(impl_->document, largest);
+  if (keepEverything)
+    RestoreDocumentLevelWhiteSpace(impl_->document, text,
+                                   PugiEncoding(verdict.encoding) == pugi::encoding_utf8);
+  return {true, {}};
 }
 
 XmlNode XmlDocument::Root() const {
@@ -204,7 +232,7 @@ std::string XmlDocument::Serialize(bool raw) const {
   if (raw) {
     unsigned flags = pugi::format_raw | pugi::format_no_declaration;
     if (impl_->byteOrderMark) flags |= pugi::format_write_bom;
-    impl_->document.save(out, "", flags, impl_->encoding);
+    impl_->document.save(out, "", flags, PugiEncoding(impl_->encoding));
   } else {
     impl_->document.save(out, "  ", pugi::format_indent);
   }
@@ -212,12 +240,7 @@ std::string XmlDocument::Serialize(bool raw) const {
 }
 
 bool XmlDocument::Carries(std::string_view text) const {
-  if (text.find('\0') != std::string_view::npos) return false;
-  switch (impl_->encoding) {
-    case pugi::encoding_utf8: return true;
-    case pugi::encoding_latin1: return IsUtf8UpTo(text, 0xFF);
-    default: return IsUtf8UpTo(text, 0x10FFFF);
-  }
+  return impl_->writableAsRead && IsXmlUtf8UpTo(text, LargestCharacter(impl_->encoding));
 }
 
 }  // namespace velmora::platform

@@ -54,10 +54,11 @@ class XmlDocument {
   XmlDocument(XmlDocument&&) noexcept;
   XmlDocument& operator=(XmlDocument&&) noexcept;
 
-  // Parses text. `keepEverything` keeps comments, declarations, processing instructions, the
-  // document type, white-space text (also around the root element) and line ends as written, so
-  // that a document written back raw keeps what its author wrote; otherwise white-space-only
-  // text and comments are dropped.
+  // Parses text, which must be a well-formed XML 1.0 document (CheckXmlWellFormed); when it is
+  // not, the result carries the conforming parser's message. `keepEverything` keeps comments,
+  // declarations, processing instructions, the document type, white-space text (also around the
+  // root element) and line ends as written, so that a document written back raw keeps what its
+  // author wrote; otherwise white-space-only text and comments are dropped.
   XmlParseResult Parse(const std::string& text, bool keepEverything);
   // The document's first element (the root element).
   XmlNode Root() const;
@@ -66,9 +67,10 @@ class XmlDocument {
   // (keepEverything) except for the spelling inside tags (quotes, spaces between attributes,
   // character references), which is normalised. Otherwise indented, with a declaration.
   std::string Serialize(bool raw) const;
-  // Whether text stored in this document reads back unchanged once written: XML holds no NUL
-  // byte, and a document in another encoding than UTF-8 holds only well-formed UTF-8 (Latin-1
-  // only up to U+00FF), as its text is converted on writing. UTF-8 documents keep other bytes.
+  // Whether text stored in this document is written well-formed and reads back unchanged: it
+  // must be UTF-8 of characters XML holds (no NUL, no control character but tab and line ends)
+  // that the document's encoding has (up to U+00FF in Latin-1, U+007F in US-ASCII). Nothing
+  // is carried by a document that already holds characters its encoding cannot write back.
   bool Carries(std::string_view text) const;
 
  private:

@@ -1,7 +1,8 @@
-// The settings file and the networks folder when they cannot be read or written: in the place of
-// a file a folder, in the place of the folder a file, a read-only network file, files that go
-// away while the server runs, and (where the test may mount file systems) a full and a read-only
-// networks folder. The server starts, logs what concerns the operator, and keeps serving.
+// The settings file, the networks folder and the log when they cannot be read or written: in the
+// place of a file a folder, a FIFO or a device, in the place of the folder a file, a read-only
+// network file, files that go away while the server runs, and (where the test may mount file
+// systems) a full and a read-only networks folder; and files kept behind links. The server
+// starts, logs what concerns the operator, and keeps serving.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -83,16 +84,52 @@ class FaultFiles : public ServerTest {
   bool mounted = false;
 };
 
-TEST_F(FaultFiles, ASettingsFileThatIsAFolderIsPassedOverInSilence) {
+// Neither a folder nor a FIFO (whose plain open would wait for a writer for good) holds
+// settings: start-up goes on without them and leaves them in place.
+TEST_F(FaultFiles, ASettingsFileThatIsNoRegularFileIsPassedOverInSilence) {
   server.WriteNetwork(lobby);
-  fs::create_directory(server.SettingsPath());
+  for (bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "folder");
+    if (fifo)
+      ASSERT_EQ(::mkfifo(server.SettingsPath().c_str(), 0600), 0);
+    else
+      fs::create_directory(server.SettingsPath());
+    Start();
+    // Without its settings the listener takes the first interface; it listens all the same.
+    EXPECT_TRUE(SomethingListensOn(lobby.port));
+    EXPECT_TRUE(UnusualStartUpMessages().empty()) << DescribeLog();
+    EXPECT_EQ(fs::symlink_status(server.SettingsPath()).type(),
+              fifo ? fs::file_type::fifo : fs::file_type::directory);
+    EXPECT_EQ(server.Stop(), 0) << server.Output();
+    fs::remove(server.SettingsPath());
+  }
+}
+
+// An operator who keeps the files in a managed folder and links to them.
+TEST_F(FaultFiles, LinkedSettingsAndNetworkFilesStayLinksAndTheirTargetsAreRewritten) {
+  std::string managed = server.Folder() + "/managed";
+  fs::create_directory(managed);
+  const std::string settings = "<settings><setting namestring=\"AttachedNIC\" valuestring=\"\"/></settings>";
+  { std::ofstream(managed + "/velmora.conf") << settings; }
+  { std::ofstream(managed + "/lobby.conf") << NetworkXml(lobby); }
+  fs::create_symlink("managed/velmora.conf", server.SettingsPath());
+  fs::create_symlink("../managed/lobby.conf", lobbyPath);
   Start();
-  // Without its settings the listener takes the first interface; it listens all the same.
-  EXPECT_TRUE(SomethingListensOn(lobby.port));
-  EXPECT_TRUE(UnusualStartUpMessages().empty()) << DescribeLog();
-  EXPECT_TRUE(fs::is_directory(server.SettingsPath()));
-  EXPECT_TRUE(fs::is_empty(server.SettingsPath()));
-  EXPECT_EQ(server.Stop(), 0) << server.Output();
+  EXPECT_TRUE(LogsIn("Ann"));
+  EXPECT_TRUE(fs::is_symlink(server.SettingsPath()));
+  EXPECT_NE(ReadFile(managed + "/velmora.conf"), settings);  // saved at the end of start-up
+  EXPECT_TRUE(fs::is_symlink(lobbyPath));
+  EXPECT_TRUE(Listed("Ann"));
+}
+
+// A log nobody reads from, put in place while the server runs: the lines are lost, the server
+// goes on serving.
+TEST_F(FaultFiles, ALogThatIsAFifoLosesItsLinesAndTheServerServesOn) {
+  StartServer({lobby});
+  fs::remove(server.LogPath());
+  ASSERT_EQ(::mkfifo(server.LogPath().c_str(), 0600), 0);
+  EXPECT_TRUE(LogsIn("Ann"));
+  EXPECT_TRUE(Listed("Ann"));
 }
 
 TEST_F(FaultFiles, ANetworksFolderThatIsAFileLoadsNothingAndIsLeftAlone) {
@@ -107,11 +144,18 @@ TEST_F(FaultFiles, ANetworksFolderThatIsAFileLoadsNothingAndIsLeftAlone) {
   EXPECT_EQ(server.Stop(), 0) << server.Output();
 }
 
-TEST_F(FaultFiles, ANetworkFileThatIsAFolderIsSkippedAndTheOthersServe) {
+// A folder, a FIFO (which stopped start-up for good) and a link to an endless device (which
+// grew memory until the end) are files that cannot be read.
+TEST_F(FaultFiles, NetworkFilesThatAreNoRegularFilesAreSkippedAndTheOthersServe) {
   fs::create_directory(server.NetworksFolder() + "/Broken.conf");
+  ASSERT_EQ(::mkfifo((server.NetworksFolder() + "/pipe.conf").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", server.NetworksFolder() + "/zero.conf");
   StartServer({lobby});
-  EXPECT_EQ(UnusualStartUpMessages(),
-            std::vector<std::string>{"Error loading network: Broken.conf"});
+  auto unusual = UnusualStartUpMessages();
+  std::sort(unusual.begin(), unusual.end());
+  EXPECT_EQ(unusual, (std::vector<std::string>{"Error loading network: Broken.conf",
+                                               "Error loading network: pipe.conf",
+                                               "Error loading network: zero.conf"}));
   EXPECT_TRUE(LogsIn("Ann"));
   EXPECT_TRUE(Listed("Ann"));
 }

@@ -1,10 +1,10 @@
 // The network-file reader and the registration rewrite. The input is written as a network file;
 // when it reads as a network, a log-in is registered in it and the file is read again: it must
-// give the same network and the same users in the same order with the same fields, except that
-// the users of the logged-in name now carry the new address, or that one user is appended. A
-// second registration of the same log-in must leave the file byte for byte as it is. A file that
-// does not read as a network must be left alone.
-#include <algorithm>
+// still be well-formed XML to a conforming parser and give the same network and the same users
+// in the same order with the same fields, except that the users of the logged-in name now carry
+// the new address, or that one user is appended. A second registration of the same log-in must
+// leave the file byte for byte as it is. A file that does not read as a network must be left
+// alone, and one that reads as a network must be well-formed.
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -14,6 +14,7 @@
 #include "base/Log.h"
 #include "networks/NetworkFiles.h"
 #include "networks/ServerNetworks.h"
+#include "platform/XmlWellFormedness.h"
 
 namespace velmora::fuzz {
 namespace {
@@ -80,6 +81,19 @@ void CheckLists(const ServerNetworks& network) {
     FUZZ_CHECK(network.Bans[i].get() == bans[i], "Bans holds copies or another order");
 }
 
+// Whether a refused registration is owed to the name or to the file: a name with bytes XML
+// cannot hold (NUL, control characters but tab and line ends) or beyond ASCII (each encoding
+// takes another share of those), or a file in Latin-1 or US-ASCII with character references,
+// which may stand for characters the file cannot write back.
+bool RefusalExplained(const std::string& name, const std::string& content) {
+  for (unsigned char c : name)
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c >= 0x80) return true;
+  auto encoding = platform::CheckXmlWellFormed(content).encoding;
+  return (encoding == platform::XmlEncoding::kLatin1 ||
+          encoding == platform::XmlEncoding::kAscii) &&
+         content.find("&#") != std::string::npos;
+}
+
 }  // namespace
 }  // namespace velmora::fuzz
 
@@ -106,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(network.Users.empty(), "a file that is no network gained a user");
     return 0;
   }
+  FUZZ_CHECK(platform::CheckXmlWellFormed(content).ok, "a file that is not well-formed loaded");
   CheckLists(*before);
   FUZZ_CHECK(before->Path == path && before->CurrentUsers == 0, "a new record is not fresh");
   for (auto& user : before->Users) FUZZ_CHECK(user->Path == path, "a user without the file");
@@ -124,14 +139,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return line.rfind("Error adding user ", 0) == 0;
       })) {
-    // A name that the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of
-    // another encoding) is refused like a failed write: recorded in memory only.
-    FUZZ_CHECK(name.find('\0') != std::string::npos ||
-                   std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; }),
-               "the file refused the plain name " + Show(name));
+    // A name that the file cannot hold is refused like a failed write: recorded in memory only.
+    FUZZ_CHECK(RefusalExplained(name, content), "the file refused the plain name " + Show(name));
     FUZZ_CHECK(rewritten == content, "a refused registration changed the file");
     return 0;
   }
+  auto wellFormed = platform::CheckXmlWellFormed(rewritten);
+  FUZZ_CHECK(wellFormed.ok, "the rewrite made the file ill-formed: " + wellFormed.message +
+                                " (name " + Show(name) + ")");
   auto after = modGlobal::ReadNetworkXML(path);
   FUZZ_CHECK(after != nullptr, "the rewritten file no longer reads as a network");
   CheckLists(*after);

@@ -1,13 +1,16 @@
 // The settings reader. The input is written as the settings file (or the file is left out);
 // Load must take whatever it finds without failing, and Save followed by Load must give back
 // exactly the entries the store held, in their order, also after a value is set or a default
-// is stored. GetValue never writes the file.
+// is stored; what Save writes must be well-formed XML to a conforming parser. A file that is
+// not well-formed gives nothing. GetValue never writes the file.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "FuzzSupport.h"
 #include "host/AppSettings.h"
+#include "platform/XmlDocument.h"
+#include "platform/XmlWellFormedness.h"
 
 namespace velmora::fuzz {
 namespace {
@@ -23,10 +26,14 @@ std::string Show(const std::vector<std::pair<std::string, std::string>>& values)
   return text.substr(0, 300);
 }
 
-// The store only ever holds text read from XML or chosen by the server, so no NUL byte.
+// The store only ever holds text read from a well-formed file or chosen by the server: UTF-8 of
+// characters XML holds. Other text keeps its printable ASCII.
 std::string Text(ByteReader& input, size_t max) {
   std::string text = input.Text(max);
-  std::erase(text, '\0');
+  if (!platform::XmlDocument().Carries(text))
+    std::erase_if(text, [](unsigned char c) {
+      return c >= 0x80 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r');
+    });
   return text;
 }
 
@@ -52,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AppSettings settings;
   settings.FilePath = path;
   settings.Load();
+  if (fileExists && !platform::CheckXmlWellFormed(content).ok)
+    FUZZ_CHECK(settings.Values.empty(), "a file that is not well-formed gave " + Show(settings.Values));
   if (!fileExists)
     FUZZ_CHECK(settings.Values.size() == 1 && settings.Values[0].first == "Port" &&
                    settings.Values[0].second == "12000" && std::filesystem::exists(path),
@@ -74,6 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   auto held = settings.Values;
   settings.Save();
+  auto saved = platform::CheckXmlWellFormed(ReadFile(path));
+  FUZZ_CHECK(saved.ok, "saved " + Show(held) + " as a file that is not well-formed: " + saved.message);
   settings.Load();
   FUZZ_CHECK(settings.Values == held,
              "saved " + Show(held) + ", loaded back " + Show(settings.Values));

@@ -210,6 +210,23 @@ def network_file_seeds():
           network_file("B\xf6b", "10.0.0.5",
                        b'&<?xml version="1.0" encoding="ISO-8859-1"?>\n<r><network name="N\xe9"'
                        b' enabled="+"><User Name="J\xf6rg" LstIP="2.1.1.1"/></network></r>\n'))
+    # Names that a file of their encoding cannot hold, and files whose encoding cannot write
+    # back what their character references stand for: each rewrite made a file ill-formed.
+    write("network_file", "regression-ff-in-utf8-name",
+          network_file(b"\xff", "10.0.0.5", b'<n><network name="N"></network></n>'))
+    write("network_file", "regression-escape-in-name",
+          network_file(b"Esc\x1b", "10.0.0.5", b'<n><network name="N"></network></n>'))
+    write("network_file", "regression-latin1-reference",
+          network_file("Bob", "10.0.0.5",
+                       b'<?xml version="1.0" encoding="ISO-8859-1"?><n><network name="&#x100;">'
+                       b"</network></n>"))
+    write("network_file", "regression-ascii-reference",
+          network_file("Bob", "10.0.0.5",
+                       b'<?xml version="1.0" encoding="US-ASCII"?><n><network name="&#xE9;">'
+                       b"</network></n>"))
+    write("network_file", "regression-duplicate-attribute",
+          network_file("Bob", "10.0.0.5",
+                       b'<n><network name="N" password="old" password="new"></network></n>'))
 
 
 # --- settings: SettingsFuzzer.cpp ------------------------------------------------------------
@@ -233,6 +250,10 @@ def settings_seeds():
                    b'<setting namestring="Keep" valuestring=" spaced &#10; "/>'
                    b'<setting valuestring="no name"/></s>'))
     write("settings", "malformed", settings(5, ("Port", "12000"), ("", ""), b"<settings><setting"))
+    write("settings", "regression-duplicate-attribute",
+          settings(1, ("", ""), ("", ""),
+                   b'<settings><setting namestring="Port" valuestring="1" valuestring="2"/>'
+                   b"</settings>"))
     write("settings", "latin1",
           settings(1, ("", ""), ("", ""),
                    b'<?xml version="1.0" encoding="ISO-8859-1"?><settings>'

@@ -195,39 +195,48 @@ TEST_F(AddUserToNetworkTest, AReadOnlyFileIsLeftAloneAndEachNewUserIsLogged) {
   EXPECT_THAT(leftovers, ElementsAre("guild.conf"));
 }
 
-// Found by fuzzing: a name the file cannot hold was written as another user's name. A NUL byte
-// cut it short ("Ann", another user, logged in from the new address); in a Latin-1 or UTF-16
-// file, bytes that are no UTF-8 were dropped on conversion. Such a log-in is now handled like a
-// failed write: the file stays as it is and the failure is logged.
-TEST_F(AddUserToNetworkTest, ANameTheFileCannotHoldIsNotWrittenAsAnotherName) {
-  auto network = Load(kSmallFile);
-  ASSERT_NE(network, nullptr);
-  const std::string name("Ann\0x", 5);
-  network->AddUserToNetwork(name, "10.0.0.9");
-  network->AddUserToNetwork("Bj\xF6rn", "10.0.0.9");  // kept as it is in a UTF-8 file
-
-  ASSERT_EQ(network->Users.size(), 5u);
-  EXPECT_EQ(network->Users[3]->Name, name);
-  EXPECT_THAT(LogLines(), ElementsAre("Error adding user Ann\\x00x to network Guild"));
-  auto again = modGlobal::ReadNetworkXML(path_);
-  ASSERT_NE(again, nullptr);
-  ASSERT_EQ(again->Users.size(), 4u);
-  EXPECT_EQ(again->Users[3]->Name, "Bj\xF6rn");
-
-  const std::string latin1 =
-      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><n><network name=\"L\"></network></n>";
+// A name the file cannot hold was written as another user's (a NUL byte cut it short, a Latin-1
+// or UTF-16 file dropped bytes that are no UTF-8) or so that the file no longer loaded (0xFF in a
+// UTF-8 file, 0x01 and 0x1B as "&#01;" and "&#27;", which XML forbids). Such a log-in is handled
+// like a failed write: the file stays as it is, the failure is logged, the record stays in memory.
+TEST_F(AddUserToNetworkTest, ANameTheFileCannotHoldIsNotWritten) {
   std::string wide = "\xFF\xFE";
   for (char c : std::string("<n><network name=\"W\"></network></n>")) wide += std::string{c, '\0'};
-  for (const std::string& content : {latin1, wide}) {
-    auto other = Load(content);
-    ASSERT_NE(other, nullptr);
-    other->AddUserToNetwork("Bj\xF6rn", "10.0.0.9");
-    EXPECT_EQ(ReadFile(path_), content);
-    other->AddUserToNetwork("Bj\xC3\xB6rn", "10.0.0.9");  // UTF-8 converts faithfully
+  auto declared = [](const std::string& encoding, const std::string& network) {
+    return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?><n><network name=\"N\">" +
+           network + "</network></n>";
+  };
+  struct Case {
+    std::string file;
+    std::vector<std::string> refused;
+    std::string written;  // a name the file does hold, if any
+  };
+  const std::string nul("Ann\0x", 5);
+  for (const Case& c : {
+           Case{kSmallFile, {nul, "Ctl\x01", "Esc\x1B", "Bj\xF6rn", "\xFF"}, "Bj\xC3\xB6rn"},
+           Case{declared("ISO-8859-1", ""), {"Bj\xF6rn", "\xE2\x82\xAC"}, "Bj\xC3\xB6rn"},
+           Case{declared("US-ASCII", ""), {"Bj\xC3\xB6rn"}, "Bob"},
+           Case{wide, {"Bj\xF6rn", "\xEF\xBF\xBF"}, "Bj\xC3\xB6rn"},
+           // A character reference Latin-1 cannot write back: the file takes no name at all.
+           Case{declared("ISO-8859-1", "<User Name=\"&#x100;\"/>"), {"Bob"}, ""},
+       }) {
+    auto network = Load(c.file);
+    ASSERT_NE(network, nullptr) << c.file;
+    size_t users = network->Users.size();
+    std::vector<std::string> expected;
+    for (const auto& name : c.refused) {
+      network->AddUserToNetwork(name, "10.0.0.9");
+      expected.push_back("Error adding user " + modGlobal::LogSafe(name) + " to network " +
+                         network->NetworkName);
+    }
+    EXPECT_EQ(ReadFile(path_), c.file);
+    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(network->Users.size(), users + c.refused.size());
+    if (c.written.empty()) continue;
+    network->AddUserToNetwork(c.written, "10.0.0.9");
     auto reread = modGlobal::ReadNetworkXML(path_);
-    ASSERT_NE(reread, nullptr);
-    ASSERT_EQ(reread->Users.size(), 1u);
-    EXPECT_EQ(reread->Users[0]->Name, "Bj\xC3\xB6rn");
+    ASSERT_NE(reread, nullptr) << c.file;
+    EXPECT_EQ(reread->Users.back()->Name, c.written);
   }
 }
 

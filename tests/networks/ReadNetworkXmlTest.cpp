@@ -1,5 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkFolderFixture.h"
@@ -148,6 +151,12 @@ TEST_F(ReadNetworkXmlTest, AFileThatIsNotANetworkGivesNoRecord) {
             nullptr);
   EXPECT_EQ(modGlobal::ReadNetworkXML(folder_ + "/missing.conf"), nullptr);
   EXPECT_EQ(modGlobal::ReadNetworkXML(folder_), nullptr);
+  ASSERT_EQ(::mkfifo((folder_ + "/pipe.conf").c_str(), 0600), 0);
+  EXPECT_EQ(modGlobal::ReadNetworkXML(folder_ + "/pipe.conf"), nullptr);
+  // One byte over the limit; the file is sparse, so the test writes next to nothing.
+  std::string large = WriteNetworkFile("large.conf", "<n><network name=\"L\"/></n>");
+  std::filesystem::resize_file(large, kMaxNetworkFileBytes + 1);
+  EXPECT_EQ(modGlobal::ReadNetworkXML(large), nullptr);
   EXPECT_EQ(modGlobal::ReadNetworkXML(""), nullptr);
   EXPECT_THAT(LogLines(), IsEmpty());
 }
@@ -168,8 +177,12 @@ TEST_F(ReadNetworkXmlTest, AMalformedFileLogsOnlyTheParsersMessage) {
                 "hidden.conf", "&<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
                                "<n><network name=\"Caf\xE9\"/></n>")),
             nullptr);
+  EXPECT_EQ(modGlobal::ReadNetworkXML(WriteNetworkFile(
+                "twice.conf", "<n><network name=\"x\" password=\"old\" password=\"new\"/></n>")),
+            nullptr);
   auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4], "duplicate attribute");
   for (const auto& line : lines) {
     EXPECT_FALSE(line.empty());
     EXPECT_EQ(line.find("Network loaded"), std::string::npos) << line;
