@@ -27,9 +27,11 @@ void ClientSocket::Announce(std::string_view text) {
 void ClientSocket::SendBanList(std::string_view) {
   std::string list;
   for (auto& row : myParent.Context().bans.List(Network()->NetworkName)) {
-    AppendBanListEntry(list, {std::to_string(row.id), row.address, row.by, row.reason,
-                              platform::ShortDate(row.bandate) + " " +
-                                  platform::ShortTime(row.bandate)});
+    // A date that does not read as one shows as nothing rather than as an invented one.
+    std::string when;
+    if (row.bandate)
+      when = platform::ShortDate(*row.bandate) + " " + platform::ShortTime(*row.bandate);
+    AppendBanListEntry(list, {std::to_string(row.id), row.address, row.by, row.reason, when});
   }
   Answer(MessageCode::kBanList, list);
 }

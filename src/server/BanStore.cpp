@@ -61,7 +61,7 @@ std::vector<BanRow> BanStore::List(const std::string& network) {
       row.address = query.ColumnText(1);
       row.by = query.ColumnText(2);
       row.reason = query.ColumnText(3);
-      row.bandate = platform::FromIsoUtc(query.ColumnText(4));
+      row.bandate = platform::ReadStoredDate(query.ColumnText(4));
       rows.push_back(std::move(row));
     }
   } catch (const platform::DatabaseError& error) {

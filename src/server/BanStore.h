@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,8 @@ struct BanRow {
   std::string address;
   std::string by;
   std::string reason;
-  std::time_t bandate = 0;
+  // Nothing when the stored text is no date in a usual form (a row another program wrote).
+  std::optional<std::time_t> bandate;
 };
 
 class BanStore {

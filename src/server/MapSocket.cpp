@@ -266,13 +266,17 @@ void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std
   }
   std::sort(targets.begin(), targets.end(), AcceptedBefore);
   for (MapConnection* target : targets) {
+    // Only a ban that is stored is one: without the row the target could log straight back in,
+    // so it is told nothing and only the failure is logged.
+    if (!context_.bans.Record(target->RemoteAddress(), admin.username_, reason,
+                              std::time(nullptr), target->myNetwork->NetworkName,
+                              target->username_))
+      continue;
     target->SendMessage(Wire(MessageCode::kBanNotice), reason);
     modGlobal::LogMessage(modGlobal::LogSafe(target->username_) + " on network " +
                               modGlobal::LogSafe(target->myNetwork->NetworkName) +
                               " Banned: " + modGlobal::LogSafe(reason),
                           false);
-    context_.bans.Record(target->RemoteAddress(), admin.username_, reason, std::time(nullptr),
-                         target->myNetwork->NetworkName, target->username_);
   }
 }
 
