@@ -39,6 +39,8 @@ class OutputQueue {
   size_t Unsent() const { return unsent_; }
   size_t WaitingLatest() const { return latest_ ? latest_->order.size() : 0; }
   bool Empty() const { return unsent_ == 0 && !latest_; }
+  // What the queue's own buffer holds allocated now.
+  size_t Capacity() const { return own_.Capacity(); }
 
   // The next bytes to write, as at most `max` buffers; returns how many were filled.
   size_t Gather(iovec* buffers, size_t max) const;

@@ -55,6 +55,8 @@ class TcpConnection : public LoopMember {
   const std::string& RemoteAddress() const { return remoteAddress_; }
   int64_t LastErrorCode() const { return lastError_; }
   size_t UnsentBytes() const { return out_.Unsent(); }
+  // Memory the output buffer holds allocated now.
+  size_t OutputCapacity() const { return out_.Capacity(); }
   std::shared_ptr<TcpConnection> Self();
 
   // Starts the connection on an established channel: connected notification, then reading.

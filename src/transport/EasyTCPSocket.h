@@ -56,6 +56,8 @@ class EasyTCPSocket : public platform::TcpConnection {
   void _Poll();
 
   size_t QueuedMessageCount() const { return queued_; }
+  // Memory this connection's input and output buffers hold allocated now.
+  size_t BufferedBytes() const { return mDataBuffer.Capacity() + OutputCapacity(); }
   void SetInputLimits(const InputLimits& limits);
 
  protected:

@@ -109,20 +109,6 @@ TEST(EasyTCPSocket, RefusesRawAccessWithItsOwnMessages) {
             "You cannot call Write on an EasyTCPSocket directly.");
 }
 
-TEST(EasyTCPSocket, DeliversOneMessagePerPassInArrivalOrder) {
-  RawPeer peer;
-  auto socket = ConnectTo(peer);
-  peer.Send(CreatePacket(4, "a") + CreatePacket(5, "") + CreatePacket(7, "c"));
-  ASSERT_TRUE(SpinUntil([&] { return socket->QueuedMessageCount() + socket->received.size() == 3; }));
-  size_t before = socket->received.size();
-  Spin(1);
-  EXPECT_LE(socket->received.size(), before + 1);
-  ASSERT_TRUE(SpinUntil([&] { return socket->received.size() == 3; }));
-  EXPECT_EQ(socket->received[0], std::make_pair(4, std::string("a")));
-  EXPECT_EQ(socket->received[1], std::make_pair(5, std::string("")));
-  EXPECT_EQ(socket->received[2], std::make_pair(7, std::string("c")));
-}
-
 TEST(EasyTCPSocket, AFrameSplitOverManyReadsArrivesOnce) {
   RawPeer peer;
   auto socket = ConnectTo(peer);

@@ -1,73 +1,172 @@
+// The framed connection over memory, where every step is deterministic: acceptance, delivery
+// rounds, partial writes, the output buffer's life, and an orderly close.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/EventLoop.h"
 #include "platform/MemoryChannel.h"
 #include "platform/TcpListener.h"
-#include "transport/EasyTCPSocket.h"
 #include "protocol/FrameCodec.h"
+#include "transport/EasyTCPSocket.h"
 
 namespace velmora {
 namespace {
 
-// A connection over memory goes the way of an accepted socket: the listener counts it, what it
-// is given is cut and delivered in order, what it writes comes out whole, and its end is
-// reported once.
+// Every message any connection handles, in the order they were handled: (connection, data).
+std::vector<std::pair<int, std::string>> g_handled;
+
 class EchoSocket : public EasyTCPSocket {
  public:
+  explicit EchoSocket(int id) : id_(id) {}
   std::vector<std::string> received;
-  int errors = 0;
+  std::vector<int64_t> errors;
+  using EasyTCPSocket::BufferedBytes;
 
  protected:
   void Event_Connected() override { SendMessage(1, "hello"); }
   void Event_ReceivedMessage(int32_t command, std::string_view data) override {
     received.emplace_back(data);
+    g_handled.emplace_back(id_, std::string(data));
     SendMessage(command, data);
   }
-  void Event_Error(int64_t) override {
-    ++errors;
+  void Event_Error(int64_t code) override {
+    errors.push_back(code);
     Close();
   }
+
+ private:
+  int id_;
 };
 
 class EchoListener : public platform::TcpListener {
  protected:
   std::shared_ptr<platform::TcpConnection> Event_AddSocket() override {
-    return std::make_shared<EchoSocket>();
+    return std::make_shared<EchoSocket>(next_++);
   }
+
+ private:
+  int next_ = 0;
 };
+
+struct Connected {
+  std::shared_ptr<EchoSocket> socket;
+  std::shared_ptr<platform::MemoryPeer> peer;
+};
+
+Connected Connect(EchoListener& listener, const std::string& address = "192.0.2.7") {
+  auto [channel, peer] = platform::MemoryChannel::Make(address);
+  auto socket = std::static_pointer_cast<EchoSocket>(listener.AcceptChannel(std::move(channel)));
+  return {socket, peer};
+}
+
+void Pass(int passes = 1) {
+  for (int i = 0; i < passes; ++i) platform::EventLoop::Instance().RunOnce(0);
+}
 
 TEST(MemoryConnection, IsAcceptedFedAndEndedLikeAConnectedPeer) {
   EchoListener listener;
   listener.SetMaxConnections(1);
-  auto [channel, peer] = platform::MemoryChannel::Make("192.0.2.7");
-  auto connection = std::static_pointer_cast<EchoSocket>(listener.AcceptChannel(std::move(channel)));
+  auto [connection, peer] = Connect(listener);
   ASSERT_NE(connection, nullptr);
   EXPECT_EQ(connection->RemoteAddress(), "192.0.2.7");
   EXPECT_EQ(listener.ActiveConnectionCount(), 1u);
   EXPECT_EQ(listener.AcceptChannel(platform::MemoryChannel::Make("192.0.2.8").first), nullptr);
-  platform::EventLoop::Instance().RunOnce(0);
+  Pass();
   EXPECT_EQ(peer->Take(), CreatePacket(1, "hello"));
 
   std::string frames = CreatePacket(2, "a") + CreatePacket(3, "bc");
   peer->Push(frames.substr(0, 5));
-  platform::EventLoop::Instance().RunOnce(0);
+  Pass();
   EXPECT_TRUE(connection->received.empty());
   peer->Push(frames.substr(5));
-  platform::EventLoop::Instance().RunOnce(0);
+  Pass();
   EXPECT_EQ(connection->received, (std::vector<std::string>{"a", "bc"}));
   EXPECT_EQ(peer->Take(), frames);  // both echoes in one write
 
   peer->Push(std::string(4, '\0'));  // a length of 0
   peer->Push(CreatePacket(4, "late"));
-  for (int pass = 0; pass < 3; ++pass) platform::EventLoop::Instance().RunOnce(0);
-  EXPECT_EQ(connection->errors, 1);
-  EXPECT_EQ(connection->LastErrorCode(), platform::TcpConnection::kErrorProtocol);
+  Pass(3);
+  EXPECT_EQ(connection->errors, std::vector<int64_t>{platform::TcpConnection::kErrorProtocol});
   EXPECT_EQ(connection->received.size(), 2u);
   EXPECT_EQ(listener.ActiveConnectionCount(), 0u);
+}
+
+TEST(MemoryConnection, EachPassDeliversRoundsOfOneMessagePerConnection) {
+  EchoListener listener;
+  constexpr int kRounds = platform::EventLoop::kDeliveryRounds;
+  std::vector<Connected> connections;
+  for (int i = 0; i < 3; ++i) connections.push_back(Connect(listener));
+  Pass();
+  // The first two have far more queued than a pass delivers; the third only two messages.
+  for (int i = 0; i < 3; ++i) {
+    std::string burst;
+    for (int n = 0; n < (i < 2 ? 3 * kRounds : 2); ++n)
+      burst += CreatePacket(4, std::to_string(i) + ":" + std::to_string(n));
+    connections[i].peer->Push(burst);
+  }
+  g_handled.clear();
+  Pass();
+  ASSERT_EQ(g_handled.size(), size_t{2 * kRounds + 2});
+  // Round r hands one message to each connection that still has one, in the same order.
+  EXPECT_EQ(g_handled[0].second, "0:0");
+  EXPECT_EQ(g_handled[1].second, "1:0");
+  EXPECT_EQ(g_handled[2].second, "2:0");
+  EXPECT_EQ(g_handled[3].second, "0:1");
+  EXPECT_EQ(g_handled[5].second, "2:1");
+  EXPECT_EQ(g_handled[6].second, "0:2");
+  EXPECT_EQ(g_handled[7].second, "1:2");
+  EXPECT_EQ(g_handled.back().second, "1:" + std::to_string(kRounds - 1));
+  // The rest follows in later passes, each connection's messages in the order they came.
+  for (int pass = 0; pass < 4; ++pass) Pass();
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(connections[i].socket->received.size(), size_t{3 * kRounds});
+    for (int n = 0; n < 3 * kRounds; ++n)
+      EXPECT_EQ(connections[i].socket->received[n], std::to_string(i) + ":" + std::to_string(n));
+  }
+}
+
+TEST(MemoryConnection, WhatTheKernelDoesNotTakeWaitsAndTheBufferGoesWhenDrained) {
+  EchoListener listener;
+  auto [connection, peer] = Connect(listener);
+  Pass();
+  peer->Take();
+  peer->SetWindow(10);  // a reader that takes 10 bytes at a time
+  std::string sent;
+  for (int n = 0; n < 5; ++n) {
+    std::string frame = CreatePacket(4, std::string(20, static_cast<char>('a' + n)));
+    sent += frame;
+    peer->Push(frame);
+  }
+  Pass();
+  EXPECT_EQ(peer->Unread(), 10u);
+  EXPECT_EQ(connection->UnsentBytes(), sent.size() - 10);
+  EXPECT_GT(connection->BufferedBytes(), 0u);
+  std::string got;
+  for (int turn = 0; turn < 100 && got.size() < sent.size(); ++turn) {
+    got += peer->Take();
+    Pass();
+  }
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(connection->UnsentBytes(), 0u);
+  EXPECT_EQ(connection->BufferedBytes(), 0u);  // an idle connection holds no buffer
+}
+
+TEST(MemoryConnection, AnOrderlyCloseEndsTheConnectionAfterWhatCameBeforeIt) {
+  EchoListener listener;
+  auto [connection, peer] = Connect(listener);
+  Pass();
+  std::string burst;
+  for (int n = 0; n < 3 * platform::EventLoop::kDeliveryRounds; ++n)
+    burst += CreatePacket(7, std::to_string(n));
+  peer->Push(burst + CreatePacket(7, "cut sh").substr(0, 9));  // and a frame cut short
+  peer->CloseWrite();
+  for (int pass = 0; pass < 10; ++pass) Pass();
+  EXPECT_EQ(connection->received.size(), size_t{3 * platform::EventLoop::kDeliveryRounds});
+  EXPECT_EQ(connection->errors, std::vector<int64_t>{platform::TcpConnection::kErrorLostConnection});
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// A connection that has not logged in is a stranger: short frames only, little waiting input,
+// little owed output. A real client's dialogue passes untouched, even sent in one write.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "client/ClientSocket.h"
+#include "platform/MemoryChannel.h"
+#include "platform/TcpConnection.h"
+#include "protocol/FrameCodec.h"
+#include "support/ServerHarness.h"
+
+namespace velmora::testing {
+namespace {
+
+class StrangerLimits : public ::testing::Test {
+ protected:
+  ServerHarness server;
+  ServerNetworks& lobby = server.AddNetwork("Lobby", "pw");
+  MapSocket& listener = server.AddListener();
+  const size_t kLongest = ClientSocket::kStrangerInput.maxFrame;
+};
+
+TEST_F(StrangerLimits, AFrameLongerThanAStrangerMaySendEndsTheConnection) {
+  Peer fits(listener), tooLong(listener);
+  fits.Send(MessageCode::kChat, std::string(kLongest - kFrameHeaderSize, 'x'));
+  tooLong.Send(MessageCode::kChat, std::string(kLongest - kFrameHeaderSize + 1, 'x'));
+  EXPECT_TRUE(tooLong.Closed());
+  EXPECT_EQ(tooLong.Connection().LastErrorCode(), platform::TcpConnection::kErrorProtocol);
+  EXPECT_TRUE(fits.Connected());
+  // A member may.
+  Peer member(listener);
+  ASSERT_TRUE(member.LogIn("Lobby", "pw", "Ann"));
+  member.Send(MessageCode::kChat, std::string(kLongest * 4, 'x'));
+  EXPECT_TRUE(member.Silent());
+  EXPECT_TRUE(member.Connected());
+}
+
+TEST_F(StrangerLimits, AStrangersWaitingInputAndOwedOutputAreBounded) {
+  Peer flooder(listener);
+  std::string goodbyes;
+  while (goodbyes.size() < 3 * ClientSocket::kStrangerInput.maxQueuedBytes)
+    goodbyes += CreatePacket(Wire(MessageCode::kGoodbye), "");
+  flooder.SendRaw(goodbyes);
+  server.RunPass(0);  // read while still being located: nothing is handled yet
+  EXPECT_LE(flooder.Connection().BufferedBytes(),
+            ClientSocket::kStrangerInput.maxQueuedBytes + 256);
+  // It never reads its answers: once they pass what a stranger may be owed, it is cut off.
+  flooder.SetWindow(0);
+  EXPECT_TRUE(flooder.Closed());
+  EXPECT_EQ(flooder.Connection().LastErrorCode(), platform::TcpConnection::kErrorOutputOverflow);
+}
+
+TEST_F(StrangerLimits, AWholeDialogueInOneWritePasses) {
+  Peer client(listener);
+  client.SendRaw(CreatePacket(Wire(MessageCode::kNetworkSelection), "Lobby") +
+                 CreatePacket(Wire(MessageCode::kPasswordDigest), Md5("pw")) +
+                 CreatePacket(Wire(MessageCode::kUserName), "Ann") +
+                 CreatePacket(Wire(MessageCode::kPositionReport), "1,2,3,4,0,0"));
+  for (MessageCode answer : {MessageCode::kNetworkPrompt, MessageCode::kNetworkResult,
+                             MessageCode::kPasswordResult, MessageCode::kUserNameResult}) {
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply && reply->Is(answer));
+  }
+  EXPECT_TRUE(client.Connection().IsMember());
+}
+
+}  // namespace
+}  // namespace velmora::testing
