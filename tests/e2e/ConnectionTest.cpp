@@ -112,6 +112,23 @@ TEST_F(Connection, AResetConnectionEndsLikeADeparture) {
   auto dan = Member(lobby.port, "Lobby", "pw", "Dan");
 }
 
+TEST_F(Connection, WhatAClientSentBeforeItsOrderlyCloseIsHandledFirst) {
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  for (bool halfClose : {false, true}) {
+    auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+    for (int i = 0; i < 200; ++i) bob->Send(7, "line " + std::to_string(i));
+    if (halfClose)
+      bob->CloseWrite();
+    else
+      bob->Close();
+    for (int i = 0; i < 200; ++i) {
+      std::string line = "Bob" + std::string(1, '\0') + "line " + std::to_string(i);
+      ASSERT_EQ(ann->Receive(), (Message{7, line}));
+    }
+    EXPECT_EQ(ann->Receive(), (Message{6, "Bob"}));
+  }
+}
+
 // A member that reads nothing while another floods the network is cut off once 8 MiB wait
 // for it, and the flooder goes on being served.
 TEST_F(Connection, AClientThatStopsReadingIsCutOff) {

@@ -122,6 +122,10 @@ void WireClient::Close() {
   fd_ = -1;
 }
 
+void WireClient::CloseWrite() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 void WireClient::Reset() {
   if (fd_ < 0) return;
   linger abort{1, 0};

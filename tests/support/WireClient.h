@@ -72,6 +72,8 @@ class WireClient {
   void Close();
   // Ends the connection with a reset instead of an orderly close.
   void Reset();
+  // Closes the sending side only (a half-close): the server reads to the end of the stream.
+  void CloseWrite();
 
  private:
   bool Fill(std::chrono::steady_clock::time_point deadline);
