@@ -1,11 +1,16 @@
-// A member that stops reading while another floods its network: the server lets at most 8 MiB
-// pile up for it and then ends it like any departure, while the members that do read keep
-// receiving every frame of the flood, in order and without waiting for the stalled one.
+// A member that stops reading while another floods its network. Chat that cannot be conflated
+// piles up to 8 MiB at most, then the stalled member is ended like any departure, while the
+// members that do read keep receiving every frame of the flood, in order and without waiting for
+// the stalled one. A flood of positions only ever leaves the newest of each member waiting: the
+// stalled member stays, and gets the final position when it reads again.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
+#include "protocol/Chat.h"
+#include "protocol/FrameCodec.h"
+#include "protocol/Position.h"
 #include "support/Sanitizer.h"
 #include "support/ServerTest.h"
 
@@ -73,6 +78,43 @@ TEST_F(FaultFlood, AStalledMemberIsCutOffWhileTheOthersReceiveTheWholeFlood) {
   auto again = Member(lobby.port, "Lobby", "pw", "Sleeper");
   EXPECT_TRUE(flooder->ExpectNothing(50ms));
   EXPECT_TRUE(watcher->ExpectNothing());
+}
+
+TEST_F(FaultFlood, AStalledMemberGetsTheNewestPositionsAndEveryChatLineOnceItReads) {
+  constexpr int kReports = ScaledCount(1000000, 200000);
+  constexpr int kChatEvery = kReports / 10;
+  auto flooder = Member(lobby.port, "Lobby", "pw", "Flood");
+  auto sleeper = Member(lobby.port, "Lobby", "pw", "Sleeper", {.receiveBuffer = 4096});
+  std::string burst;
+  for (int x = 1; x <= kReports; ++x) {
+    AppendPacket(burst, 4, std::to_string(x) + ",7,1,100,0,0");
+    if (x % kChatEvery == 0) AppendPacket(burst, 7, "at " + std::to_string(x));
+    if (burst.size() > (1u << 20) || x == kReports) {
+      flooder->SendRaw(burst);
+      burst.clear();
+    }
+  }
+  // The flooder's own goodbye comes back once everything before it was handled.
+  ASSERT_TRUE(flooder->Step(999, "", 999, "BYE"));
+
+  int64_t last = 0;
+  std::vector<std::string> chat;
+  while (last < kReports || chat.size() < size_t{kReports / kChatEvery}) {
+    auto message = sleeper->Receive(5s);
+    ASSERT_TRUE(message) << "the sleeper was cut off or starved at X " << last;
+    if (message->command == 5) {
+      auto position = ReadMemberPosition(message->data);
+      ASSERT_TRUE(position && position->Name == "Flood");
+      ASSERT_GT(position->Report.X, last) << "an older position after a newer";
+      last = position->Report.X;
+    } else if (message->command == 7) {
+      chat.push_back(SplitChatLine(message->data).second);
+    }
+  }
+  for (size_t i = 0; i < chat.size(); ++i)
+    EXPECT_EQ(chat[i], "at " + std::to_string((i + 1) * kChatEvery));
+  EXPECT_EQ(server.CountLog("Client Disconnect: (105) Sleeper"), 0u);
+  EXPECT_TRUE(sleeper->Step(999, "", 999, "BYE"));
 }
 
 }  // namespace
