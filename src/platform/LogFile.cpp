@@ -20,6 +20,8 @@ void LogFile::Write(const std::string& message, bool startNew) {
   std::time_t now = std::time(nullptr);
   auto path = Path();
   if (!path) return;
+  // Replaces the older copy; with no log yet there is nothing to keep.
+  if (startNew) std::rename(path->c_str(), (*path + kPreviousSuffix).c_str());
   std::FILE* file = std::fopen(path->c_str(), startNew ? "wb" : "ab");
   if (file == nullptr) {
     // A missing data folder is created once; any other failure loses the line, as nobody
