@@ -59,8 +59,9 @@ void MapSocket::CallUserLoggedOut(MapConnection& user) {
 }
 
 ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
+  // A retired network keeps its members until they leave, but takes nobody new.
   for (auto& network : context_.networks)
-    if (EqualsIgnoreCase(network->NetworkName, name)) return network.get();
+    if (!network->Retired && EqualsIgnoreCase(network->NetworkName, name)) return network.get();
   return nullptr;
 }
 
