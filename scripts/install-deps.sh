@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libasio-dev libpugixml-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
+  libsystemd-dev
   googletest libgtest-dev libgmock-dev
 )
 # Extra groups, asked for by the scripts that need them.

@@ -6,6 +6,7 @@
 #include "base/Log.h"
 #include "base/TextCase.h"
 #include "networks/ServerNetworks.h"
+#include "platform/SystemErrorText.h"
 #include "protocol/Chat.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/MessageCode.h"
@@ -44,7 +45,11 @@ MapSocket::~MapSocket() {
 
 std::shared_ptr<platform::TcpConnection> MapSocket::Event_AddSocket() { return factory_(*this); }
 
-void MapSocket::Event_Error(int64_t code) { StatusMessage("Server Error: " + std::to_string(code)); }
+void MapSocket::Event_Error(int64_t code) {
+  std::string reason = platform::SystemErrorText(code);
+  modGlobal::LogMessageWithDetail("Server Error: " + std::to_string(code),
+                                  errorLabel_.empty() ? reason : errorLabel_ + ": " + reason);
+}
 
 void MapSocket::StatusMessage(const std::string& text) { modGlobal::LogMessage(text, false); }
 
