@@ -213,12 +213,12 @@ void App::ReloadNetworks() {
 
 std::string App::StatusText() const {
   size_t members = 0;
-  size_t open = 0;
+  size_t networks = 0;
   for (auto& network : Networks) {
-    if (!network->Retired) ++open;
+    if (!network->Retired) ++networks;
     for (auto& listener : sSockets) members += listener->Members(network.get()).size();
   }
-  return Counted(members, "member") + " logged in, " + Counted(open, "network") + " open";
+  return Counted(members, "member") + " logged in, " + Counted(networks, "network");
 }
 
 void App::ScheduleStatusReports() {

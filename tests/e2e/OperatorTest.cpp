@@ -264,14 +264,14 @@ TEST_F(Operator, TellsTheServiceManagerWhenItIsReadyReloadsAndStops) {
   server.SetEnvironment("NOTIFY_SOCKET", server.Folder() + "/notify");
   uint16_t port = FreePort();
   StartServer({{.name = "Lobby", .password = "pw", .port = port}});
-  EXPECT_TRUE(manager.Expect("READY=1\nSTATUS=0 members logged in, 1 network open"));
+  EXPECT_TRUE(manager.Expect("READY=1\nSTATUS=0 members logged in, 1 network"));
 
   auto ann = Member(port, "Lobby", "pw", "Ann");
-  EXPECT_TRUE(manager.Expect("STATUS=1 member logged in, 1 network open"));
+  EXPECT_TRUE(manager.Expect("STATUS=1 member logged in, 1 network"));
 
   server.Signal(SIGHUP);
   EXPECT_TRUE(manager.Expect("RELOADING=1"));
-  EXPECT_TRUE(manager.Expect("READY=1\nSTATUS=1 member logged in, 1 network open"));
+  EXPECT_TRUE(manager.Expect("READY=1\nSTATUS=1 member logged in, 1 network"));
 
   EXPECT_EQ(server.Stop(), 0);
   EXPECT_TRUE(manager.Expect("STOPPING=1"));
