@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libasio-dev libpugixml-dev libexpat1-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
-  libmicrohttpd-dev nlohmann-json3-dev
+  libmicrohttpd-dev nlohmann-json3-dev libsystemd-dev
   googletest libgtest-dev libgmock-dev
 )
 # Extra groups, asked for by the scripts that need them.

@@ -80,8 +80,9 @@ else
   echo "package: systemd-analyze not here; unit verification skipped"
 fi
 unit="$root/lib/systemd/system/velmora.service"
-for line in "User=velmora" "ExecStart=/opt/velmora/velmora" "WorkingDirectory=/opt/velmora" \
-  "Restart=on-failure" "KillSignal=SIGTERM" "NoNewPrivileges=yes" "ReadWritePaths=/opt/velmora" \
+for line in "Type=notify" "ExecReload=/bin/kill -HUP \$MAINPID" "User=velmora" \
+  "ExecStart=/opt/velmora/velmora" "WorkingDirectory=/opt/velmora" "Restart=on-failure" \
+  "KillSignal=SIGTERM" "NoNewPrivileges=yes" "ReadWritePaths=/opt/velmora" \
   "Environment=XDG_DATA_HOME=/var/lib/velmora HOME=/var/lib/velmora" "LimitNOFILE=200000"; do
   grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done

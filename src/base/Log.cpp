@@ -20,6 +20,10 @@ void LogMessage(const std::string& message, bool startNew) {
   if (g_sink != nullptr) g_sink->Write(message, startNew);
 }
 
+void LogMessageWithDetail(const std::string& message, const std::string& detail) {
+  if (g_sink != nullptr) g_sink->WriteWithDetail(message, detail);
+}
+
 std::string LogSafe(std::string_view clientText) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string safe;

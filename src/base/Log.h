@@ -12,6 +12,11 @@ class LogSink {
   virtual ~LogSink() = default;
   // One message as passed to LogMessage; startNew begins a new log with it.
   virtual void Write(const std::string& message, bool startNew) = 0;
+  // A line that the log keeps as `message` alone, while a person watching the server gets
+  // `detail` as well (where and why it happened); sinks without such a person just log it.
+  virtual void WriteWithDetail(const std::string& message, const std::string& detail) {
+    Write(message, false);
+  }
 };
 
 // Makes `sink` receive every later line; nullptr discards them. The caller keeps it alive.
@@ -24,6 +29,8 @@ namespace velmora::modGlobal {
 
 // Writes one line "[date time] message" to the log; startNew empties it first.
 void LogMessage(const std::string& message, bool startNew);
+// Appends `message` to the log; `detail` goes only where a person reads along (see LogSink).
+void LogMessageWithDetail(const std::string& message, const std::string& detail);
 
 // Client-supplied text made safe for a log line: bytes below 0x20, 0x7F and the backslash are
 // written as escapes (\n, \r, \t, \\, \xNN), so a client cannot forge or split log lines.

@@ -154,10 +154,10 @@ void ClientSocket::LogIn(std::string_view name) {
       state_ == LoginState::kAwaitingUserName || state_ == LoginState::kLoggedIn;
   if (!passwordAccepted || name.empty()) return refuse("Bad Username");
   ServerNetworks& network = *Network();
-  VelmoraUser* record = getNetworkUser(name, RemoteAddress());
+  auto record = FindUserRecord(name, RemoteAddress());
   bool bannedInFile = false;
   for (auto& banned : network.Bans)
-    if (record != nullptr && banned.get() == record) bannedInFile = true;
+    if (record != nullptr && banned == record) bannedInFile = true;
   if (bannedInFile || myParent.Context().bans.IsBanned(RemoteAddress(), network.NetworkName))
     return refuse("Banned");
   if (!CanLogin(name)) return refuse("Bad Username");
@@ -179,24 +179,29 @@ bool ClientSocket::CanLogin(std::string_view name) { return !myParent.NameInUse(
 
 VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
                                           std::string_view address) const {
+  return FindUserRecord(name, address).get();
+}
+
+std::shared_ptr<VelmoraUser> ClientSocket::FindUserRecord(std::string_view name,
+                                                          std::string_view address) const {
   if (Network() == nullptr) return nullptr;
   for (auto& user : Network()->Users)
     if (EqualsIgnoreCase(user->Name, name) && EqualsIgnoreCase(user->LastIP, address))
-      return user.get();
+      return user;
   return nullptr;
 }
 
 bool ClientSocket::isAdmin() const {
   if (Network() == nullptr || myUser == nullptr) return false;
   for (auto& admin : Network()->Admins)
-    if (admin.get() == myUser) return true;
+    if (admin == myUser) return true;
   return false;
 }
 
 bool ClientSocket::isBanned() const {
   if (Network() == nullptr || myUser == nullptr) return false;
   for (auto& banned : Network()->Bans)
-    if (banned.get() == myUser) return true;
+    if (banned == myUser) return true;
   return false;
 }
 

@@ -42,7 +42,7 @@ class ClientSocket : public MapConnection {
   const ClientLocation& Location() const { return location_; }
   // The network's record of this user, found at log-in by name and address; nothing when the
   // network has no record of both.
-  VelmoraUser* User() const { return myUser; }
+  VelmoraUser* User() const { return myUser.get(); }
   // The network on which this connection holds a seat, if any.
   ServerNetworks* SeatNetwork() const { return seat_.Network(); }
 
@@ -80,10 +80,14 @@ class ClientSocket : public MapConnection {
   void SendPrompt();
   void CancelLookup();
   void Log(const std::string& text);
+  std::shared_ptr<VelmoraUser> FindUserRecord(std::string_view name,
+                                              std::string_view address) const;
 
   ClientContext& context_;
   ClientLocation location_;
-  VelmoraUser* myUser = nullptr;
+  // Shared with the network's lists: a reload of the network file may drop the record from them
+  // while this connection is still logged in as it.
+  std::shared_ptr<VelmoraUser> myUser;
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
   LoginState state_ = LoginState::kLocating;

@@ -1,22 +1,28 @@
 #include "host/App.h"
 
+#include <chrono>
 #include <csignal>
 
 #include "base/Log.h"
 #include "client/ClientSocket.h"
 #include "geo/GeoLookup.h"
 #include "host/AppSettings.h"
+#include "host/EchoingLog.h"
 #include "host/NICByMac.h"
 #include "networks/NetworkFiles.h"
+#include "networks/NetworkReload.h"
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/FileSystem.h"
+#include "platform/InstanceLock.h"
 #include "platform/LogFile.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/Process.h"
+#include "platform/ServiceNotify.h"
 #include "platform/SqliteDatabase.h"
+#include "platform/StandardStreams.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -29,6 +35,13 @@ constexpr int kMainLoopWaitMs = 10;
 // How often memory left over after busy times is handed back to the system.
 constexpr std::chrono::seconds kGiveBackMemoryEvery{30};
 constexpr size_t kMaxConnectionsPerListener = 100000;
+// How often the service manager's status line is brought up to date: often enough for an
+// operator's glance, rare enough to cost nothing.
+constexpr std::chrono::seconds kStatusInterval{2};
+
+std::string Counted(size_t count, const std::string& what) {
+  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
 }  // namespace
 
 App& App::Instance() { return *g_app; }
@@ -46,7 +59,11 @@ void App::Destroy() {
   g_app = nullptr;
 }
 
-App::App() : log_(std::make_unique<platform::LogFile>()) { previousLog_ = InstallLogSink(log_.get()); }
+App::App()
+    : log_(std::make_unique<platform::LogFile>()),
+      echo_(std::make_unique<EchoingLog>(*log_, platform::WriteStandardError)) {
+  previousLog_ = InstallLogSink(echo_.get());
+}
 
 App::~App() {
   // Listeners and their connections go before what they were handed.
@@ -66,12 +83,42 @@ void App::Constructor() {}
 
 int App::Event_Run(const std::vector<std::string>&) {
   platform::UseHostLocale();
+  // Before the log: a second server must leave the running one's log alone.
+  if (!TakeInstanceLock()) return 1;
   InstallSignalHandlers();
+  echo_->SetStartingUp(true);
   modGlobal::LogMessage("Loading Settings...", true);
-  StartUp();
+  bool serving = StartUp();
+  echo_->SetStartingUp(false);
+  if (!serving) return 1;
+  reportedStatus_ = StatusText();
+  platform::NotifyServiceManager("READY=1\nSTATUS=" + reportedStatus_);
+  ScheduleStatusReports();
   RunMainLoop();
+  platform::NotifyServiceManager("STOPPING=1");
   modGlobal::LogMessage("Received quit signal.  Exiting.", false);
   return 0;
+}
+
+bool App::TakeInstanceLock() {
+  auto folder = platform::ExecutableFolder();
+  if (!folder) return true;  // nowhere to keep a lock, and nowhere to keep settings either
+  std::string path = platform::JoinPath(*folder, kLockFileName);
+  instanceLock_ = std::make_unique<platform::InstanceLock>(path);
+  switch (instanceLock_->Result()) {
+    case platform::InstanceLock::Outcome::kTaken:
+      return true;
+    case platform::InstanceLock::Outcome::kHeldElsewhere:
+      echo_->Say("velmora: a server is already running in " + *folder + " (it holds " + path +
+                 "); this one does not start.");
+      return false;
+    case platform::InstanceLock::Outcome::kUnavailable:
+      break;
+  }
+  // A folder where no lock file can be made (read-only, say) served before there were locks.
+  echo_->Say("velmora: cannot lock " + path + " (" + instanceLock_->Problem() +
+             "); starting without the guard against a second server in this folder.");
+  return true;
 }
 
 void App::RunMainLoop() {
@@ -87,9 +134,10 @@ void App::InstallSignalHandlers() {
   loop.OnSignal(SIGTERM, [this] { Event_Stop(false); });
   loop.OnSignal(SIGTSTP, [this] { Event_Pause(); });
   loop.OnSignal(SIGCONT, [this] { Event_Resume(); });
+  loop.OnSignal(SIGHUP, [this] { ReloadNetworks(); });
 }
 
-void App::StartUp() {
+bool App::StartUp() {
   platform::RaiseOpenFileLimit();
   platform::KeepFreedMemoryForReuse();
   GiveBackMemoryNowAndThen();
@@ -97,11 +145,7 @@ void App::StartUp() {
   mySettings->Load();
   modGlobal::LogMessage("Initializing Server Socket...", false);
   modGlobal::LogMessage("Loading Networks...", false);
-  auto executableFolder = platform::ExecutableFolder();
-  std::optional<std::string> networksFolder;
-  if (executableFolder)
-    networksFolder = platform::JoinPath(*executableFolder, kNetworksFolderName);
-  modGlobal::LoadNetworks(networksFolder, Networks);
+  modGlobal::LoadNetworks(NetworksFolder(), Networks);
   OpenServerDatabase();
 
   bans_ = std::make_unique<BanStore>(serverdb.get());
@@ -110,20 +154,89 @@ void App::StartUp() {
   serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_});
   clientContext_.emplace(ClientContext{*geo_});
 
-  for (auto& network : Networks) {
-    auto listener = MakeListener();
-    auto interfaces = platform::ListNetworkInterfaces();
-    // With no interface at all the default matches nothing: listen everywhere.
-    std::string firstMac = interfaces.empty() ? std::string() : interfaces.front().MacAddress;
-    std::string attached = mySettings->GetValue("AttachedNIC", firstMac);
-    listener->SetNetworkInterface(modGlobal::NICByMac(attached));
-    listener->SetPort(network->Port);
-    listener->SetMaxConnections(kMaxConnectionsPerListener);
-    listener->Listen();
-    sSockets.push_back(std::move(listener));
+  for (auto& network : Networks) OpenListener(*network);
+  bool listening = false;
+  for (auto& listener : sSockets) listening = listening || listener->BoundPort() != 0;
+  if (!Networks.empty() && !listening) {
+    // Going on would be a server that says it listens while nothing can reach it.
+    modGlobal::LogMessage("Error: not one listener could be opened; exiting.", false);
+    return false;
   }
   modGlobal::LogMessage("Listening...", false);
   mySettings->Save();
+  return true;
+}
+
+std::optional<std::string> App::NetworksFolder() const {
+  auto executableFolder = platform::ExecutableFolder();
+  if (!executableFolder) return std::nullopt;
+  return platform::JoinPath(*executableFolder, kNetworksFolderName);
+}
+
+void App::OpenListener(const ServerNetworks& network) {
+  auto listener = MakeListener();
+  auto interfaces = platform::ListNetworkInterfaces();
+  // With no interface at all the default matches nothing: listen everywhere.
+  std::string firstMac = interfaces.empty() ? std::string() : interfaces.front().MacAddress;
+  std::string attached = mySettings->GetValue("AttachedNIC", firstMac);
+  auto nic = modGlobal::NICByMac(attached);
+  // Empty text is the documented way to listen everywhere; anything else was meant to match.
+  if (!nic && !attached.empty() && !saidNoInterface_) {
+    saidNoInterface_ = true;
+    echo_->Say("AttachedNIC \"" + attached +
+               "\" matches no network interface: listening on all addresses.");
+  }
+  listener->SetNetworkInterface(nic);
+  listener->SetErrorLabel("port " + std::to_string(network.Port) + ", network " +
+                          network.NetworkName);
+  listener->SetPort(network.Port);
+  listener->SetMaxConnections(kMaxConnectionsPerListener);
+  listener->Listen();
+  sSockets.push_back(std::move(listener));
+}
+
+void App::ReloadNetworks() {
+  platform::NotifyServiceManager("RELOADING=1");
+  modGlobal::LogMessage("Reloading Networks...", false);
+  auto added = modGlobal::ReloadNetworks(NetworksFolder(), Networks);
+  bool opened = false;
+  for (ServerNetworks* network : added) {
+    // Every listener serves every network: a port that has one needs no second.
+    bool served = false;
+    for (auto& listener : sSockets) served = served || listener->Port() == network->Port;
+    if (served) continue;
+    OpenListener(*network);
+    opened = true;
+  }
+  // The first listener of a run that started without networks has just chosen AttachedNIC.
+  if (opened) mySettings->Save();
+  modGlobal::LogMessage("Networks reloaded.", false);
+  reportedStatus_ = StatusText();
+  platform::NotifyServiceManager("READY=1\nSTATUS=" + reportedStatus_);
+}
+
+std::string App::StatusText() const {
+  size_t members = 0;
+  size_t networks = 0;
+  for (auto& network : Networks) {
+    if (!network->Retired) ++networks;
+    for (auto& listener : sSockets) members += listener->Members(network.get()).size();
+  }
+  return Counted(members, "member") + " logged in, " + Counted(networks, "network");
+}
+
+void App::ScheduleStatusReports() {
+  if (!platform::ServiceManagerListens()) return;
+  std::weak_ptr<bool> alive = alive_;
+  platform::EventLoop::Instance().After(kStatusInterval, [this, alive] {
+    if (alive.expired()) return;
+    std::string status = StatusText();
+    if (status != reportedStatus_) {
+      reportedStatus_ = status;
+      platform::NotifyServiceManager("STATUS=" + status);
+    }
+    ScheduleStatusReports();
+  });
 }
 
 void App::GiveBackMemoryNowAndThen() {

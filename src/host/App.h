@@ -15,12 +15,14 @@ namespace velmora {
 
 class AppSettings;
 class BanStore;
+class EchoingLog;
 class GeoLookup;
 class LogSink;
 class MapSocket;
 class Registrar;
 class ServerNetworks;
 namespace platform {
+class InstanceLock;
 class LogFile;
 class SqliteDatabase;
 }  // namespace platform
@@ -44,6 +46,12 @@ class App {
 
   // Runs the main loop until a stop request; used by Event_Run and by tests.
   void RunMainLoop();
+  // Reads the network files again without dropping anyone (SIGHUP): new networks are served,
+  // changed ones updated in place, those without a file any more take nobody new.
+  void ReloadNetworks();
+
+  // The lock file beside the executable that keeps a second server out of the folder.
+  static constexpr const char* kLockFileName = "velmora.lock";
 
   std::atomic<bool> blnStop{false};
   std::unique_ptr<AppSettings> mySettings;
@@ -52,14 +60,30 @@ class App {
   std::vector<std::unique_ptr<MapSocket>> sSockets;
 
  private:
-  void StartUp();
+  // False when this folder's server is running already.
+  bool TakeInstanceLock();
+  // False when there are networks but not one of their listeners could listen.
+  bool StartUp();
   void OpenServerDatabase();
   void InstallSignalHandlers();
+  std::optional<std::string> NetworksFolder() const;
+  // Creates the listener for `network`'s port and starts it listening.
+  void OpenListener(const ServerNetworks& network);
   std::unique_ptr<MapSocket> MakeListener();
   void GiveBackMemoryNowAndThen();
+  // For the service manager: how many members are logged in where.
+  std::string StatusText() const;
+  // Tells the service manager the status now and then, when one listens and it has changed.
+  void ScheduleStatusReports();
 
   std::unique_ptr<platform::LogFile> log_;
+  std::unique_ptr<EchoingLog> echo_;
   LogSink* previousLog_ = nullptr;
+  std::unique_ptr<platform::InstanceLock> instanceLock_;
+  bool saidNoInterface_ = false;
+  std::string reportedStatus_;
+  // Lets the status timer outlive the application object harmlessly.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   std::unique_ptr<GeoLookup> geo_;

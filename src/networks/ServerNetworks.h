@@ -30,6 +30,9 @@ class ServerNetworks {
   bool Enabled = false;
   int64_t Port = 0;
   std::string Path;  // empty: no file
+  // Its file went away or no longer reads: a reload keeps the record for the members still on
+  // it, but a selection no longer finds it.
+  bool Retired = false;
   // Admins and Bans hold the very records that Users holds; membership is by identity.
   std::vector<std::shared_ptr<VelmoraUser>> Users;
   std::vector<std::shared_ptr<VelmoraUser>> Admins;

@@ -15,6 +15,8 @@ class VelmoraUser {
   std::string BanDate;
   std::string BanReason;
   std::string Path;
+
+  bool operator==(const VelmoraUser&) const = default;
 };
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #include "platform/LogFile.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "platform/Clock.h"
@@ -19,6 +20,8 @@ void LogFile::Write(const std::string& message, bool startNew) {
   std::time_t now = std::time(nullptr);
   auto path = Path();
   if (!path) return;
+  // Replaces the older copy; with no log yet there is nothing to keep.
+  if (startNew) std::rename(path->c_str(), (*path + kPreviousSuffix).c_str());
   std::string line = "[" + ShortDate(now) + " " + ShortTime(now) + "] " + message + "\n";
   // A missing data folder is created once; any other failure loses the line, as nobody calling
   // the log could do anything about it. Something other than a file in the log's place (a FIFO

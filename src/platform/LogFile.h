@@ -1,7 +1,9 @@
 #pragma once
 // The log as a file: com.velmora.log in the application-data folder, one stamped line per
 // message, the file opened and closed on every line so that each is whole on disk when the call
-// returns and other programs may read, copy or remove the file between two lines.
+// returns and other programs may read, copy or remove the file between two lines. A new log
+// keeps the one before it as com.velmora.log.1, so that a restart after a crash does not erase
+// the lines that explain it.
 #include <optional>
 #include <string>
 
@@ -12,6 +14,7 @@ namespace velmora::platform {
 class LogFile final : public LogSink {
  public:
   static constexpr const char* kFileName = "com.velmora.log";
+  static constexpr const char* kPreviousSuffix = ".1";
 
   // The log in `folder`; nothing means the application-data folder as it is at each line.
   explicit LogFile(std::optional<std::string> folder = std::nullopt);

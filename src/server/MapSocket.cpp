@@ -7,6 +7,7 @@
 #include "base/TextCase.h"
 #include "platform/EventLoop.h"
 #include "networks/ServerNetworks.h"
+#include "platform/SystemErrorText.h"
 #include "protocol/Chat.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/MessageCode.h"
@@ -73,7 +74,11 @@ MapSocket::~MapSocket() {
 
 std::shared_ptr<platform::TcpConnection> MapSocket::Event_AddSocket() { return factory_(*this); }
 
-void MapSocket::Event_Error(int64_t code) { StatusMessage("Server Error: " + std::to_string(code)); }
+void MapSocket::Event_Error(int64_t code) {
+  std::string reason = platform::SystemErrorText(code);
+  modGlobal::LogMessageWithDetail("Server Error: " + std::to_string(code),
+                                  errorLabel_.empty() ? reason : errorLabel_ + ": " + reason);
+}
 
 void MapSocket::StatusMessage(const std::string& text) { modGlobal::LogMessage(text, false); }
 
@@ -88,8 +93,9 @@ void MapSocket::CallUserLoggedOut(MapConnection& user) {
 }
 
 ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
+  // A retired network keeps its members until they leave, but takes nobody new.
   for (auto& network : context_.networks)
-    if (EqualsIgnoreCase(network->NetworkName, name)) return network.get();
+    if (!network->Retired && EqualsIgnoreCase(network->NetworkName, name)) return network.get();
   return nullptr;
 }
 

@@ -58,6 +58,9 @@ class MapSocket : public platform::TcpListener {
   std::vector<std::shared_ptr<MapConnection>> ActiveConnections() const;
 
   ServerContext& Context() const { return context_; }
+  // Says what this listener is for in its error reports to the operator ("port 5000, network
+  // Lobby"); the log line itself stays the bare code.
+  void SetErrorLabel(std::string label) { errorLabel_ = std::move(label); }
 
   // Networks registered with this listener for RemoveNetwork.
   std::vector<ServerNetworks*> Networks;
@@ -75,6 +78,7 @@ class MapSocket : public platform::TcpListener {
 
   ServerContext& context_;
   SessionFactory factory_;
+  std::string errorLabel_;
   uint64_t nextSequence_ = 0;
   std::map<uint64_t, std::shared_ptr<MapConnection>> active_;
   std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;

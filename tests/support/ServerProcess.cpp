@@ -174,6 +174,17 @@ std::string AllAddressesSettings() {
   return SettingsXml({{"Port", "12000"}, {"AttachedNIC", ""}});
 }
 
+namespace {
+
+// The exit code, or 128 + the signal that ended the process.
+int DecodeStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
 ServerProcess::ServerProcess() {
   root_ = MakeTempFolder();
   folder_ = root_;
@@ -195,6 +206,7 @@ std::string ServerProcess::NetworksFolder() const { return folder_ + "/velmora-s
 std::string ServerProcess::SettingsPath() const { return folder_ + "/velmora.conf"; }
 std::string ServerProcess::DatabasePath() const { return folder_ + "/velmora.db"; }
 std::string ServerProcess::LogPath() const { return root_ + "/data/com.velmora.log"; }
+std::string ServerProcess::PreviousLogPath() const { return LogPath() + ".1"; }
 
 void ServerProcess::WriteNetworkFile(const std::string& fileName, const std::string& content) {
   WriteWholeFile(NetworksFolder() + "/" + fileName, content);
@@ -214,18 +226,14 @@ void ServerProcess::SetEnvironment(const std::string& name, const std::string& v
   environment_.emplace_back(name, value);
 }
 
-bool ServerProcess::Start(std::chrono::milliseconds limit) {
-  if (Running()) throw std::logic_error("server already running");
-  // A line no run of the server writes: the previous run's log would satisfy the wait below at
-  // once, and the new run must replace it anyway.
-  WriteWholeFile(LogPath(), std::string(kStaleLogLine) + "\n");
-
+pid_t ServerProcess::Spawn(const std::vector<std::string>& args,
+                           const std::string& outputPath) const {
   auto variables = environment_;
   variables.emplace_back("XDG_DATA_HOME", root_ + "/data");
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string_view text(*entry);
-    bool replaced = false;
+    bool replaced = text.substr(0, sizeof("NOTIFY_SOCKET=") - 1) == "NOTIFY_SOCKET=";
     for (const auto& [name, value] : variables)
       replaced |= text.substr(0, name.size() + 1) == name + "=";
     if (!replaced) environment.emplace_back(text);
@@ -235,8 +243,11 @@ bool ServerProcess::Start(std::chrono::milliseconds limit) {
   for (auto& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  std::string output = root_ + "/server.out";
-  char* argv[] = {binary_.data(), nullptr};
+  std::string binary = binary_;
+  std::vector<std::string> arguments = args;
+  std::vector<char*> argv = {binary.data()};
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
   pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
@@ -246,26 +257,37 @@ bool ServerProcess::Start(std::chrono::milliseconds limit) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
     int in = ::open("/dev/null", O_RDONLY);
-    int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (in < 0 || out < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0 ||
         ::dup2(out, STDERR_FILENO) < 0 || ::chdir(root_.c_str()) != 0)
       ::_exit(127);
     // The test's own sockets and files stay with the test.
     ::close_range(3, ~0U, 0);
-    ::execve(binary_.c_str(), argv, envp.data());
+    ::execve(binary.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
-  pid_ = pid;
+  return pid;
+}
+
+bool ServerProcess::Start(std::chrono::milliseconds limit) {
+  if (Running()) throw std::logic_error("server already running");
+  // A line no run of the server writes: the previous run's log would satisfy the wait below at
+  // once. Appended, so that the new run keeps that log as the previous one, marked at its end.
+  std::ofstream(LogPath(), std::ios::binary | std::ios::app) << kStaleLogLine << "\n";
+  exitCode_.reset();
+  pid_ = Spawn({}, root_ + "/server.out");
   auto deadline = std::chrono::steady_clock::now() + limit;
   auto started = [this] {
     auto lines = LogLines();
-    return !lines.empty() && lines.front() != kStaleLogLine && CountLog("Listening...") != 0;
+    return std::find(lines.begin(), lines.end(), kStaleLogLine) == lines.end() &&
+           CountLog("Listening...") != 0;
   };
   while (!started()) {
     int status = 0;
     // A server that dies during start-up must not hold the test for the whole limit.
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      exitCode_ = DecodeStatus(status);
       return false;
     }
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -274,26 +296,33 @@ bool ServerProcess::Start(std::chrono::milliseconds limit) {
   return true;
 }
 
+ServerProcess::Run ServerProcess::RunToEnd(const std::vector<std::string>& args,
+                                           std::chrono::milliseconds limit) {
+  std::string output = root_ + "/run-" + std::to_string(++runs_) + ".out";
+  int code = Collect(Spawn(args, output), limit);
+  return {code, ReadFile(output)};
+}
+
 int ServerProcess::Stop(std::chrono::milliseconds limit) {
   if (!Running()) return -1;
   ::kill(pid_, SIGTERM);
+  int code = Collect(pid_, limit);
+  pid_ = -1;
+  return code;
+}
+
+int ServerProcess::Collect(pid_t pid, std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  while (true) {
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) break;
+  while (::waitpid(pid, &status, WNOHANG) != pid) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
       return -1;
     }
     std::this_thread::sleep_for(2ms);
   }
-  pid_ = -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  return DecodeStatus(status);
 }
 
 void ServerProcess::Signal(int signal) const {

@@ -14,7 +14,7 @@ namespace velmora::e2e {
 
 using namespace std::chrono_literals;
 
-// Start writes this line into the log before it starts the binary, which must discard it.
+// Start appends this line to the log before it starts the binary, whose new log must not have it.
 inline constexpr const char* kStaleLogLine = "[stale] a line of an earlier run";
 
 // A port that nothing holds right now, outside the range the kernel hands to client sockets.
@@ -62,12 +62,24 @@ class ServerProcess {
   void WriteNetwork(const NetworkEntry& network);
   // Writes velmora.conf beside the binary.
   void WriteSettings(const std::string& content);
-  // An environment variable for the next Start, replacing the test's own value.
+  // An environment variable for the next Start, replacing the test's own value. The test's
+  // NOTIFY_SOCKET is never passed on: the server would report to whoever started the test.
   void SetEnvironment(const std::string& name, const std::string& value);
 
   // Starts the binary and waits until the log shows "Listening..."; false when it does not
-  // within the time limit (the process is then left running for Stop to collect).
+  // within the time limit (the process is then left running for Stop to collect), or when it
+  // ends first (its exit code is then ExitCode()).
   bool Start(std::chrono::milliseconds limit = 10s);
+  // The exit code of a server that ended during Start.
+  std::optional<int> ExitCode() const { return exitCode_; }
+
+  // What one run of the binary did that was not the server Start runs.
+  struct Run {
+    int exitCode;  // as Stop gives it; -1 when it had to be killed after the time limit
+    std::string output;  // standard output and error
+  };
+  // Runs the binary in the same folder and environment as Start with `args`, to its end.
+  Run RunToEnd(const std::vector<std::string>& args, std::chrono::milliseconds limit = 10s);
   // SIGTERM, then waits; returns the exit code, 128 + signal when a signal ended it, or -1
   // when it had to be killed after the time limit.
   int Stop(std::chrono::milliseconds limit = 10s);
@@ -94,13 +106,22 @@ class ServerProcess {
   std::string SettingsPath() const;
   std::string DatabasePath() const;
   std::string LogPath() const;
+  // Where a new log keeps the one before it.
+  std::string PreviousLogPath() const;
 
  private:
   std::string root_;    // the temporary folder
   std::string folder_;  // root_/server: binary, settings, networks, database
   std::string binary_;
+  // Forks and executes the binary with `args`, its output going to `outputPath`.
+  pid_t Spawn(const std::vector<std::string>& args, const std::string& outputPath) const;
+  // Waits for `pid` to end; kills it after `limit`. The code as Stop gives it.
+  static int Collect(pid_t pid, std::chrono::milliseconds limit);
+
   std::vector<std::pair<std::string, std::string>> environment_;
   pid_t pid_ = -1;
+  std::optional<int> exitCode_;
+  int runs_ = 0;
 };
 
 // The whole content of a file, or empty text when it cannot be read.
