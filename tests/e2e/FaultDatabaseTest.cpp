@@ -77,6 +77,15 @@ class FaultDatabase : public ServerTest {
     EXPECT_TRUE(Logged(user + " on network Lobby Banned: " + reason));
   }
 
+  // A ban the database cannot store: only its failure is logged, and the target hears nothing.
+  void FailedBan(WireClient& admin, WireClient& target, const std::string& user,
+                 const std::string& reason) {
+    admin.Send(11, user + "|" + reason);
+    EXPECT_EQ(CountLogStarting("Error recording ban of " + user + ": "), 1u) << DescribeLog();
+    EXPECT_TRUE(target.ExpectNothing()) << user;
+    EXPECT_EQ(server.CountLog(user + " on network Lobby Banned: " + reason), 0u);
+  }
+
   // Log messages of this run that begin with `prefix`, once there are `awaited` of them or
   // the wait has run out.
   size_t CountLogStarting(const std::string& prefix, size_t awaited = 1) const {
@@ -120,8 +129,7 @@ TEST_F(FaultDatabase, ALockHeldByAnotherProgramFailsOnlyTheRequestsMadeMeanwhile
   {
     platform::SqliteDatabase locker(server.DatabasePath());
     locker.Execute("BEGIN EXCLUSIVE");
-    Ban(*boss, *cy, "Cy", "during");
-    EXPECT_EQ(CountLogStarting("Error recording ban of Cy: "), 1u) << DescribeLog();
+    FailedBan(*boss, *cy, "Cy", "during");
     boss->Send(14, "1");
     ExpectRelay(*dan, "Dan", {boss.get(), bob.get(), cy.get()});
     EXPECT_EQ(CountLogStarting("Error lifting ban 1: "), 1u) << DescribeLog();
@@ -179,7 +187,7 @@ TEST_F(FaultDatabase, AFileThatIsNotADatabaseIsLeftAsItIsAndBansAreLoggedAsFaile
   auto boss = InLobby("Boss", "127.0.0.1");
   auto bob = InLobby("Bob", "127.0.0.2");
   ExpectRelay(*bob, "Bob", {boss.get()});
-  Ban(*boss, *bob, "Bob", "cheating");
+  FailedBan(*boss, *bob, "Bob", "cheating");
   EXPECT_TRUE(Logged("Error recording ban of Bob: no server database"));
   ASSERT_EQ(server.Stop(), 0) << server.Output();
   EXPECT_EQ(ReadFile(server.DatabasePath()), garbage);
@@ -206,8 +214,7 @@ TEST_F(FaultDatabase, ADatabaseWhoseJournalCannotBeMadeKeepsItsRows) {
     auto boss = InLobby("Boss", "127.0.0.1");
     auto cy = InLobby("Cy", "127.0.0.3");
     ExpectRelay(*cy, "Cy", {boss.get()});
-    Ban(*boss, *cy, "Cy", "during");
-    EXPECT_EQ(CountLogStarting("Error recording ban of Cy: "), 1u) << DescribeLog();
+    FailedBan(*boss, *cy, "Cy", "during");
   }
   ASSERT_TRUE(server.WaitForLog("Client Disconnect: (102) Cy"));
   ASSERT_EQ(server.Stop(), 0) << server.Output();
