@@ -6,6 +6,7 @@
 #include "networks/ServerNetworks.h"
 #include "platform/Md5.h"
 #include "protocol/Position.h"
+#include "protocol/UserName.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -146,7 +147,7 @@ void ClientSocket::LogIn(std::string_view name) {
   };
   bool passwordAccepted =
       state_ == LoginState::kAwaitingUserName || state_ == LoginState::kLoggedIn;
-  if (!passwordAccepted || name.empty()) return refuse("Bad Username");
+  if (!passwordAccepted || !IsAcceptableUserName(name)) return refuse("Bad Username");
   ServerNetworks& network = *Network();
   VelmoraUser* record = getNetworkUser(name, RemoteAddress());
   bool bannedInFile = false;

@@ -124,7 +124,6 @@ class Harness {
     bool loginAccepted = false;
     VelmoraUser* loginRecord = nullptr;
     bool fileKnewName = false;
-    std::string fileBefore;
     size_t usersBefore = 0;
   };
 
