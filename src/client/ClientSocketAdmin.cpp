@@ -5,6 +5,7 @@
 #include "networks/ServerNetworks.h"
 #include "platform/Clock.h"
 #include "protocol/AdminPayloads.h"
+#include "protocol/FrameCodec.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -26,11 +27,22 @@ void ClientSocket::Announce(std::string_view text) {
 
 void ClientSocket::SendBanList(std::string_view) {
   std::string list;
-  for (auto& row : myParent.Context().bans.List(Network()->NetworkName)) {
-    AppendBanListEntry(list, {std::to_string(row.id), row.address, row.by, row.reason,
-                              platform::ShortDate(row.bandate) + " " +
-                                  platform::ShortTime(row.bandate)});
+  std::string entry;
+  auto rows = myParent.Context().bans.List(Network()->NetworkName);
+  size_t listed = 0;
+  for (auto& row : rows) {
+    entry.clear();
+    AppendBanListEntry(entry, {std::to_string(row.id), row.address, row.by, row.reason,
+                               platform::ShortDate(row.bandate) + " " +
+                                   platform::ShortTime(row.bandate)});
+    // Whole rows, as many as one frame within the bound carries.
+    if (list.size() + entry.size() > kMaxPayloadLength) break;
+    list += entry;
+    ++listed;
   }
+  if (listed < rows.size())
+    Log("Ban List Cut Short (" + std::to_string(listed) + " Of " + std::to_string(rows.size()) +
+        " Bans).");
   Answer(MessageCode::kBanList, list);
 }
 

@@ -45,6 +45,7 @@ class MapConnection : public EasyTCPSocket {
   PositionReport position_;
   uint64_t acceptSequence_ = 0;
   bool member_ = false;
+  bool toldChatTooLong_ = false;
 };
 
 }  // namespace velmora

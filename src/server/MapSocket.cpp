@@ -157,6 +157,15 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
                                 std::string_view text) {
   if (network == nullptr || text.empty() || !sender.member_) return;
+  if (sender.username_.size() + 1 + text.size() > kMaxPayloadLength) {
+    // With the name in front, a line near the bound would make a frame beyond it, which this
+    // server and the clients that hold the same bound refuse.
+    if (!sender.toldChatTooLong_)
+      StatusMessage(sender.RemoteAddress() + ": Chat Too Long To Relay (" +
+                    std::to_string(text.size()) + " bytes).");
+    sender.toldChatTooLong_ = true;
+    return;
+  }
   auto& members = Members(network);
   if (members.size() < 2) return;
   auto frame = Frame(MessageCode::kChatLine, ChatLinePayload(sender.username_, text));
@@ -165,7 +174,9 @@ void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
 }
 
 void MapSocket::BroadcastMessage(std::string_view text, std::string_view networkName) {
-  if (text.empty()) return;
+  // An announcement, a kick text and a ban reason come out of a request within the frame bound,
+  // so they stay within it; the guards hold should their payloads ever carry more.
+  if (text.empty() || text.size() > kMaxPayloadLength) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
   auto frame = Frame(MessageCode::kAnnouncement, text);
   for (auto& [network, members] : members_)
@@ -189,12 +200,14 @@ void MapSocket::RemoveNetwork(ServerNetworks& network) {
 
 void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
-  auto frame = Frame(MessageCode::kKickNotice, text);
   std::string folded = FoldedCopy(user);
-  for (auto& [record, members] : members_) {
-    if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
-    for (MapConnection* member : members)
-      if (member->foldedName_ == folded) member->SendFrame(frame);
+  if (text.size() <= kMaxPayloadLength) {
+    auto frame = Frame(MessageCode::kKickNotice, text);
+    for (auto& [record, members] : members_) {
+      if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
+      for (MapConnection* member : members)
+        if (member->foldedName_ == folded) member->SendFrame(frame);
+    }
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
                             " Kicked: " + modGlobal::LogSafe(text),
@@ -202,7 +215,7 @@ void MapSocket::KickUser(const std::string& user, const std::string& network,
 }
 
 void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {
-  if (admin.myNetwork == nullptr) return;
+  if (admin.myNetwork == nullptr || reason.size() > kMaxPayloadLength) return;
   const std::string& networkName = admin.myNetwork->NetworkName;
   std::string folded = FoldedCopy(user);
   // Collect first: the notices, log lines and rows follow in accept order.
