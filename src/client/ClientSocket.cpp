@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/TextCase.h"
+#include "client/PasswordGuesses.h"
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/Md5.h"
@@ -128,16 +129,35 @@ void ClientSocket::SelectNetwork(std::string_view name) {
 
 void ClientSocket::CheckPassword(std::string_view digest) {
   // Only a selection that took a seat can be followed by a password.
-  bool accepted = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork &&
-                  platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
+  bool seated = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork;
+  auto now = PasswordGuesses::Clock::now();
+  if (seated && context_.guesses.LockedOut(RemoteAddress(), now)) {
+    // Past its allowance an address learns nothing until its window is up: not even a right
+    // password is checked.
+    state_ = LoginState::kAwaitingPassword;
+    Answer(MessageCode::kPasswordResult, kFail);
+    if (context_.guesses.FirstRefusal(RemoteAddress()))
+      Log("Too Many Wrong Passwords From This Address, Locked Out For A Minute.");
+    return;
+  }
+  bool accepted =
+      seated && platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
   if (accepted) {
     if (state_ == LoginState::kAwaitingPassword) state_ = LoginState::kAwaitingUserName;
     Answer(MessageCode::kPasswordResult, kOk);
-  } else {
-    if (seat_) state_ = LoginState::kAwaitingPassword;
-    Answer(MessageCode::kPasswordResult, kFail);
-    Log("Login Failed.");
+    return;
   }
+  if (seated) {
+    state_ = LoginState::kAwaitingPassword;
+    context_.guesses.CountWrong(RemoteAddress(), now);
+    if (++wrongPasswords_ >= kMaxWrongPasswords) {
+      Log("Too Many Wrong Passwords.");
+      Fail(kErrorTooManyWrongPasswords);
+      return;
+    }
+  }
+  Answer(MessageCode::kPasswordResult, kFail);
+  Log("Login Failed.");
 }
 
 void ClientSocket::LogIn(std::string_view name) {

@@ -20,6 +20,9 @@ class VelmoraUser;
 
 class ClientSocket : public MapConnection {
  public:
+  // The wrong password that ends a connection: guessing costs a new connection every few tries.
+  static constexpr int kMaxWrongPasswords = 5;
+
   ClientSocket(MapSocket& parent, ClientContext& context);
   ~ClientSocket() override;
 
@@ -81,6 +84,7 @@ class ClientSocket : public MapConnection {
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
   LoginState state_ = LoginState::kLocating;
+  uint8_t wrongPasswords_ = 0;
 };
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include "base/Log.h"
 #include "client/ClientSocket.h"
+#include "client/PasswordGuesses.h"
 #include "geo/GeoLookup.h"
 #include "host/AppSettings.h"
 #include "host/NICByMac.h"
@@ -103,8 +104,9 @@ void App::StartUp() {
   bans_ = std::make_unique<BanStore>(serverdb.get());
   registrar_ = std::make_unique<Registrar>();
   geo_ = std::make_unique<GeoLookup>();
+  guesses_ = std::make_unique<PasswordGuesses>();
   serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_});
-  clientContext_.emplace(ClientContext{*geo_});
+  clientContext_.emplace(ClientContext{*geo_, *guesses_});
 
   for (auto& network : Networks) {
     auto listener = MakeListener();

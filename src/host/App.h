@@ -18,6 +18,7 @@ class BanStore;
 class GeoLookup;
 class LogSink;
 class MapSocket;
+class PasswordGuesses;
 class Registrar;
 class ServerNetworks;
 namespace platform {
@@ -62,6 +63,7 @@ class App {
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   std::unique_ptr<GeoLookup> geo_;
+  std::unique_ptr<PasswordGuesses> guesses_;
   std::optional<ServerContext> serverContext_;
   std::optional<ClientContext> clientContext_;
 };

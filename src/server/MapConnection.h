@@ -16,6 +16,10 @@ class ServerNetworks;
 
 class MapConnection : public EasyTCPSocket {
  public:
+  // The codes "Client Disconnect" logs for the ends the server decides on itself, numbered like
+  // the platform's own (EACCES).
+  static constexpr int64_t kErrorTooManyWrongPasswords = 13;  // password guessing
+
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}
 
   // The network named by the last selection, accepted or not; nothing before one.

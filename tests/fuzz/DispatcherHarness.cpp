@@ -17,6 +17,7 @@
 #include "platform/SqliteDatabase.h"
 #include "protocol/Position.h"
 #include "protocol/UserName.h"
+#include "client/PasswordGuesses.h"
 #include "server/BanStore.h"
 #include "protocol/FrameCodec.h"
 
@@ -418,9 +419,16 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
       break;
     }
     case 2: {
-      bool accepted = self.network != nullptr && peer.seat == self.network &&
-                      platform::Md5Digest(self.network->Password) == data;
-      Expect(expected, s, {3, accepted ? "OK" : "FAIL"}, bracket);
+      bool seated = self.network != nullptr && peer.seat == self.network;
+      // Past its allowance an address's passwords are refused unchecked.
+      bool checked = seated && wrongByAddress_[peer.address] < PasswordGuesses::kMaxWrongPerAddress;
+      bool accepted = checked && platform::Md5Digest(self.network->Password) == data;
+      if (checked && !accepted) {
+        ++wrongByAddress_[peer.address];
+        peer.guessedOut = ++peer.wrongPasswords >= ClientSocket::kMaxWrongPasswords;
+      }
+      // The wrong password that ends the connection gets no answer.
+      if (!peer.guessedOut) Expect(expected, s, {3, accepted ? "OK" : "FAIL"}, bracket);
       peer.passwordAccepted = accepted;
       FUZZ_CHECK(client.IsMember() == self.member && client.Username() == self.name,
                  "a password message changed the log-in");
@@ -650,7 +658,11 @@ void Harness::AfterEnd(FuzzClient& client) {
   FUZZ_CHECK(!client.IsMember(), "an ended connection is still a member");
   for (auto& active : peer.listener->ActiveConnections())
     FUZZ_CHECK(active.get() != &client, "an ended connection is still in the registry");
-  if (peer.sentBadLength)
+  // Guessing ends a connection in the handler, before any later bytes are read.
+  if (peer.guessedOut)
+    FUZZ_CHECK(peer.endCode == MapConnection::kErrorTooManyWrongPasswords,
+               "password guessing ended the connection with code " + std::to_string(peer.endCode));
+  else if (peer.sentBadLength)
     FUZZ_CHECK(peer.endCode == platform::TcpConnection::kErrorProtocol,
                "a framing error ended the connection with code " + std::to_string(peer.endCode));
   CheckSeats();

@@ -47,7 +47,7 @@ ServerHarness::ServerHarness(Locator* locator)
     : bans_(std::make_unique<BanStore>(nullptr)),
       registrar_(std::make_unique<Registrar>()),
       serverContext_{networks_, *bans_, *registrar_},
-      clientContext_{locator != nullptr ? *locator : noLocation_} {}
+      clientContext_{locator != nullptr ? *locator : noLocation_, guesses_} {}
 
 ServerHarness::~ServerHarness() {
   // Let pending handlers of closed connections run before the listeners go.

@@ -11,6 +11,7 @@
 
 #include "client/ClientContext.h"
 #include "client/Locator.h"
+#include "client/PasswordGuesses.h"
 #include "protocol/Message.h"
 #include "server/MapSocket.h"
 #include "server/ServerContext.h"
@@ -78,6 +79,7 @@ class ServerHarness {
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   NoLocation noLocation_;
+  PasswordGuesses guesses_;
   ServerContext serverContext_;
   ClientContext clientContext_;
   std::vector<std::unique_ptr<MapSocket>> listeners_;
