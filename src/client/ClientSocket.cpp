@@ -85,6 +85,7 @@ void ClientSocket::SendPrompt() {
   if (state_ != LoginState::kLocating) return;
   state_ = LoginState::kAwaitingNetwork;
   Answer(MessageCode::kNetworkPrompt, kPromptText);
+  Prompted();
   DeliveryMayStart();
 }
 

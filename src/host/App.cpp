@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "base/Log.h"
+#include "base/NumberText.h"
 #include "client/ClientSocket.h"
 #include "client/PasswordGuesses.h"
 #include "geo/GeoLookup.h"
@@ -20,6 +21,7 @@
 #include "platform/SqliteDatabase.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
+#include "server/PendingLogins.h"
 
 namespace velmora {
 
@@ -28,6 +30,18 @@ App* g_app = nullptr;
 // How long one pass of the main loop may wait when nothing is pending.
 constexpr int kMainLoopWaitMs = 10;
 constexpr size_t kMaxConnectionsPerListener = 100000;
+// A test aid, never set in service: a shorter log-in deadline in milliseconds, so that the test
+// of the deadline need not wait a minute. Values that would lengthen it are ignored.
+constexpr const char* kTestLoginDeadlineVariable = "VELMORA_TEST_LOGIN_DEADLINE_MS";
+
+std::chrono::milliseconds LoginDeadline() {
+  std::chrono::milliseconds deadline = PendingLogins::kLoginDeadline;
+  if (auto text = platform::EnvironmentValue(kTestLoginDeadlineVariable)) {
+    int64_t shorter = ReadInteger(*text);
+    if (shorter > 0 && shorter < deadline.count()) deadline = std::chrono::milliseconds(shorter);
+  }
+  return deadline;
+}
 }  // namespace
 
 App& App::Instance() { return *g_app; }
@@ -104,8 +118,9 @@ void App::StartUp() {
   bans_ = std::make_unique<BanStore>(serverdb.get());
   registrar_ = std::make_unique<Registrar>();
   geo_ = std::make_unique<GeoLookup>();
+  pending_ = std::make_unique<PendingLogins>(LoginDeadline());
   guesses_ = std::make_unique<PasswordGuesses>();
-  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_});
+  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_, *pending_});
   clientContext_.emplace(ClientContext{*geo_, *guesses_});
 
   for (auto& network : Networks) {

@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+#include <cstdlib>
+
 namespace velmora::platform {
 
 long RaiseOpenFileLimit() {
@@ -13,6 +15,12 @@ long RaiseOpenFileLimit() {
     if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
   return static_cast<long>(limit.rlim_cur);
+}
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
 }
 
 }  // namespace velmora::platform

@@ -10,6 +10,7 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/MessageCode.h"
 #include "server/BanStore.h"
+#include "server/PendingLogins.h"
 
 namespace velmora {
 
@@ -67,6 +68,7 @@ ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
 void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) {
   auto client = std::static_pointer_cast<MapConnection>(connection);
   client->acceptSequence_ = nextSequence_++;
+  context_.pending.Add(*client, false);
   active_.emplace(client->acceptSequence_, std::move(client));
 }
 
@@ -79,6 +81,7 @@ void MapSocket::ConnectionClosed(platform::TcpConnection& connection) {
     ForgetName(client.foldedName_);
     client.member_ = false;
   }
+  context_.pending.Remove(client);
   active_.erase(client.acceptSequence_);
 }
 
@@ -110,6 +113,7 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
     list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
                 &connection);
     connection.member_ = true;
+    context_.pending.Remove(connection);
   }
   connection.username_ = name;
   connection.foldedName_ = FoldedCopy(name);
@@ -131,6 +135,8 @@ void MapSocket::Leave(MapConnection& connection) {
   for (MapConnection* member : Members(connection.myNetwork)) member->SendFrame(frame);
   connection.username_.clear();
   connection.foldedName_.clear();
+  // Not logged in any more: it has the deadline's time again to log in anew.
+  context_.pending.Add(connection, true);
 }
 
 void MapSocket::ForgetName(const std::string& foldedName) {

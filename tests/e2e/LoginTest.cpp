@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "protocol/FrameCodec.h"
 #include "support/ServerTest.h"
 
 namespace velmora::e2e {
@@ -298,6 +299,44 @@ TEST_F(Login, ClientTextInLogLinesCannotSplitOrForgeThem) {
                       "127.0.0.1: Network Fail (" + newlines + "\xE2\x80\xA6(300 bytes))",
                       "127.0.0.1: Bad Username (Eve\\n[01/01/70 00:00:00] forged)",
                       "127.0.0.1: User Logged In (Eve\\\\)", "Client Disconnect: (102) Eve\\\\"}));
+}
+
+// A connection that has not logged in by the deadline is ended like any departure, at whatever
+// step it stopped; a member is not. (A test aid shortens the minute of service.)
+TEST_F(Login, ConnectionsThatHaveNotLoggedInByTheDeadlineAreEnded) {
+  server.SetEnvironment("VELMORA_TEST_LOGIN_DEADLINE_MS", "1500");
+  Start();
+  WireClient silent(lobby.port);
+  ASSERT_TRUE(silent.ExpectPrompt());
+  WireClient halfway(lobby.port, {.sourceAddress = "127.0.0.2"});
+  ASSERT_TRUE(halfway.ExpectPrompt());
+  ASSERT_TRUE(halfway.Step(1, "Lobby", 2, "OK"));
+  auto ann = Member(lobby.port, "Lobby", "secret", "Ann");
+  EXPECT_TRUE(silent.ExpectNothing(500ms));
+  EXPECT_FALSE(silent.PeerClosed()) << "ended before its deadline";
+  EXPECT_TRUE(silent.WaitForClose(5s));
+  EXPECT_TRUE(halfway.WaitForClose(5s));
+  ASSERT_TRUE(Logged("Client Disconnect: (110) ", 2));
+  EXPECT_EQ(server.CountLog("127.0.0.1: Login Timed Out."), 1u) << DescribeLog();
+  EXPECT_EQ(server.CountLog("127.0.0.2: Login Timed Out."), 1u) << DescribeLog();
+  EXPECT_TRUE(ann->ExpectNothing(1s));  // outlives the deadline, and hears of no departure
+  EXPECT_TRUE(ann->Step(9, "", 9, "0"));
+}
+
+// A real client may send its whole dialogue, and its first report and chat, before it has read
+// a single answer.
+TEST_F(Login, AWholeDialogueSentInOneWritePasses) {
+  Start();
+  auto bob = Member(lobby.port, "Lobby", "secret", "Bob");
+  WireClient ann(lobby.port);
+  ann.SendRaw(CreatePacket(1, "Lobby") + CreatePacket(2, Md5("secret")) + CreatePacket(3, "Ann") +
+              CreatePacket(4, "1,2,3,4,0,0") + CreatePacket(7, "hi"));
+  EXPECT_EQ(ann.Receive(), (Message{1, "Network"}));
+  EXPECT_EQ(ann.Receive(), (Message{2, "OK"}));
+  EXPECT_EQ(ann.Receive(), (Message{3, "OK"}));
+  EXPECT_EQ(ann.Receive(), (Message{4, "OK"}));
+  EXPECT_EQ(bob->Receive(), (Message{5, "Ann|1,2,3,4,0,0"}));
+  EXPECT_EQ(bob->Receive(), (Message{7, std::string("Ann\0hi", 6)}));
 }
 
 TEST_F(Login, AFirstLogInAddsTheUserToTheNetworkFile) {

@@ -14,6 +14,7 @@
 #include "client/PasswordGuesses.h"
 #include "protocol/Message.h"
 #include "server/MapSocket.h"
+#include "server/PendingLogins.h"
 #include "server/ServerContext.h"
 #include "support/LogCapture.h"
 
@@ -79,6 +80,7 @@ class ServerHarness {
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   NoLocation noLocation_;
+  PendingLogins pending_;
   PasswordGuesses guesses_;
   ServerContext serverContext_;
   ClientContext clientContext_;
