@@ -1,5 +1,6 @@
 #include "platform/TcpListener.h"
 
+#include "platform/DescriptorReserve.h"
 #include "platform/EventLoop.h"
 #include "platform/TcpConnectionImpl.h"
 
@@ -86,6 +87,7 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       Event_Error(error.value());
       // Out of descriptors: give the process a moment instead of spinning on the same error.
       if (error == asio::error::no_descriptors || error.value() == ENFILE) {
+        if (Event_ShedForNewcomer()) return AcceptNext(entry);
         EventLoop::Instance().After(std::chrono::milliseconds(100), [this, &entry, alive] {
           if (!alive.expired()) AcceptNext(entry);
         });
@@ -95,7 +97,8 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       return;
     }
     auto impl = std::move(entry.next);
-    if (active_ >= maxConnections_) {
+    if (active_ >= maxConnections_ ||
+        !(DescriptorReserveIntact(impl->socket.native_handle()) || Event_ShedForNewcomer())) {
       std::error_code ignored;
       impl->socket.close(ignored);
     } else {

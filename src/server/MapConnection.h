@@ -19,8 +19,9 @@ class ServerNetworks;
 class MapConnection : public EasyTCPSocket {
  public:
   // The codes "Client Disconnect" logs for the ends the server decides on itself, numbered like
-  // the platform's own (ETIMEDOUT, EACCES).
+  // the platform's own (ETIMEDOUT, EMFILE, EACCES).
   static constexpr int64_t kErrorLoginDeadline = 110;         // no log-in in time
+  static constexpr int64_t kErrorShedForNewcomer = 24;        // out of descriptors
   static constexpr int64_t kErrorTooManyWrongPasswords = 13;  // password guessing
 
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}

@@ -70,6 +70,16 @@ void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection
   client->acceptSequence_ = nextSequence_++;
   context_.pending.Add(*client, false);
   active_.emplace(client->acceptSequence_, std::move(client));
+  toldRefusal_ = false;
+}
+
+bool MapSocket::Event_ShedForNewcomer() {
+  if (context_.pending.ShedOldest()) return true;
+  // Only members are left, and they are never shed: the newcomer is turned away. Once, until
+  // one is taken again, so that a flood of them does not flood the log.
+  if (!toldRefusal_) StatusMessage("Connection Refused, Out Of Descriptors.");
+  toldRefusal_ = true;
+  return false;
 }
 
 void MapSocket::ConnectionClosed(platform::TcpConnection& connection) {

@@ -30,6 +30,8 @@ class MapSocket : public platform::TcpListener {
 
   std::shared_ptr<platform::TcpConnection> Event_AddSocket() override;
   void Event_Error(int64_t code) override;
+  // Ends the oldest connection of the server that has not logged in; never a member.
+  bool Event_ShedForNewcomer() override;
   void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
@@ -79,6 +81,7 @@ class MapSocket : public platform::TcpListener {
   std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
   // Folded user name -> number of this listener's members logged in under it.
   std::unordered_map<std::string, int> loggedInNames_;
+  bool toldRefusal_ = false;
 };
 
 }  // namespace velmora

@@ -51,6 +51,17 @@ void PendingLogins::Remove(MapConnection& connection) {
   --count_;
 }
 
+bool PendingLogins::ShedOldest() {
+  if (head_ == nullptr) return false;
+  MapConnection& connection = *head_;
+  auto keepAlive = connection.shared_from_this();
+  connection.myParent.CallStatusMessage(connection.RemoteAddress() +
+                                        ": Dropped For A Newcomer, Out Of Descriptors.");
+  connection.Depart(MapConnection::kErrorShedForNewcomer);
+  Remove(connection);
+  return true;
+}
+
 void PendingLogins::Sweep(Clock::time_point now) {
   MapConnection* next = head_;
   while (next != nullptr) {

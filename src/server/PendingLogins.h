@@ -1,7 +1,8 @@
 #pragma once
 // The connections that have not logged in yet, over every listener, oldest first. Whoever has
 // not logged in kLoginDeadline after its network prompt is ended, by one sweep a second for the
-// whole server. Members are not in the list: they cost nothing here.
+// whole server; and when the server runs short of descriptors, the oldest of them makes room for
+// a newcomer. Members are not in the list: they cost nothing here and are never shed.
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -31,6 +32,9 @@ class PendingLogins {
   // Logged in, or gone. Nothing for a connection that is not listed.
   void Remove(MapConnection& connection);
 
+  // Ends the oldest connection that has not logged in, to free its descriptor; false when there
+  // is none.
+  bool ShedOldest();
   // Ends every connection whose deadline has passed at `now`.
   void Sweep(Clock::time_point now);
 
