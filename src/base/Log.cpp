@@ -26,9 +26,10 @@ void LogMessageWithDetail(const std::string& message, const std::string& detail)
 
 std::string LogSafe(std::string_view clientText) {
   static const char kHex[] = "0123456789ABCDEF";
+  std::string_view quoted = clientText.substr(0, kMaxQuotedBytes);
   std::string safe;
-  safe.reserve(clientText.size());
-  for (unsigned char c : clientText) {
+  safe.reserve(quoted.size());
+  for (unsigned char c : quoted) {
     switch (c) {
       case '\n': safe += "\\n"; break;
       case '\r': safe += "\\r"; break;
@@ -44,6 +45,8 @@ std::string LogSafe(std::string_view clientText) {
         }
     }
   }
+  if (quoted.size() < clientText.size())  // "…" in UTF-8, then the full length
+    safe += "\xE2\x80\xA6(" + std::to_string(clientText.size()) + " bytes)";
   return safe;
 }
 

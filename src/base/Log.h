@@ -2,6 +2,7 @@
 // The server's one log. Every room reports through modGlobal::LogMessage; where the lines go
 // is decided once, at the top: the application installs the file writer, a test installs what
 // it wants to look at, and with nothing installed a line goes nowhere.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -32,8 +33,14 @@ void LogMessage(const std::string& message, bool startNew);
 // Appends `message` to the log; `detail` goes only where a person reads along (see LogSink).
 void LogMessageWithDetail(const std::string& message, const std::string& detail);
 
+// Most bytes of one client text that a log line quotes, so that what one message adds to the
+// log is bounded however long its texts.
+inline constexpr size_t kMaxQuotedBytes = 256;
+
 // Client-supplied text made safe for a log line: bytes below 0x20, 0x7F and the backslash are
-// written as escapes (\n, \r, \t, \\, \xNN), so a client cannot forge or split log lines.
+// written as escapes (\n, \r, \t, \\, \xNN), so a client cannot forge or split log lines. A text
+// longer than kMaxQuotedBytes is quoted up to there, followed by "…(N bytes)" with its full
+// length.
 std::string LogSafe(std::string_view clientText);
 
 }  // namespace velmora::modGlobal

@@ -3,9 +3,12 @@
 namespace velmora {
 
 class Locator;
+class PasswordGuesses;
 
 struct ClientContext {
   Locator& locator;
+  // Wrong passwords per address, over every listener.
+  PasswordGuesses& guesses;
 };
 
 }  // namespace velmora

@@ -2,10 +2,12 @@
 
 #include "base/Log.h"
 #include "base/TextCase.h"
+#include "client/PasswordGuesses.h"
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/Md5.h"
 #include "protocol/Position.h"
+#include "protocol/UserName.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -86,6 +88,7 @@ void ClientSocket::SendPrompt() {
   if (state_ != LoginState::kLocating) return;
   state_ = LoginState::kAwaitingNetwork;
   Answer(MessageCode::kNetworkPrompt, kPromptText);
+  Prompted();
   DeliveryMayStart();
 }
 
@@ -133,16 +136,35 @@ void ClientSocket::SelectNetwork(std::string_view name) {
 
 void ClientSocket::CheckPassword(std::string_view digest) {
   // Only a selection that took a seat can be followed by a password.
-  bool accepted = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork &&
-                  platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
+  bool seated = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork;
+  auto now = PasswordGuesses::Clock::now();
+  if (seated && context_.guesses.LockedOut(RemoteAddress(), now)) {
+    // Past its allowance an address learns nothing until its window is up: not even a right
+    // password is checked.
+    state_ = LoginState::kAwaitingPassword;
+    Answer(MessageCode::kPasswordResult, kFail);
+    if (context_.guesses.FirstRefusal(RemoteAddress()))
+      Log("Too Many Wrong Passwords From This Address, Locked Out For A Minute.");
+    return;
+  }
+  bool accepted =
+      seated && platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
   if (accepted) {
     if (state_ == LoginState::kAwaitingPassword) state_ = LoginState::kAwaitingUserName;
     Answer(MessageCode::kPasswordResult, kOk);
-  } else {
-    if (seat_) state_ = LoginState::kAwaitingPassword;
-    Answer(MessageCode::kPasswordResult, kFail);
-    Log("Login Failed.");
+    return;
   }
+  if (seated) {
+    state_ = LoginState::kAwaitingPassword;
+    context_.guesses.CountWrong(RemoteAddress(), now);
+    if (++wrongPasswords_ >= kMaxWrongPasswords) {
+      Log("Too Many Wrong Passwords.");
+      Fail(kErrorTooManyWrongPasswords);
+      return;
+    }
+  }
+  Answer(MessageCode::kPasswordResult, kFail);
+  Log("Login Failed.");
 }
 
 void ClientSocket::LogIn(std::string_view name) {
@@ -152,7 +174,7 @@ void ClientSocket::LogIn(std::string_view name) {
   };
   bool passwordAccepted =
       state_ == LoginState::kAwaitingUserName || state_ == LoginState::kLoggedIn;
-  if (!passwordAccepted || name.empty()) return refuse("Bad Username");
+  if (!passwordAccepted || !IsAcceptableUserName(name)) return refuse("Bad Username");
   ServerNetworks& network = *Network();
   auto record = FindUserRecord(name, RemoteAddress());
   bool bannedInFile = false;

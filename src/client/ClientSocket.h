@@ -25,6 +25,8 @@ class ClientSocket : public MapConnection {
   // whole dialogue fits many times over.
   static constexpr InputLimits kStrangerInput{4096, 16, 16384};
   static constexpr size_t kStrangerOutput = 16384;
+  // The wrong password that ends a connection: guessing costs a new connection every few tries.
+  static constexpr int kMaxWrongPasswords = 5;
 
   ClientSocket(MapSocket& parent, ClientContext& context);
   ~ClientSocket() override;
@@ -91,6 +93,7 @@ class ClientSocket : public MapConnection {
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
   LoginState state_ = LoginState::kLocating;
+  uint8_t wrongPasswords_ = 0;
 };
 
 }  // namespace velmora

@@ -5,6 +5,7 @@
 #include "networks/ServerNetworks.h"
 #include "platform/Clock.h"
 #include "protocol/AdminPayloads.h"
+#include "protocol/FrameCodec.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -26,13 +27,24 @@ void ClientSocket::Announce(std::string_view text) {
 
 void ClientSocket::SendBanList(std::string_view) {
   std::string list;
-  for (auto& row : myParent.Context().bans.List(Network()->NetworkName)) {
+  std::string entry;
+  auto rows = myParent.Context().bans.List(Network()->NetworkName);
+  size_t listed = 0;
+  for (auto& row : rows) {
     // A date that does not read as one shows as nothing rather than as an invented one.
     std::string when;
     if (row.bandate)
       when = platform::ShortDate(*row.bandate) + " " + platform::ShortTime(*row.bandate);
-    AppendBanListEntry(list, {std::to_string(row.id), row.address, row.by, row.reason, when});
+    entry.clear();
+    AppendBanListEntry(entry, {std::to_string(row.id), row.address, row.by, row.reason, when});
+    // Whole rows, as many as one frame within the bound carries.
+    if (list.size() + entry.size() > kMaxPayloadLength) break;
+    list += entry;
+    ++listed;
   }
+  if (listed < rows.size())
+    Log("Ban List Cut Short (" + std::to_string(listed) + " Of " + std::to_string(rows.size()) +
+        " Bans).");
   Answer(MessageCode::kBanList, list);
 }
 

@@ -4,7 +4,9 @@
 #include <csignal>
 
 #include "base/Log.h"
+#include "base/NumberText.h"
 #include "client/ClientSocket.h"
+#include "client/PasswordGuesses.h"
 #include "geo/GeoLookup.h"
 #include "host/AppSettings.h"
 #include "host/EchoingLog.h"
@@ -25,6 +27,7 @@
 #include "platform/StandardStreams.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
+#include "server/PendingLogins.h"
 
 namespace velmora {
 
@@ -41,6 +44,19 @@ constexpr std::chrono::seconds kStatusInterval{2};
 
 std::string Counted(size_t count, const std::string& what) {
   return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+// A test aid, never set in service: a shorter log-in deadline in milliseconds, so that the test
+// of the deadline need not wait a minute. Values that would lengthen it are ignored.
+constexpr const char* kTestLoginDeadlineVariable = "VELMORA_TEST_LOGIN_DEADLINE_MS";
+
+std::chrono::milliseconds LoginDeadline() {
+  std::chrono::milliseconds deadline = PendingLogins::kLoginDeadline;
+  if (auto text = platform::EnvironmentValue(kTestLoginDeadlineVariable)) {
+    int64_t shorter = ReadInteger(*text);
+    if (shorter > 0 && shorter < deadline.count()) deadline = std::chrono::milliseconds(shorter);
+  }
+  return deadline;
 }
 }  // namespace
 
@@ -151,8 +167,10 @@ bool App::StartUp() {
   bans_ = std::make_unique<BanStore>(serverdb.get());
   registrar_ = std::make_unique<Registrar>();
   geo_ = std::make_unique<GeoLookup>();
-  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_});
-  clientContext_.emplace(ClientContext{*geo_});
+  pending_ = std::make_unique<PendingLogins>(LoginDeadline());
+  guesses_ = std::make_unique<PasswordGuesses>();
+  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_, *pending_});
+  clientContext_.emplace(ClientContext{*geo_, *guesses_});
 
   for (auto& network : Networks) OpenListener(*network);
   bool listening = false;

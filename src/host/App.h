@@ -19,6 +19,8 @@ class EchoingLog;
 class GeoLookup;
 class LogSink;
 class MapSocket;
+class PasswordGuesses;
+class PendingLogins;
 class Registrar;
 class ServerNetworks;
 namespace platform {
@@ -87,6 +89,8 @@ class App {
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   std::unique_ptr<GeoLookup> geo_;
+  std::unique_ptr<PendingLogins> pending_;
+  std::unique_ptr<PasswordGuesses> guesses_;
   std::optional<ServerContext> serverContext_;
   std::optional<ClientContext> clientContext_;
 };

@@ -3,6 +3,8 @@
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
+
 namespace velmora::platform {
 
 long RaiseOpenFileLimit() {
@@ -23,5 +25,11 @@ void KeepFreedMemoryForReuse() {
 }
 
 void GiveBackFreeMemory() { ::malloc_trim(0); }
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
 
 }  // namespace velmora::platform

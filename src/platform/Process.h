@@ -1,4 +1,6 @@
 #pragma once
+#include <optional>
+#include <string>
 
 namespace velmora::platform {
 
@@ -11,5 +13,7 @@ long RaiseOpenFileLimit();
 // memory for reuse instead; GiveBackFreeMemory returns what is left over after a busy time.
 void KeepFreedMemoryForReuse();
 void GiveBackFreeMemory();
+// The value of the environment variable `name`; nothing when it is unset or empty.
+std::optional<std::string> EnvironmentValue(const char* name);
 
 }  // namespace velmora::platform

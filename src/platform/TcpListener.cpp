@@ -1,5 +1,6 @@
 #include "platform/TcpListener.h"
 
+#include "platform/DescriptorReserve.h"
 #include "platform/EventLoop.h"
 #include "platform/SocketChannel.h"
 #include "platform/SocketImpl.h"
@@ -75,6 +76,7 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       Event_Error(error.value());
       // Out of descriptors: give the process a moment instead of spinning on the same error.
       if (error == asio::error::no_descriptors || error.value() == ENFILE) {
+        if (Event_ShedForNewcomer()) return AcceptNext(entry);
         EventLoop::Instance().After(std::chrono::milliseconds(100), [this, &entry, alive] {
           if (!alive.expired()) AcceptNext(entry);
         });
@@ -84,7 +86,8 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       return;
     }
     auto socket = std::move(entry.next);
-    if (active_ >= maxConnections_) {
+    if (active_ >= maxConnections_ ||
+        !(DescriptorReserveIntact(socket->socket.native_handle()) || Event_ShedForNewcomer())) {
       std::error_code ignored;
       socket->socket.close(ignored);
     } else {

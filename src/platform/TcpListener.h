@@ -40,6 +40,10 @@ class TcpListener : public ConnectionOwner {
   // Supplies the connection object for an accepted peer.
   virtual std::shared_ptr<TcpConnection> Event_AddSocket() = 0;
   virtual void Event_Error(int64_t code) {}
+  // The process is out of descriptors, or an accepted peer has left fewer free than the reserve
+  // kept for the server's own files (DescriptorReserve.h): end one connection to make room for
+  // the newcomer. True when one was ended; the newcomer is turned away otherwise.
+  virtual bool Event_ShedForNewcomer() { return false; }
   // Registry hooks: a connection joins when accepted and leaves when it closes.
   virtual void ConnectionAccepted(const std::shared_ptr<TcpConnection>& connection) {}
   void ConnectionClosed(TcpConnection& connection) override;

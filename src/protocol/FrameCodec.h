@@ -11,6 +11,8 @@ constexpr int32_t kFrameHeaderSize = 8;
 // Longest frame accepted from a peer; a longer length field ends the connection, so that no
 // client can make the server buffer without bound.
 constexpr int32_t kMaxFrameLength = 1 << 20;
+// Longest payload the server sends: none of its frames exceeds the bound it holds its peers to.
+constexpr size_t kMaxPayloadLength = kMaxFrameLength - kFrameHeaderSize;
 
 // The frame for one message: 8 + data.size() bytes.
 std::string CreatePacket(int32_t command, std::string_view data);

@@ -3,6 +3,7 @@
 // logged in under, and its last position. Who is logged in is the listener's to decide (Join,
 // Leave), so the fields that membership implies are written by MapSocket alone; the session
 // above (ClientSocket) names the network and reports positions.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -12,11 +13,19 @@
 namespace velmora {
 
 class MapSocket;
+class PendingLogins;
 class ServerNetworks;
 
 class MapConnection : public EasyTCPSocket {
  public:
+  // The codes "Client Disconnect" logs for the ends the server decides on itself, numbered like
+  // the platform's own (ETIMEDOUT, EMFILE, EACCES).
+  static constexpr int64_t kErrorLoginDeadline = 110;         // no log-in in time
+  static constexpr int64_t kErrorShedForNewcomer = 24;        // out of descriptors
+  static constexpr int64_t kErrorTooManyWrongPasswords = 13;  // password guessing
+
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}
+  ~MapConnection() override;
 
   // The network named by the last selection, accepted or not; nothing before one.
   ServerNetworks* Network() const { return myNetwork; }
@@ -33,15 +42,22 @@ class MapConnection : public EasyTCPSocket {
   // Position in the listener's accept order.
   uint64_t AcceptSequence() const { return acceptSequence_; }
 
+  // Ends the connection now, through the departure path a failed connection takes, so that its
+  // network and seat are handled as for any end.
+  void Depart(int64_t code) { Event_Error(code); }
+
  protected:
   // A new selection; the caller has left the old network first (MapSocket::Leave).
   void NameNetwork(ServerNetworks* network) { myNetwork = network; }
+  // The network prompt has gone out: the log-in deadline runs from now.
+  void Prompted();
   void StorePosition(const PositionReport& position) { position_ = position; }
 
   MapSocket& myParent;
 
  private:
   friend class MapSocket;
+  friend class PendingLogins;
 
   ServerNetworks* myNetwork = nullptr;
   std::string username_;
@@ -49,7 +65,13 @@ class MapConnection : public EasyTCPSocket {
   size_t foldedHash_ = 0;   // its hash: most comparisons end there
   PositionReport position_;
   uint64_t acceptSequence_ = 0;
+  // Place among the connections that have not logged in (PendingLogins); members have none.
+  PendingLogins* pendingList_ = nullptr;
+  MapConnection* pendingPrev_ = nullptr;
+  MapConnection* pendingNext_ = nullptr;
+  std::chrono::steady_clock::time_point promptedAt_{};  // the epoch until prompted
   bool member_ = false;
+  bool toldChatTooLong_ = false;
 };
 
 }  // namespace velmora

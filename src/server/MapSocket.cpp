@@ -13,6 +13,7 @@
 #include "protocol/MessageCode.h"
 #include "protocol/Position.h"
 #include "server/BanStore.h"
+#include "server/PendingLogins.h"
 
 namespace velmora {
 
@@ -102,7 +103,18 @@ ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
 void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) {
   auto client = std::static_pointer_cast<MapConnection>(connection);
   client->acceptSequence_ = nextSequence_++;
+  context_.pending.Add(*client, false);
   active_.emplace(client->acceptSequence_, std::move(client));
+  toldRefusal_ = false;
+}
+
+bool MapSocket::Event_ShedForNewcomer() {
+  if (context_.pending.ShedOldest()) return true;
+  // Only members are left, and they are never shed: the newcomer is turned away. Once, until
+  // one is taken again, so that a flood of them does not flood the log.
+  if (!toldRefusal_) StatusMessage("Connection Refused, Out Of Descriptors.");
+  toldRefusal_ = true;
+  return false;
 }
 
 void MapSocket::ConnectionLeft(platform::TcpConnection& connection) {
@@ -114,6 +126,7 @@ void MapSocket::ConnectionLeft(platform::TcpConnection& connection) {
     ForgetName(client.foldedName_);
     client.member_ = false;
   }
+  context_.pending.Remove(client);
   active_.erase(client.acceptSequence_);
 }
 
@@ -145,6 +158,7 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
     list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
                 &connection);
     connection.member_ = true;
+    context_.pending.Remove(connection);
   }
   connection.username_ = name;
   connection.foldedName_ = FoldedCopy(name);
@@ -166,6 +180,8 @@ void MapSocket::Leave(MapConnection& connection) {
   AnnounceDeparture(connection);
   connection.username_.clear();
   connection.foldedName_.clear();
+  // Not logged in any more: it has the deadline's time again to log in anew.
+  context_.pending.Add(connection, true);
 }
 
 void MapSocket::AnnounceDeparture(MapConnection& departed) {
@@ -215,6 +231,15 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
                                 std::string_view text) {
   if (network == nullptr || text.empty() || !sender.member_) return;
+  if (sender.username_.size() + 1 + text.size() > kMaxPayloadLength) {
+    // With the name in front, a line near the bound would make a frame beyond it, which this
+    // server and the clients that hold the same bound refuse.
+    if (!sender.toldChatTooLong_)
+      StatusMessage(sender.RemoteAddress() + ": Chat Too Long To Relay (" +
+                    std::to_string(text.size()) + " bytes).");
+    sender.toldChatTooLong_ = true;
+    return;
+  }
   auto& members = Members(network);
   if (members.size() < 2) return;
   Relay relay(MessageCode::kChatLine, ChatLinePayload(sender.username_, text));
@@ -223,7 +248,9 @@ void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
 }
 
 void MapSocket::BroadcastMessage(std::string_view text, std::string_view networkName) {
-  if (text.empty()) return;
+  // An announcement, a kick text and a ban reason come out of a request within the frame bound,
+  // so they stay within it; the guards hold should their payloads ever carry more.
+  if (text.empty() || text.size() > kMaxPayloadLength) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
   Relay relay(MessageCode::kAnnouncement, text);
   for (auto& [network, members] : members_)
@@ -247,12 +274,14 @@ void MapSocket::RemoveNetwork(ServerNetworks& network) {
 
 void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
-  Relay relay(MessageCode::kKickNotice, text);
   std::string folded = FoldedCopy(user);
-  for (auto& [record, members] : members_) {
-    if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
-    for (MapConnection* member : members)
-      if (member->foldedName_ == folded) relay.To(*member);
+  if (text.size() <= kMaxPayloadLength) {
+    Relay relay(MessageCode::kKickNotice, text);
+    for (auto& [record, members] : members_) {
+      if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
+      for (MapConnection* member : members)
+        if (member->foldedName_ == folded) relay.To(*member);
+    }
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
                             " Kicked: " + modGlobal::LogSafe(text),
@@ -260,7 +289,7 @@ void MapSocket::KickUser(const std::string& user, const std::string& network,
 }
 
 void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {
-  if (admin.myNetwork == nullptr) return;
+  if (admin.myNetwork == nullptr || reason.size() > kMaxPayloadLength) return;
   const std::string& networkName = admin.myNetwork->NetworkName;
   std::string folded = FoldedCopy(user);
   // Collect first: the notices, log lines and rows follow in accept order.

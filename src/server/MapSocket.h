@@ -30,6 +30,8 @@ class MapSocket : public platform::TcpListener {
 
   std::shared_ptr<platform::TcpConnection> Event_AddSocket() override;
   void Event_Error(int64_t code) override;
+  // Ends the oldest connection of the server that has not logged in; never a member.
+  bool Event_ShedForNewcomer() override;
   void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
@@ -87,6 +89,7 @@ class MapSocket : public platform::TcpListener {
   // The departures announced in the current pass, shared by their recipients.
   std::shared_ptr<std::string> departures_;
   uint64_t departuresPass_ = 0;
+  bool toldRefusal_ = false;
 };
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 namespace velmora {
 
 class BanStore;
+class PendingLogins;
 class Registrar;
 class ServerNetworks;
 
@@ -15,6 +16,8 @@ struct ServerContext {
   std::vector<std::shared_ptr<ServerNetworks>>& networks;
   BanStore& bans;
   Registrar& registrar;
+  // The connections of every listener that have not logged in yet.
+  PendingLogins& pending;
 };
 
 }  // namespace velmora

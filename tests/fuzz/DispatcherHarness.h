@@ -74,6 +74,8 @@ struct Peer {
   int64_t endCode = 0;
   ServerNetworks* seat = nullptr;
   bool passwordAccepted = false;
+  int wrongPasswords = 0;
+  bool guessedOut = false;  // its last wrong password ended it
   bool admin = false;
   std::map<size_t, int64_t> lastSequenceFrom;  // sender peer -> last relayed number
 };
@@ -129,7 +131,6 @@ class Harness {
     bool loginAccepted = false;
     VelmoraUser* loginRecord = nullptr;
     bool fileKnewName = false;
-    std::string fileBefore;
     size_t usersBefore = 0;
   };
 
@@ -161,6 +162,7 @@ class Harness {
   std::vector<MapSocket*> listeners_;
   std::vector<Peer> peers_;
   std::vector<BanModelRow> bans_;
+  std::map<std::string, int> wrongByAddress_;  // wrong passwords per address (inputs run in a minute)
   std::vector<Bracket> open_;  // the bracket of the handler running now
   int64_t sequence_ = 1000000000000;
 };

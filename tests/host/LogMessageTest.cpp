@@ -75,6 +75,14 @@ TEST(LogSafe, EscapesWhatCouldForgeOrSplitALine) {
   EXPECT_EQ(modGlobal::LogSafe("\xc3\xa9"), "\xc3\xa9");  // bytes above 0x7F pass unchanged
 }
 
+TEST(LogSafe, QuotesAtMost256BytesThenTheFullLength) {
+  std::string full(256, 'a');
+  EXPECT_EQ(modGlobal::LogSafe(full), full);
+  // The escapes apply to the quoted bytes; the length counts the text as sent.
+  std::string longer = std::string(255, 'a') + "\n" + std::string(1000, '\n');
+  EXPECT_EQ(modGlobal::LogSafe(longer), std::string(255, 'a') + "\\n\xE2\x80\xA6(1256 bytes)");
+}
+
 TEST(NICByMac, MatchesThePlatformsNotationInAnyCaseOnly) {
   auto interfaces = platform::ListNetworkInterfaces();
   if (interfaces.empty()) GTEST_SKIP() << "no network interface besides loopback";

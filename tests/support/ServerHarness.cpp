@@ -47,8 +47,8 @@ void NoLocation::Cancel(Ticket ticket) { cancelled_->push_back(ticket); }
 ServerHarness::ServerHarness(Locator* locator)
     : bans_(std::make_unique<BanStore>(nullptr)),
       registrar_(std::make_unique<Registrar>()),
-      serverContext_{networks_, *bans_, *registrar_},
-      clientContext_{locator != nullptr ? *locator : noLocation_} {}
+      serverContext_{networks_, *bans_, *registrar_, pending_},
+      clientContext_{locator != nullptr ? *locator : noLocation_, guesses_} {}
 
 ServerHarness::~ServerHarness() {
   // Let pending handlers of closed connections run before the listeners go.

@@ -11,8 +11,10 @@
 
 #include "client/ClientContext.h"
 #include "client/Locator.h"
+#include "client/PasswordGuesses.h"
 #include "protocol/Message.h"
 #include "server/MapSocket.h"
+#include "server/PendingLogins.h"
 #include "server/ServerContext.h"
 #include "support/LogCapture.h"
 
@@ -79,6 +81,8 @@ class ServerHarness {
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   NoLocation noLocation_;
+  PendingLogins pending_;
+  PasswordGuesses guesses_;
   ServerContext serverContext_;
   ClientContext clientContext_;
   std::vector<std::unique_ptr<MapSocket>> listeners_;

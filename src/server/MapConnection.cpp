@@ -1,0 +1,14 @@
+#include "server/MapConnection.h"
+
+#include "server/MapSocket.h"
+#include "server/PendingLogins.h"
+
+namespace velmora {
+
+MapConnection::~MapConnection() {
+  if (pendingList_ != nullptr) pendingList_->Remove(*this);
+}
+
+void MapConnection::Prompted() { myParent.Context().pending.Prompted(*this); }
+
+}  // namespace velmora
