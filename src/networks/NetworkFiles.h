@@ -1,5 +1,6 @@
 #pragma once
 // Reading the network files of the networks folder into the registry of networks.
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ void LoadNetworks(const std::optional<std::string>& folder,
 }  // namespace velmora::modGlobal
 
 namespace velmora {
+
+// The largest network file the server reads: a million users fit in it, and reading it
+// bounds what one file can cost.
+inline constexpr size_t kMaxNetworkFileBytes = 32 * 1024 * 1024;
 
 // The name of the networks folder inside the executable's folder.
 inline constexpr const char* kNetworksFolderName = "velmora-server";

@@ -1,42 +1,9 @@
 #include "networks/ServerNetworks.h"
 
-#include <exception>
-#include <stdexcept>
-
-#include "base/TextCase.h"
 #include "base/Log.h"
-#include "networks/NetworkFiles.h"
-#include "platform/FileSystem.h"
-#include "platform/XmlDocument.h"
+#include "networks/LogInRecords.h"
 
 namespace velmora {
-
-namespace {
-
-bool IsWhiteSpaceText(const platform::XmlNode& node) {
-  return node.IsText() && node.Text().find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-// Appends the new user's element so that a file laid out one user a line stays so: the element
-// goes in front of the white space that indents the closing tag, behind a copy of the white
-// space that indents the last element. Without such layout it simply becomes the last child.
-platform::XmlNode AppendUserElement(platform::XmlNode network) {
-  auto closingIndent = network.LastChild();
-  if (!closingIndent || !IsWhiteSpaceText(closingIndent) ||
-      closingIndent.Text().find('\n') == std::string::npos)
-    return network.AppendElement("User");
-  std::string indent = closingIndent.Text();
-  for (auto node = closingIndent.PreviousSibling(); node; node = node.PreviousSibling()) {
-    if (!node.IsElement()) continue;
-    auto before = node.PreviousSibling();
-    if (before && IsWhiteSpaceText(before)) indent = before.Text();
-    break;
-  }
-  network.InsertTextBefore(indent, closingIndent);
-  return network.InsertElementBefore("User", closingIndent);
-}
-
-}  // namespace
 
 ServerNetworks::ServerNetworks(std::string name, std::string password, int64_t maxusers,
                                bool enabled)
@@ -51,47 +18,28 @@ bool ServerNetworks::TakeSeat() {
 
 void ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {
   if (Path.empty()) return;
-  // Start from the file as it is now, so that an administrator's edits since start-up survive.
-  platform::XmlDocument document;
-  try {
-    if (!document.Parse(platform::ReadWholeFile(Path), true).ok) return;
-  } catch (const std::exception&) {
-    return;  // gone or unreadable: the log-in goes on without a record in the file
-  }
-  auto network = NetworkElement(document);
-  if (!network) return;
+  BatchOutcome batch = RecordLogIns(Path, {LogInRecord{username, address}});
+  TakeOutcome(username, address, batch.logIns.front());
+}
 
-  bool known = false;
-  for (auto child = network.FirstChild(); child; child = child.NextSibling()) {
-    if (!IsUserElement(child) || !EqualsIgnoreCase(child.AttributeOrEmpty("Name"), username))
-      continue;
-    child.SetAttribute("LastIP", address);
-    known = true;
-  }
-  if (!known) {
-    auto element = AppendUserElement(network);
-    element.SetAttribute("LastIP", address);
-    element.SetAttribute("Name", username);
+void ServerNetworks::TakeOutcome(const std::string& username, const std::string& address,
+                                 const RecordOutcome& outcome) {
+  for (const auto& kept : outcome.keptAdminAddresses)
+    modGlobal::LogMessage(address + ": Admin Address Kept (" + modGlobal::LogSafe(username) +
+                              " stays at " + modGlobal::LogSafe(kept) + ")",
+                          false);
+  if (outcome.newUser) {
+    // The record stays even when the file could not take the user; the next log-in of the
+    // name then adds another.
     auto user = std::make_shared<VelmoraUser>();
     user->Name = username;
     user->LastIP = address;
     user->Path = Path;
     Users.push_back(std::move(user));
   }
-
-  try {
-    // A name the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of another
-    // encoding) would be written as another user's; such a log-in is recorded like one whose
-    // write failed.
-    if (!document.Carries(username) || !document.Carries(address))
-      throw std::invalid_argument("the file cannot hold the user's name");
-    // The owner's read-only bit means "do not touch", even though replacing the file by a
-    // rename would get past it.
-    platform::WriteFileAtomically(Path, document.Serialize(true), {.refuseReadOnlyTarget = true});
-  } catch (const std::exception&) {
+  if (outcome.failed)
     modGlobal::LogMessage(
         "Error adding user " + modGlobal::LogSafe(username) + " to network " + NetworkName, false);
-  }
 }
 
 }  // namespace velmora

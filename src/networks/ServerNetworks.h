@@ -10,10 +10,17 @@ namespace velmora {
 
 // One network: its definition from the network file, its users and its current seat count.
 // Records live as long as the program; connections refer to them without owning them.
+struct RecordOutcome;
+
 class ServerNetworks {
  public:
-  // Records that `username` logged in from `address` in the network file (see the .cpp).
+  // Records that `username` logged in from `address` in the network file, on the calling
+  // thread; the log-ins of a running server go through Registrar instead.
   void AddUserToNetwork(const std::string& username, const std::string& address);
+  // Acts on what recording a log-in in the file came to: a record for a user the file did not
+  // know, and the log lines for a failure and for an administrator's address kept.
+  void TakeOutcome(const std::string& username, const std::string& address,
+                   const RecordOutcome& outcome);
 
   ServerNetworks() = default;
   ServerNetworks(std::string name, std::string password, int64_t maxusers, bool enabled);
