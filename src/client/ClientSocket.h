@@ -41,7 +41,9 @@ class ClientSocket : public MapConnection {
   ServerNetworks* SeatNetwork() const { return seat_.Network(); }
 
  protected:
-  bool ReadyForMessages() const override { return state_ != LoginState::kLocating; }
+  bool ReadyForMessages() const override {
+    return state_ != LoginState::kLocating && state_ != LoginState::kRecording;
+  }
 
  private:
   // How far the dialogue has come. Membership is the listener's to keep (IsMember); a member
@@ -51,7 +53,9 @@ class ClientSocket : public MapConnection {
     kAwaitingNetwork,   // prompted; no selection holds a seat
     kAwaitingPassword,  // the selection took a seat
     kAwaitingUserName,  // the password was accepted for that selection
-    kLoggedIn,          // the user name was accepted
+    kRecording,         // the user name was accepted; until its record is on disk and the
+                        // "OK" out, no further message is handled
+    kLoggedIn,          // the user name was accepted and recorded
   };
   struct Handler;
   static const Handler* FindHandler(int32_t command);
@@ -71,6 +75,8 @@ class ClientSocket : public MapConnection {
   void SayGoodbye(std::string_view);
 
   void Answer(MessageCode code, std::string_view text);
+  void FinishLogIn();
+  void ReleasePendingName();
   void SendPrompt();
   void CancelLookup();
   void Log(const std::string& text);
@@ -78,6 +84,10 @@ class ClientSocket : public MapConnection {
   ClientContext& context_;
   ClientLocation location_;
   VelmoraUser* myUser = nullptr;
+  // The log-in waiting for its record: the name it takes and the user record it found.
+  std::string pendingName_;
+  VelmoraUser* pendingUser_ = nullptr;
+  bool nameTaken_ = false;  // pendingName_ stands in context_.pendingNames
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
   LoginState state_ = LoginState::kLocating;

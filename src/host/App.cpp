@@ -47,8 +47,10 @@ void App::Destroy() {
 App::App() : log_(std::make_unique<platform::LogFile>()) { previousLog_ = InstallLogSink(log_.get()); }
 
 App::~App() {
-  // Listeners and their connections go before what they were handed.
+  // Listeners and their connections go before what they were handed; then the registrar, whose
+  // log-ins still waiting hold their connections, while the sessions' context is still there.
   sSockets.clear();
+  registrar_.reset();
   InstallLogSink(previousLog_);
 }
 
