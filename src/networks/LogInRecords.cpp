@@ -3,6 +3,8 @@
 #include <exception>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
+#include <vector>
 
 #include "base/NumberText.h"
 #include "base/TextCase.h"
@@ -37,20 +39,30 @@ platform::XmlNode AppendUserElement(platform::XmlNode network) {
   return network.InsertElementBefore("User", closingIndent);
 }
 
+// The user elements of the network by name without letter case, each list in document order:
+// a batch looks every log-in up in it instead of walking the whole file for each.
+using UsersByName = std::unordered_map<std::string, std::vector<platform::XmlNode>>;
+
+UsersByName IndexUsers(platform::XmlNode network) {
+  UsersByName users;
+  for (auto child = network.FirstChild(); child; child = child.NextSibling())
+    if (IsUserElement(child)) users[FoldedCopy(child.AttributeOrEmpty("Name"))].push_back(child);
+  return users;
+}
+
 // Records one log-in in the document; true when the document changed. Without `mayAdd` a user
 // the file does not know is refused instead of added.
-bool Record(const platform::XmlDocument& document, platform::XmlNode network,
+bool Record(const platform::XmlDocument& document, platform::XmlNode network, UsersByName& users,
             const LogInRecord& logIn, bool mayAdd, RecordOutcome& outcome) {
   // A name the file cannot hold (a NUL byte; bytes that are no UTF-8 in a file of another
   // encoding) would be written as another user's; such a log-in is recorded like one whose
   // write failed.
   bool fits = document.Carries(logIn.username) && document.Carries(logIn.address);
-  bool known = false;
+  std::string folded = FoldedCopy(logIn.username);
+  auto& named = users[folded];
+  bool known = !named.empty();
   bool changed = false;
-  for (auto child = network.FirstChild(); child; child = child.NextSibling()) {
-    if (!IsUserElement(child) || !EqualsIgnoreCase(child.AttributeOrEmpty("Name"), logIn.username))
-      continue;
-    known = true;
+  for (auto child : named) {
     if (!fits) continue;
     auto lastIp = child.Attribute("LastIP");
     // Whoever knows the network's password could otherwise take an administrator's name from
@@ -77,6 +89,7 @@ bool Record(const platform::XmlDocument& document, platform::XmlNode network,
   auto element = AppendUserElement(network);
   element.SetAttribute("LastIP", logIn.address);
   element.SetAttribute("Name", logIn.username);
+  named.push_back(element);
   return true;
 }
 
@@ -92,11 +105,12 @@ std::optional<Rewrite> Apply(const std::string& original, const std::vector<LogI
   if (!document.Parse(original, true).ok) return std::nullopt;
   auto network = NetworkElement(document);
   if (!network) return std::nullopt;
+  UsersByName users = IndexUsers(network);
   Rewrite rewrite;
   rewrite.outcomes.resize(logIns.size());
   bool changed = false;
   for (size_t i = 0; i < logIns.size(); ++i)
-    changed |= Record(document, network, logIns[i], mayAdd, rewrite.outcomes[i]);
+    changed |= Record(document, network, users, logIns[i], mayAdd, rewrite.outcomes[i]);
   if (changed) rewrite.text = document.Serialize(true);
   return rewrite;
 }
