@@ -196,11 +196,7 @@ bool ClientSocket::CanLogin(std::string_view name) {
 
 VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
                                           std::string_view address) const {
-  if (Network() == nullptr) return nullptr;
-  for (auto& user : Network()->Users)
-    if (EqualsIgnoreCase(user->Name, name) && EqualsIgnoreCase(user->LastIP, address))
-      return user.get();
-  return nullptr;
+  return Network() == nullptr ? nullptr : Network()->FindUser(name, address);
 }
 
 bool ClientSocket::isAdmin() const {

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "networks/VelmoraUser.h"
@@ -30,6 +32,10 @@ class ServerNetworks {
   bool TakeSeat();
   void ReturnSeat() { --CurrentUsers; }
 
+  // The first record of Users whose Name and LastIP equal these (any letter case), or nothing.
+  // Users only ever grows, so the lookup indexes what was appended since it last ran.
+  VelmoraUser* FindUser(std::string_view name, std::string_view address);
+
   std::string NetworkName;
   std::string Password;
   int64_t MaxUsers = 0;
@@ -41,6 +47,12 @@ class ServerNetworks {
   std::vector<std::shared_ptr<VelmoraUser>> Users;
   std::vector<std::shared_ptr<VelmoraUser>> Admins;
   std::vector<std::shared_ptr<VelmoraUser>> Bans;
+
+ private:
+  // Positions in Users by a hash of the name without letter case: a log-in into a network of
+  // many thousand users must not walk them all on the loop's thread.
+  std::unordered_multimap<uint64_t, size_t> usersByName_;
+  size_t indexedUsers_ = 0;
 };
 
 }  // namespace velmora
