@@ -127,7 +127,6 @@ BatchOutcome RecordLogIns(const std::string& path, const std::vector<LogInRecord
   } catch (const std::exception&) {
     return batch;  // gone or unreadable: the log-ins go on without a record in the file
   }
-  batch.fileBytes = original.size();
   auto rewrite = Apply(original, logIns, true);
   if (!rewrite) return batch;
   // A file grown past what the server loads would take the network away at the next start:

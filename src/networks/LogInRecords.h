@@ -31,8 +31,6 @@ struct RecordOutcome {
 struct BatchOutcome {
   // One per log-in, in order; all empty when the file is gone, unreadable or holds no network.
   std::vector<RecordOutcome> logIns;
-  // The size of the file as read, for the caller to judge what the rewrite cost.
-  size_t fileBytes = 0;
   // Whether the file was replaced; a batch that changes nothing leaves it as it is.
   bool rewritten = false;
 };

@@ -55,7 +55,6 @@ void Registrar::Start(const std::string& path) {
       outcome.logIns.assign(records.size(), failed);
     }
     records = {};
-    if (outcome.fileBytes >= kLargeFileBytes) platform::ReturnFreedMemory();
     return [this, alive, path, outcome = std::move(outcome)]() mutable {
       if (auto held = alive.lock(); held && *held) Finish(path, std::move(outcome));
     };

@@ -29,8 +29,6 @@ class Registrar {
   static constexpr std::chrono::milliseconds kGatherTime{2};
   // Files rewritten at once (each by its own thread); a large file then holds up no other.
   static constexpr size_t kRewriters = 2;
-  // After rewriting a file of this size the allocator is told to give back what it freed.
-  static constexpr size_t kLargeFileBytes = 1 << 20;
 
   Registrar();
   ~Registrar();

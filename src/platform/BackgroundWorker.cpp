@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #if defined(__GLIBC__)
@@ -14,11 +15,25 @@
 
 namespace velmora::platform {
 
+namespace {
+
+// Gives the heap that the allocator keeps after frees back to the system. It walks the heap and
+// holds each arena's lock meanwhile, so it runs once work has stopped, not after every job.
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
+#endif
+}
+
+}  // namespace
+
 struct BackgroundWorker::Impl {
   std::mutex mutex;
   std::condition_variable wake;
-  std::deque<Job> queued;  // bounded by the caller: one job per file at a time
+  std::deque<Job> queued;  // bounded by the caller
   bool stopping = false;
+  size_t running = 0;
+  bool freedSinceReturn = false;  // jobs have ended since memory was last given back
   std::vector<std::thread> threads;
 
   void Serve() {
@@ -26,13 +41,28 @@ struct BackgroundWorker::Impl {
       Job job;
       {
         std::unique_lock lock(mutex);
-        wake.wait(lock, [this] { return stopping || !queued.empty(); });
+        auto ready = [this] { return stopping || !queued.empty(); };
+        if (!wake.wait_for(lock, kIdleBeforeReturningMemory, ready)) {
+          // The last worker to go idle gives back what every job freed.
+          if (running == 0 && std::exchange(freedSinceReturn, false)) {
+            lock.unlock();
+            ReturnFreedMemory();
+            continue;
+          }
+          wake.wait(lock, ready);
+        }
         if (stopping) return;
         job = std::move(queued.front());
         queued.pop_front();
+        ++running;
       }
       Result result = job();
       job = nullptr;  // what the job held goes on this thread, not the loop's
+      {
+        std::lock_guard lock(mutex);
+        --running;
+        freedSinceReturn = true;
+      }
       if (result) EventLoop::Instance().Post(std::move(result));
     }
   }
@@ -59,12 +89,6 @@ void BackgroundWorker::Run(Job job) {
     impl_->queued.push_back(std::move(job));
   }
   impl_->wake.notify_one();
-}
-
-void ReturnFreedMemory() {
-#if defined(__GLIBC__)
-  ::malloc_trim(0);
-#endif
 }
 
 }  // namespace velmora::platform

@@ -2,6 +2,7 @@
 // Threads for work that must not hold the event loop up (rewriting large files, flushing them
 // to disk). A job runs on one of the worker threads and returns what the loop is to do with its
 // result; that runs on the loop's thread in a later pass. Jobs touch nothing the loop owns.
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -10,6 +11,11 @@ namespace velmora::platform {
 
 class BackgroundWorker {
  public:
+  // How long the workers wait for more jobs before they give back the memory their jobs freed:
+  // the allocator keeps freed heap for reuse, so a storm of large jobs would otherwise leave
+  // its peak behind for good.
+  static constexpr std::chrono::milliseconds kIdleBeforeReturningMemory{250};
+
   // The work for the loop's thread that a finished job hands back.
   using Result = std::function<void()>;
   // Runs on a worker thread; it catches its own failures and reports them in its result.
@@ -29,8 +35,5 @@ class BackgroundWorker {
   std::unique_ptr<Impl> impl_;
 };
 
-// Gives the memory that the allocator keeps after large frees back to the system. Costs a walk
-// over the heap, so it is meant for after a large piece of work, not for every job.
-void ReturnFreedMemory();
 
 }  // namespace velmora::platform
