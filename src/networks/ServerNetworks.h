@@ -10,10 +10,10 @@
 
 namespace velmora {
 
-// One network: its definition from the network file, its users and its current seat count.
-// Records live as long as the program; connections refer to them without owning them.
 struct RecordOutcome;
 
+// One network: its definition from the network file, its users and its current seat count.
+// Records live as long as the program; connections refer to them without owning them.
 class ServerNetworks {
  public:
   // Records that `username` logged in from `address` in the network file, on the calling
