@@ -124,8 +124,13 @@ int LoadGenerator::Run() {
   long rssBefore = ServerRssKb();
   std::printf("members=%d networks=%d sources=%d server_rss_before=%ld kB\n", options_.members,
               options_.networks, options_.sources, rssBefore);
+  if (!options_.probeNetwork.empty()) {
+    probe_ = std::make_unique<RoundTripProbe>(options_);
+    probe_->Start();
+  }
   double serverCpuBefore = ServerCpuSeconds();
   LoginPhase();
+  if (probe_) probe_->StopAndPrint("the log-ins");
   PrintLoginSummary();
   // Each log-in rewrites the network file, so its cost grows with the users the file lists.
   if (serverCpuBefore >= 0 && loggedIn_ > 0) {

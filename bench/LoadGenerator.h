@@ -8,12 +8,14 @@
 // and reordering apart.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "LatencyHistogram.h"
 #include "LoadOptions.h"
+#include "RoundTripProbe.h"
 
 namespace velmora::bench {
 
@@ -92,6 +94,7 @@ class LoadGenerator {
 
   LoadOptions options_;
   int epoll_ = -1;
+  std::unique_ptr<RoundTripProbe> probe_;
   int64_t startNs_ = 0;
   std::string digest_;
   std::vector<Member> members_;

@@ -67,6 +67,9 @@ const char* LoadUsage() {
   --drain S             after the load: longest wait for reports still on their way (5)
   --hold S              idle mode: seconds to stay logged in before the last memory reading (3)
   --server-pid PID      read the server's VmRSS and CPU time from /proc
+  --probe-network NAME  before the log-ins, log "probe" in to network NAME; during them it
+                        asks the administrator query every --probe-interval ms (5) and the
+                        round trips are printed: what the log-ins cost everybody else
   --timeline            print one line per second of load
 )";
 }
@@ -101,7 +104,7 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
     } else if (flag == "--sources") {
       options.sources = ReadInteger(flag, value, 1, 254);
     } else if (flag == "--logins-in-flight") {
-      options.loginsInFlight = ReadInteger(flag, value, 1, 10000);
+      options.loginsInFlight = ReadInteger(flag, value, 1, kMaxMembers);
     } else if (flag == "--login-timeout") {
       options.loginTimeout = ReadNumber(flag, value, 1, 3600);
     } else if (flag == "--mode") {
@@ -130,6 +133,10 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
       options.drain = ReadNumber(flag, value, 0, 60);
     } else if (flag == "--hold") {
       options.hold = ReadNumber(flag, value, 0, kMaxSeconds);
+    } else if (flag == "--probe-network") {
+      options.probeNetwork = value;
+    } else if (flag == "--probe-interval") {
+      options.probeIntervalMs = ReadNumber(flag, value, 1, 1000);
     } else if (flag == "--server-pid") {
       options.serverPid = ReadInteger(flag, value, 1, 1 << 30);
     } else {

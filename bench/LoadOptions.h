@@ -34,6 +34,8 @@ struct LoadOptions {
   double hold = 3;
   int serverPid = 0;
   bool timeline = false;
+  std::string probeNetwork;  // empty: no bystander probe
+  double probeIntervalMs = 5;
 };
 
 // The options; throws std::invalid_argument with a message for the user on a bad command line.

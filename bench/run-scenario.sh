@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Runs one benchmark scenario against a fresh server and stops that server again:
 #   bench/run-scenario.sh BUILD_DIR SCENARIO [extra velmora-loadgen options]
-# SCENARIO: saturation | rate100 | rate1000 | idle | soak. The server is pinned to core 0 and
+# SCENARIO: saturation | rate100 | rate1000 | idle | soak | logins20k | logins10k | storm800 |
+# bigfile (see bench/README.md). The server is pinned to core 0 and
 # the generator to core 1; the server's folder is /tmp/velmora-bench-SCENARIO (log in xdg/).
 # VELMORA_BENCH_SERVER names another server binary than BUILD_DIR/velmora. VELMORA_BENCH_NICE
 # (for example -10) runs both processes at that niceness, so that other work on the shared cores
 # delays them less; VELMORA_BENCH_RT=N runs both under SCHED_FIFO priority N (chrt), which keeps
 # other work from delaying a wake-up at all (the kernel still leaves 5 % of each second to others).
+# VELMORA_BENCH_SERVER_CPUS (default 0) are the cores the server may run on: its file rewrites run
+# on worker threads, which only run beside the loop when the server has a second core.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 scenario=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 port=${VELMORA_BENCH_PORT:-5555}
-dir=/tmp/velmora-bench-$scenario
+dir=${VELMORA_BENCH_DIR:-/tmp/velmora-bench-$scenario}
 networks=1
+users=0
 niceness=${VELMORA_BENCH_NICE:-0}
 run=(nice -n "$niceness")
 [ -n "${VELMORA_BENCH_RT:-}" ] && run=(chrt -f "$VELMORA_BENCH_RT")
@@ -32,17 +36,34 @@ case $scenario in
           --mode rate --rate 1 --warmup 10 --duration 600 --sources 4 --logins-in-flight 64
           --login-timeout 3600 --timeline)
     ;;
+  logins20k)
+    # A restart: 20,000 clients of 20 networks of 1,000 connect at once, each a first log-in.
+    networks=20
+    args=(--members 20000 --networks 20 --mode idle --hold 2 --sources 4
+          --logins-in-flight 20000 --login-timeout 120)
+    ;;
+  logins10k)
+    args=(--members 10000 --mode idle --hold 2 --logins-in-flight 10000 --login-timeout 120) ;;
+  storm800|bigfile)
+    # First log-ins into a file of many users while a member of another network (Bench1) keeps
+    # asking the server something and times the answers.
+    networks=2
+    if [ "$scenario" = storm800 ]; then users=5000; members=800; else users=100000; members=200; fi
+    users=${VELMORA_BENCH_USERS:-$users}
+    args=(--network Bench0 --members "$members" --logins-in-flight "$members" --mode idle
+          --hold 3 --probe-network Bench1 --login-timeout 120)
+    ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
 "$here/prepare-server.sh" "$dir" "${VELMORA_BENCH_SERVER:-$build/velmora}" "$port" "$networks" \
-  >/dev/null
+  "$users" >/dev/null
 cd "$dir"
 # The server reads no options; its descriptor limit is raised by the shell that starts it.
-( ulimit -n "$(ulimit -Hn)"; XDG_DATA_HOME="$dir/xdg" exec "${run[@]}" taskset -c 0 "$dir/velmora" ) &
+( ulimit -n "$(ulimit -Hn)"; XDG_DATA_HOME="$dir/xdg" exec "${run[@]}" taskset -c "${VELMORA_BENCH_SERVER_CPUS:-0}" "$dir/velmora" ) &
 server=$!
 trap 'kill -TERM $server 2>/dev/null || true; wait $server 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
+for _ in $(seq 300); do
   grep -q "Listening..." "$dir/xdg/com.velmora.log" 2>/dev/null && break
   sleep 0.1
 done

@@ -1,5 +1,7 @@
 #pragma once
 // What a session needs beyond its listener's context.
+#include "client/PendingNames.h"
+
 namespace velmora {
 
 class Locator;
@@ -9,6 +11,7 @@ struct ClientContext {
   Locator& locator;
   // Wrong passwords per address, over every listener.
   PasswordGuesses& guesses;
+  PendingNames pendingNames = {};
 };
 
 }  // namespace velmora

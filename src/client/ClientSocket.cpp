@@ -95,8 +95,11 @@ void ClientSocket::SendPrompt() {
 void ClientSocket::Event_Error(int64_t code) {
   auto keepAlive = Self();
   CancelLookup();
+  ReleasePendingName();
+  // A log-in waiting for its record has its name already, though it is no member yet.
+  const std::string& name = state_ == LoginState::kRecording ? pendingName_ : Username();
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
-                            modGlobal::LogSafe(Username()),
+                            modGlobal::LogSafe(name),
                         false);
   if (!Username().empty()) myParent.CallUserLoggedOut(*this);
   myParent.ClientDisconnect(*this);
@@ -185,19 +188,41 @@ void ClientSocket::LogIn(std::string_view name) {
   if (!CanLogin(name)) return refuse("Bad Username");
 
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");
-  myParent.Join(*this, name);
-  state_ = LoginState::kLoggedIn;
-  SetInputLimits(kDefaultInputLimits);
-  SetOutputLimit(kMaxUnsentBytes);
-  myUser = record;
-  myParent.CallUserLoggedIn(*this);
+  // The connection joins its network with its "OK", once the record is on disk: until then
+  // it hears nothing of the network, and its name is held for it.
+  state_ = LoginState::kRecording;
+  pendingName_ = name;
+  pendingUser_ = record;
+  context_.pendingNames.Take(myParent, pendingName_);
+  nameTaken_ = true;
   auto self = std::static_pointer_cast<ClientSocket>(Self());
-  myParent.Context().registrar.Record(network, std::string(name), RemoteAddress(), [self] {
-    self->Answer(MessageCode::kUserNameResult, kOk);
-  });
+  myParent.Context().registrar.Record(network, pendingName_, RemoteAddress(),
+                                      [self] { self->FinishLogIn(); });
 }
 
-bool ClientSocket::CanLogin(std::string_view name) { return !myParent.NameInUse(name, *this); }
+void ClientSocket::FinishLogIn() {
+  if (state_ != LoginState::kRecording) return;
+  ReleasePendingName();
+  if (!IsConnected()) return;  // ending: its departure is under way
+  state_ = LoginState::kLoggedIn;
+  myParent.Join(*this, pendingName_);
+  SetInputLimits(kDefaultInputLimits);
+  SetOutputLimit(kMaxUnsentBytes);
+  myUser = pendingUser_;
+  myParent.CallUserLoggedIn(*this);
+  Answer(MessageCode::kUserNameResult, kOk);
+  DeliveryMayStart();
+}
+
+void ClientSocket::ReleasePendingName() {
+  if (!nameTaken_) return;
+  nameTaken_ = false;
+  context_.pendingNames.Release(myParent, pendingName_);
+}
+
+bool ClientSocket::CanLogin(std::string_view name) {
+  return !myParent.NameInUse(name, *this) && !context_.pendingNames.Taken(myParent, name);
+}
 
 VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
                                           std::string_view address) const {
@@ -206,11 +231,7 @@ VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
 
 std::shared_ptr<VelmoraUser> ClientSocket::FindUserRecord(std::string_view name,
                                                           std::string_view address) const {
-  if (Network() == nullptr) return nullptr;
-  for (auto& user : Network()->Users)
-    if (EqualsIgnoreCase(user->Name, name) && EqualsIgnoreCase(user->LastIP, address))
-      return user;
-  return nullptr;
+  return Network() == nullptr ? nullptr : Network()->FindUser(name, address);
 }
 
 bool ClientSocket::isAdmin() const {

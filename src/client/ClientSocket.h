@@ -49,7 +49,9 @@ class ClientSocket : public MapConnection {
   ServerNetworks* SeatNetwork() const { return seat_.Network(); }
 
  protected:
-  bool ReadyForMessages() const override { return state_ != LoginState::kLocating; }
+  bool ReadyForMessages() const override {
+    return state_ != LoginState::kLocating && state_ != LoginState::kRecording;
+  }
 
  private:
   // How far the dialogue has come. Membership is the listener's to keep (IsMember); a member
@@ -59,7 +61,9 @@ class ClientSocket : public MapConnection {
     kAwaitingNetwork,   // prompted; no selection holds a seat
     kAwaitingPassword,  // the selection took a seat
     kAwaitingUserName,  // the password was accepted for that selection
-    kLoggedIn,          // the user name was accepted
+    kRecording,         // the user name was accepted; until its record is on disk and the
+                        // "OK" out, no further message is handled
+    kLoggedIn,          // the user name was accepted and recorded
   };
   struct Handler;
   static const Handler* FindHandler(int32_t command);
@@ -79,6 +83,8 @@ class ClientSocket : public MapConnection {
   void SayGoodbye(std::string_view);
 
   void Answer(MessageCode code, std::string_view text);
+  void FinishLogIn();
+  void ReleasePendingName();
   void SendPrompt();
   void CancelLookup();
   void Log(const std::string& text);
@@ -90,6 +96,10 @@ class ClientSocket : public MapConnection {
   // Shared with the network's lists: a reload of the network file may drop the record from them
   // while this connection is still logged in as it.
   std::shared_ptr<VelmoraUser> myUser;
+  // The log-in waiting for its record: the name it takes and the user record it found.
+  std::string pendingName_;
+  std::shared_ptr<VelmoraUser> pendingUser_;
+  bool nameTaken_ = false;  // pendingName_ stands in context_.pendingNames
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
   LoginState state_ = LoginState::kLocating;

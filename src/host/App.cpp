@@ -82,8 +82,10 @@ App::App()
 }
 
 App::~App() {
-  // Listeners and their connections go before what they were handed.
+  // Listeners and their connections go before what they were handed; then the registrar, whose
+  // log-ins still waiting hold their connections, while the sessions' context is still there.
   sSockets.clear();
+  registrar_.reset();
   InstallLogSink(previousLog_);
 }
 

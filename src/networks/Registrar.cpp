@@ -1,13 +1,82 @@
 #include "networks/Registrar.h"
 
+#include <exception>
+
 #include "networks/ServerNetworks.h"
+#include "platform/EventLoop.h"
 
 namespace velmora {
 
+Registrar::Registrar() : alive_(std::make_shared<bool>(true)), worker_(kRewriters) {}
+
+Registrar::~Registrar() { *alive_ = false; }
+
 void Registrar::Record(ServerNetworks& network, const std::string& username,
                        const std::string& address, Recorded recorded) {
-  network.AddUserToNetwork(username, address);
-  recorded();
+  if (network.Path.empty()) {
+    recorded();
+    return;
+  }
+  File& file = files_[network.Path];
+  file.gathered.push_back(LogIn{&network, LogInRecord{username, address}, std::move(recorded)});
+  ++waiting_;
+  // While a rewrite runs the log-ins gather anyway; it starts the next one when it ends.
+  if (!file.rewriting.empty() || file.scheduled) return;
+  file.scheduled = true;
+  std::weak_ptr<bool> alive = alive_;
+  platform::EventLoop::Instance().After(kGatherTime, [this, alive, path = network.Path] {
+    if (auto held = alive.lock(); held && *held) Start(path);
+  });
+}
+
+void Registrar::Start(const std::string& path) {
+  auto entry = files_.find(path);
+  if (entry == files_.end()) return;
+  File& file = entry->second;
+  file.scheduled = false;
+  if (file.gathered.empty() || !file.rewriting.empty()) return;
+  file.rewriting = std::move(file.gathered);
+  file.gathered.clear();
+  ++batches_;
+  // The worker gets copies of what the file needs; the callbacks and the networks stay here.
+  std::vector<LogInRecord> records;
+  records.reserve(file.rewriting.size());
+  for (const auto& logIn : file.rewriting) records.push_back(logIn.record);
+  std::weak_ptr<bool> alive = alive_;
+  worker_.Run([this, alive, path, records = std::move(records)]() mutable {
+    BatchOutcome outcome;
+    try {
+      outcome = RecordLogIns(path, records);
+    } catch (const std::exception&) {
+      // Out of memory or the like: nothing is known to be on disk.
+      RecordOutcome failed;
+      failed.failed = true;
+      outcome = BatchOutcome{};
+      outcome.logIns.assign(records.size(), failed);
+    }
+    records = {};
+    return [this, alive, path, outcome = std::move(outcome)]() mutable {
+      if (auto held = alive.lock(); held && *held) Finish(path, std::move(outcome));
+    };
+  });
+}
+
+void Registrar::Finish(const std::string& path, BatchOutcome outcome) {
+  File& file = files_[path];
+  std::vector<LogIn> batch = std::move(file.rewriting);
+  file.rewriting.clear();
+  // The next batch goes out before these answers: it has waited a whole rewrite already.
+  if (!file.gathered.empty()) Start(path);
+  waiting_ -= batch.size();
+  for (size_t i = 0; i < batch.size(); ++i) {
+    LogIn& logIn = batch[i];
+    logIn.network->TakeOutcome(logIn.record.username, logIn.record.address, outcome.logIns[i]);
+    logIn.recorded();
+  }
+  auto idle = files_.find(path);
+  if (idle != files_.end() && idle->second.gathered.empty() && idle->second.rewriting.empty() &&
+      !idle->second.scheduled)
+    files_.erase(idle);
 }
 
 }  // namespace velmora

@@ -2,8 +2,20 @@
 // Records log-ins in the network files: the address a user logged in from, and users the file
 // does not know yet. A log-in is answered only once its record is on disk, so that no crash can
 // lose a user who was told "OK".
+//
+// Rewriting a file costs as much as the file is large, so it runs off the loop's thread, and
+// the log-ins that arrive for one file within a few milliseconds, or while its last rewrite
+// runs, share one rewrite. A file is never rewritten twice at once.
+#include <chrono>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "networks/LogInRecords.h"
+#include "platform/BackgroundWorker.h"
 
 namespace velmora {
 
@@ -13,11 +25,48 @@ class Registrar {
  public:
   using Recorded = std::function<void()>;
 
-  virtual ~Registrar() = default;
-  // Records that `username` logged in from `address` on `network`; `recorded` runs once the file
-  // holds it, or once its failure has been logged.
-  virtual void Record(ServerNetworks& network, const std::string& username,
-                      const std::string& address, Recorded recorded);
+  // How long the first log-in for a file that is not being rewritten waits for others to join it.
+  static constexpr std::chrono::milliseconds kGatherTime{2};
+  // Files rewritten at once (each by its own thread); a large file then holds up no other.
+  static constexpr size_t kRewriters = 2;
+
+  Registrar();
+  ~Registrar();
+  Registrar(const Registrar&) = delete;
+  Registrar& operator=(const Registrar&) = delete;
+
+  // Records that `username` logged in from `address` on `network`; `recorded` runs on the
+  // loop's thread once the file holds it, or once its failure has been logged. A network
+  // without a file has nothing to record: `recorded` runs at once.
+  void Record(ServerNetworks& network, const std::string& username, const std::string& address,
+              Recorded recorded);
+
+  // Log-ins waiting for their record, over every file.
+  size_t Waiting() const { return waiting_; }
+  // Rewrites started so far, each of one file for a batch of log-ins.
+  size_t Batches() const { return batches_; }
+
+ private:
+  struct LogIn {
+    ServerNetworks* network;
+    LogInRecord record;
+    Recorded recorded;
+  };
+  struct File {
+    std::vector<LogIn> gathered;   // waiting for the next rewrite
+    std::vector<LogIn> rewriting;  // in the rewrite under way
+    bool scheduled = false;        // a rewrite starts after the gathering time
+  };
+
+  void Start(const std::string& path);
+  void Finish(const std::string& path, BatchOutcome outcome);
+
+  std::unordered_map<std::string, File> files_;
+  size_t waiting_ = 0;
+  size_t batches_ = 0;
+  // Results and timers that come back after this object is gone find it dead and do nothing.
+  std::shared_ptr<bool> alive_;
+  platform::BackgroundWorker worker_;  // last: joined before the rest goes
 };
 
 }  // namespace velmora

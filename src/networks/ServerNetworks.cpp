@@ -1,39 +1,21 @@
 #include "networks/ServerNetworks.h"
 
-#include <exception>
-#include <stdexcept>
-
-#include "base/TextCase.h"
 #include "base/Log.h"
-#include "networks/NetworkFiles.h"
-#include "platform/FileSystem.h"
-#include "platform/XmlDocument.h"
+#include "base/TextCase.h"
+#include "networks/LogInRecords.h"
 
 namespace velmora {
 
 namespace {
 
-bool IsWhiteSpaceText(const platform::XmlNode& node) {
-  return node.IsText() && node.Text().find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-// Appends the new user's element so that a file laid out one user a line stays so: the element
-// goes in front of the white space that indents the closing tag, behind a copy of the white
-// space that indents the last element. Without such layout it simply becomes the last child.
-platform::XmlNode AppendUserElement(platform::XmlNode network) {
-  auto closingIndent = network.LastChild();
-  if (!closingIndent || !IsWhiteSpaceText(closingIndent) ||
-      closingIndent.Text().find('\n') == std::string::npos)
-    return network.AppendElement("User");
-  std::string indent = closingIndent.Text();
-  for (auto node = closingIndent.PreviousSibling(); node; node = node.PreviousSibling()) {
-    if (!node.IsElement()) continue;
-    auto before = node.PreviousSibling();
-    if (before && IsWhiteSpaceText(before)) indent = before.Text();
-    break;
+// FNV-1a over the name without letter case.
+uint64_t NameHash(std::string_view name) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : name) {
+    hash ^= static_cast<unsigned char>(FoldCase(c));
+    hash *= 1099511628211ull;
   }
-  network.InsertTextBefore(indent, closingIndent);
-  return network.InsertElementBefore("User", closingIndent);
+  return hash;
 }
 
 }  // namespace
@@ -49,53 +31,49 @@ bool ServerNetworks::TakeSeat() {
   return true;
 }
 
+std::shared_ptr<VelmoraUser> ServerNetworks::FindUser(std::string_view name,
+                                                      std::string_view address) {
+  if (indexedUsers_ > Users.size()) {
+    usersByName_.clear();
+    indexedUsers_ = 0;
+  }
+  for (; indexedUsers_ < Users.size(); ++indexedUsers_)
+    usersByName_.emplace(NameHash(Users[indexedUsers_]->Name), indexedUsers_);
+  size_t first = Users.size();
+  auto [begin, end] = usersByName_.equal_range(NameHash(name));
+  for (auto entry = begin; entry != end; ++entry) {
+    const VelmoraUser& user = *Users[entry->second];
+    if (entry->second < first && EqualsIgnoreCase(user.Name, name) &&
+        EqualsIgnoreCase(user.LastIP, address))
+      first = entry->second;
+  }
+  return first < Users.size() ? Users[first] : nullptr;
+}
+
 void ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {
   if (Path.empty()) return;
-  // Start from the file as it is now, so that an administrator's edits since start-up survive.
-  platform::XmlDocument document;
-  try {
-    if (!document.Parse(platform::ReadWholeFile(Path, kMaxNetworkFileBytes), true).ok) return;
-  } catch (const std::exception&) {
-    return;  // gone or unreadable: the log-in goes on without a record in the file
-  }
-  auto network = NetworkElement(document);
-  if (!network) return;
+  BatchOutcome batch = RecordLogIns(Path, {LogInRecord{username, address}});
+  TakeOutcome(username, address, batch.logIns.front());
+}
 
-  bool known = false;
-  for (auto child = network.FirstChild(); child; child = child.NextSibling()) {
-    if (!IsUserElement(child) || !EqualsIgnoreCase(child.AttributeOrEmpty("Name"), username))
-      continue;
-    child.SetAttribute("LastIP", address);
-    known = true;
-  }
-  if (!known) {
-    auto element = AppendUserElement(network);
-    element.SetAttribute("LastIP", address);
-    element.SetAttribute("Name", username);
+void ServerNetworks::TakeOutcome(const std::string& username, const std::string& address,
+                                 const RecordOutcome& outcome) {
+  for (const auto& kept : outcome.keptAdminAddresses)
+    modGlobal::LogMessage(address + ": Admin Address Kept (" + modGlobal::LogSafe(username) +
+                              " stays at " + modGlobal::LogSafe(kept) + ")",
+                          false);
+  if (outcome.newUser) {
+    // The record stays even when the file could not take the user; the next log-in of the
+    // name then adds another.
     auto user = std::make_shared<VelmoraUser>();
     user->Name = username;
     user->LastIP = address;
     user->Path = Path;
     Users.push_back(std::move(user));
   }
-
-  try {
-    // A name the file cannot hold (a NUL or control byte, bytes that are no UTF-8, characters
-    // beyond the file's encoding) would be written as another user's or make the file one that
-    // no longer loads; such a log-in is recorded like one whose write failed.
-    if (!document.Carries(username) || !document.Carries(address))
-      throw std::invalid_argument("the file cannot hold the user's name");
-    std::string content = document.Serialize(true);
-    // Nor may the file outgrow what the next start reads.
-    if (content.size() > kMaxNetworkFileBytes)
-      throw std::length_error("the network file would grow too large");
-    // The owner's read-only bit means "do not touch", even though replacing the file by a
-    // rename would get past it.
-    platform::WriteFileAtomically(Path, content, {.refuseReadOnlyTarget = true});
-  } catch (const std::exception&) {
+  if (outcome.failed)
     modGlobal::LogMessage(
         "Error adding user " + modGlobal::LogSafe(username) + " to network " + NetworkName, false);
-  }
 }
 
 }  // namespace velmora

@@ -2,18 +2,27 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "networks/VelmoraUser.h"
 
 namespace velmora {
 
+struct RecordOutcome;
+
 // One network: its definition from the network file, its users and its current seat count.
 // Records live as long as the program; connections refer to them without owning them.
 class ServerNetworks {
  public:
-  // Records that `username` logged in from `address` in the network file (see the .cpp).
+  // Records that `username` logged in from `address` in the network file, on the calling
+  // thread; the log-ins of a running server go through Registrar instead.
   void AddUserToNetwork(const std::string& username, const std::string& address);
+  // Acts on what recording a log-in in the file came to: a record for a user the file did not
+  // know, and the log lines for a failure and for an administrator's address kept.
+  void TakeOutcome(const std::string& username, const std::string& address,
+                   const RecordOutcome& outcome);
 
   ServerNetworks() = default;
   ServerNetworks(std::string name, std::string password, int64_t maxusers, bool enabled);
@@ -22,6 +31,10 @@ class ServerNetworks {
   // and nothing counted, otherwise. Seat (networks/Seat.h) is the way to hold one.
   bool TakeSeat();
   void ReturnSeat() { --CurrentUsers; }
+
+  // The first record of Users whose Name and LastIP equal these (any letter case), or nothing.
+  // Users only ever grows, so the lookup indexes what was appended since it last ran.
+  std::shared_ptr<VelmoraUser> FindUser(std::string_view name, std::string_view address);
 
   std::string NetworkName;
   std::string Password;
@@ -37,6 +50,12 @@ class ServerNetworks {
   std::vector<std::shared_ptr<VelmoraUser>> Users;
   std::vector<std::shared_ptr<VelmoraUser>> Admins;
   std::vector<std::shared_ptr<VelmoraUser>> Bans;
+
+ private:
+  // Positions in Users by a hash of the name without letter case: a log-in into a network of
+  // many thousand users must not walk them all on the loop's thread.
+  std::unordered_multimap<uint64_t, size_t> usersByName_;
+  size_t indexedUsers_ = 0;
 };
 
 }  // namespace velmora

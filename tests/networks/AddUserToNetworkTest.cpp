@@ -65,15 +65,30 @@ TEST_F(AddUserToNetworkTest, ANewUserGetsAnElementAndARecord) {
 TEST_F(AddUserToNetworkTest, AKnownUserHasEveryElementOfTheNameUpdatedInTheFileOnly) {
   auto network = Load(kSmallFile);
   ASSERT_NE(network, nullptr);
-  network->AddUserToNetwork("BOB", "192.168.7.7");
+  network->AddUserToNetwork("ANN", "192.168.7.7");
+  network->AddUserToNetwork("BOB", "10.0.0.1");  // the administrator from its own address
 
-  std::string expected = Replace(kSmallFile, "10.0.0.1", "192.168.7.7");
-  EXPECT_EQ(ReadFile(path_), Replace(expected, "10.0.0.3", "192.168.7.7"));
+  std::string expected = Replace(kSmallFile, "10.0.0.2", "192.168.7.7");
+  EXPECT_EQ(ReadFile(path_), Replace(expected, "10.0.0.3", "10.0.0.1"));
   // The records keep the address they were loaded with until the next start.
   ASSERT_EQ(network->Users.size(), 3u);
-  EXPECT_EQ(network->Users[0]->LastIP, "10.0.0.1");
+  EXPECT_EQ(network->Users[1]->LastIP, "10.0.0.2");
   EXPECT_EQ(network->Users[2]->LastIP, "10.0.0.3");
   EXPECT_THAT(LogLines(), IsEmpty());
+}
+
+// Found as an attack: whoever knew the network's password logged in under an administrator's
+// name from their own address, the file's "LastIP" became theirs, and after the next start they
+// held the rights. An administrator's element now keeps its address; another element of the
+// same name is updated as before, and the attempt is logged.
+TEST_F(AddUserToNetworkTest, AnAdministratorsElementKeepsItsAddress) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  network->AddUserToNetwork("BOB", "10.6.6.6");
+
+  EXPECT_EQ(ReadFile(path_), Replace(kSmallFile, "10.0.0.3", "10.6.6.6"));
+  EXPECT_EQ(network->Users.size(), 3u);
+  EXPECT_THAT(LogLines(), ElementsAre("10.6.6.6: Admin Address Kept (BOB stays at 10.0.0.1)"));
 }
 
 TEST_F(AddUserToNetworkTest, AUserWithoutAddressGetsTheAttributeAppended) {
@@ -91,7 +106,7 @@ TEST_F(AddUserToNetworkTest, ARewriteKeepsEverythingButTheChange) {
       "  <!-- the network element follows -->\r\n"
       "  <network name=\"Guild &amp; Co\" password=\"p&lt;w\" maxusers=\"10\" enabled=\"1\" "
       "port=\"4500\" motd=\"hello there\">\r\n"
-      "    <User Name=\"Ann\" LastIP=\"10.0.0.1\" IsAdmin=\"1\" Colour=\"red\"/>\r\n"
+      "    <User Name=\"Ann\" LastIP=\"10.0.0.1\" IsAdmin=\"0\" Colour=\"red\"/>\r\n"
       "    <!-- Bob was banned on Monday -->\r\n"
       "    <User Name=\"Bob\" UID=\"b-7\" IsBanned=\"1\" BanReason=\"said &quot;spam&quot;\"/>\r\n"
       "    <Notes kind=\"free\">keep <b>this</b> text &amp; more<![CDATA[ <raw> ]]></Notes>\r\n"

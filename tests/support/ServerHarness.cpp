@@ -54,6 +54,7 @@ ServerHarness::~ServerHarness() {
   // Let pending handlers of closed connections run before the listeners go.
   RunPass();
   listeners_.clear();
+  registrar_.reset();
   RunPass();
 }
 

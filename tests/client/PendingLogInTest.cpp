@@ -1,0 +1,69 @@
+// A log-in whose record is being written: the connection is answered "OK" only once the file
+// holds it, handles nothing it sent afterwards before that, and its name is taken meanwhile.
+#include <gtest/gtest.h>
+
+#include "networks/NetworkFolderFixture.h"
+#include "networks/ServerNetworks.h"
+#include "server/MapSocket.h"
+#include "support/ServerHarness.h"
+
+namespace velmora::testing {
+namespace {
+
+class PendingLogIn : public NetworkFolderFixture {
+ protected:
+  void SetUp() override {
+    NetworkFolderFixture::SetUp();
+    guild = &server.LoadNetwork(WriteNetworkFile(
+        "guild.conf", "<n><network name=\"Guild\" password=\"pw\" maxusers=\"9\" enabled=\"1\">"
+                      "</network></n>"));
+  }
+
+  // A peer whose password was accepted, ready for its user name.
+  std::unique_ptr<Peer> AtUserName() {
+    auto peer = std::make_unique<Peer>(listener);
+    EXPECT_TRUE(peer->Receive());
+    peer->Send(MessageCode::kNetworkSelection, "Guild");
+    EXPECT_EQ(peer->Receive()->data, kOk);
+    peer->Send(MessageCode::kPasswordDigest, Md5("pw"));
+    EXPECT_EQ(peer->Receive()->data, kOk);
+    return peer;
+  }
+
+  ServerHarness server;
+  MapSocket& listener = server.AddListener();
+  ServerNetworks* guild = nullptr;
+};
+
+TEST_F(PendingLogIn, HoldsItsNameAndItsLaterMessagesUntilItsOk) {
+  auto ann = AtUserName();
+  auto rival = AtUserName();
+  ann->Send(MessageCode::kUserName, "Ann");
+  ann->Send(MessageCode::kAdminQuery, "");
+  rival->Send(MessageCode::kUserName, "ANN");
+
+  auto answer = ann->Receive();
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(answer->Is(MessageCode::kUserNameResult) && answer->data == kOk);
+  EXPECT_NE(ReadFile(guild->Path).find("Name=\"Ann\""), std::string::npos);
+  auto next = ann->Receive();
+  ASSERT_TRUE(next);
+  EXPECT_TRUE(next->Is(MessageCode::kAdminAnswer));
+  EXPECT_EQ(rival->Receive()->data, kFail);
+}
+
+TEST_F(PendingLogIn, AConnectionThatEndsMeanwhileLeavesItsNameFree) {
+  auto cy = AtUserName();
+  cy->Send(MessageCode::kUserName, "Cy");
+  server.RunPass();  // the name is taken and the record under way
+  cy->CloseWrite();
+  server.Spin(50);
+  EXPECT_TRUE(server.Logged("Client Disconnect: (102) Cy"));
+  EXPECT_NE(ReadFile(guild->Path).find("Name=\"Cy\""), std::string::npos);
+  auto again = AtUserName();
+  again->Send(MessageCode::kUserName, "Cy");
+  EXPECT_EQ(again->Receive()->data, kOk);
+}
+
+}  // namespace
+}  // namespace velmora::testing
