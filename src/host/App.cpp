@@ -105,9 +105,9 @@ void App::StartUp() {
   OpenServerDatabase();
 
   bans_ = std::make_unique<BanStore>(serverdb.get());
-  registrar_ = std::make_unique<Registrar>();
-  geo_ = std::make_unique<GeoLookup>();
-  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_});
+  registrar_ = std::make_unique<Registrar>(counters_);
+  geo_ = std::make_unique<GeoLookup>(counters_);
+  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_, counters_});
   clientContext_.emplace(ClientContext{*geo_});
 
   for (auto& network : Networks) {

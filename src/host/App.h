@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ServerCounters.h"
 #include "client/ClientContext.h"
 #include "server/ServerContext.h"
 
@@ -60,6 +61,7 @@ class App {
 
   std::unique_ptr<platform::LogFile> log_;
   LogSink* previousLog_ = nullptr;
+  ServerCounters counters_;
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   std::unique_ptr<GeoLookup> geo_;

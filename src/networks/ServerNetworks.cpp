@@ -49,17 +49,17 @@ bool ServerNetworks::TakeSeat() {
   return true;
 }
 
-void ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {
-  if (Path.empty()) return;
+bool ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {
+  if (Path.empty()) return true;
   // Start from the file as it is now, so that an administrator's edits since start-up survive.
   platform::XmlDocument document;
   try {
-    if (!document.Parse(platform::ReadWholeFile(Path, kMaxNetworkFileBytes), true).ok) return;
+    if (!document.Parse(platform::ReadWholeFile(Path, kMaxNetworkFileBytes), true).ok) return false;
   } catch (const std::exception&) {
-    return;  // gone or unreadable: the log-in goes on without a record in the file
+    return false;  // gone or unreadable: the log-in goes on without a record in the file
   }
   auto network = NetworkElement(document);
-  if (!network) return;
+  if (!network) return false;
 
   bool known = false;
   for (auto child = network.FirstChild(); child; child = child.NextSibling()) {
@@ -92,9 +92,11 @@ void ServerNetworks::AddUserToNetwork(const std::string& username, const std::st
     // The owner's read-only bit means "do not touch", even though replacing the file by a
     // rename would get past it.
     platform::WriteFileAtomically(Path, content, {.refuseReadOnlyTarget = true});
+    return true;
   } catch (const std::exception&) {
     modGlobal::LogMessage(
         "Error adding user " + modGlobal::LogSafe(username) + " to network " + NetworkName, false);
+    return false;
   }
 }
 

@@ -12,8 +12,9 @@ namespace velmora {
 // Records live as long as the program; connections refer to them without owning them.
 class ServerNetworks {
  public:
-  // Records that `username` logged in from `address` in the network file (see the .cpp).
-  void AddUserToNetwork(const std::string& username, const std::string& address);
+  // Records that `username` logged in from `address` in the network file (see the .cpp); false
+  // when the file could not be read or written (with no file, there is nothing to record).
+  bool AddUserToNetwork(const std::string& username, const std::string& address);
 
   ServerNetworks() = default;
   ServerNetworks(std::string name, std::string password, int64_t maxusers, bool enabled);

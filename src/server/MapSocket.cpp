@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "base/Log.h"
+#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "platform/EventLoop.h"
 #include "networks/ServerNetworks.h"
@@ -272,6 +273,7 @@ void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std
                               std::time(nullptr), target->myNetwork->NetworkName,
                               target->username_))
       continue;
+    ++context_.counters.BansRecorded;
     target->SendMessage(Wire(MessageCode::kBanNotice), reason);
     modGlobal::LogMessage(modGlobal::LogSafe(target->username_) + " on network " +
                               modGlobal::LogSafe(target->myNetwork->NetworkName) +

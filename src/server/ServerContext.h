@@ -9,12 +9,15 @@ namespace velmora {
 class BanStore;
 class Registrar;
 class ServerNetworks;
+struct ServerCounters;
 
 struct ServerContext {
   // The registry of networks, in load order; log-in looks networks up in it by name.
   std::vector<std::shared_ptr<ServerNetworks>>& networks;
   BanStore& bans;
   Registrar& registrar;
+  // What the server has done, for monitoring; written on the loop's thread only.
+  ServerCounters& counters;
 };
 
 }  // namespace velmora
