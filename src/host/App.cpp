@@ -6,6 +6,9 @@
 #include "client/ClientSocket.h"
 #include "geo/GeoLookup.h"
 #include "host/AppSettings.h"
+#include "host/ConsoleService.h"
+#include "host/console/ConsoleError.h"
+#include "host/console/StatusAddress.h"
 #include "host/NICByMac.h"
 #include "networks/NetworkFiles.h"
 #include "networks/Registrar.h"
@@ -17,6 +20,7 @@
 #include "platform/NetworkInterfaces.h"
 #include "platform/Process.h"
 #include "platform/SqliteDatabase.h"
+#include "platform/StandardStreams.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -49,7 +53,9 @@ void App::Destroy() {
 App::App() : log_(std::make_unique<platform::LogFile>()) { previousLog_ = InstallLogSink(log_.get()); }
 
 App::~App() {
-  // Listeners and their connections go before what they were handed.
+  // The console reads the listeners; then listeners and their connections go before what they
+  // were handed.
+  StopConsole();
   sSockets.clear();
   InstallLogSink(previousLog_);
 }
@@ -70,6 +76,7 @@ int App::Event_Run(const std::vector<std::string>&) {
   modGlobal::LogMessage("Loading Settings...", true);
   StartUp();
   RunMainLoop();
+  StopConsole();
   modGlobal::LogMessage("Received quit signal.  Exiting.", false);
   return 0;
 }
@@ -124,6 +131,36 @@ void App::StartUp() {
   }
   modGlobal::LogMessage("Listening...", false);
   mySettings->Save();
+  StartConsole();
+}
+
+void App::StartConsole() {
+  // Both settings are off unless given: reading them must not write empty entries to the file.
+  std::string address = statusAddress_ ? *statusAddress_
+                                       : mySettings->Find("StatusAddress").value_or("");
+  if (address.empty()) return;
+  auto console = std::make_unique<ConsoleService>(Networks, sSockets, *bans_, counters_);
+  try {
+    console->Start(address, mySettings->Find("StatusToken").value_or(""));
+  } catch (const console::ConsoleError& error) {
+    // The members are served all the same; the operator reads why the console is not there.
+    std::string line = std::string("Error starting the console: ") + error.what();
+    modGlobal::LogMessage(line, false);
+    platform::WriteStandardError("velmora: " + line + "\n");
+    return;
+  }
+  console_ = std::move(console);
+  // The port it really got: "host:0" asks for any free one.
+  std::string host = console::StatusAddress::Parse(address).Host;
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  modGlobal::LogMessage(
+      "Console listening on http://" + host + ":" + std::to_string(console_->Port()) + "/", false);
+}
+
+void App::StopConsole() {
+  if (!console_) return;
+  console_->Stop();
+  console_.reset();
 }
 
 void App::GiveBackMemoryNowAndThen() {

@@ -16,6 +16,7 @@ namespace velmora {
 
 class AppSettings;
 class BanStore;
+class ConsoleService;
 class GeoLookup;
 class LogSink;
 class MapSocket;
@@ -45,6 +46,9 @@ class App {
 
   // Runs the main loop until a stop request; used by Event_Run and by tests.
   void RunMainLoop();
+  // Where the operator's console listens ("host:port"), replacing the setting StatusAddress;
+  // for the command line's --status. Call before Event_Run.
+  void OverrideStatusAddress(std::string address) { statusAddress_ = std::move(address); }
 
   std::atomic<bool> blnStop{false};
   std::unique_ptr<AppSettings> mySettings;
@@ -57,6 +61,9 @@ class App {
   void OpenServerDatabase();
   void InstallSignalHandlers();
   std::unique_ptr<MapSocket> MakeListener();
+  // Starts the console when the settings or the command line name an address for it.
+  void StartConsole();
+  void StopConsole();
   void GiveBackMemoryNowAndThen();
 
   std::unique_ptr<platform::LogFile> log_;
@@ -67,6 +74,8 @@ class App {
   std::unique_ptr<GeoLookup> geo_;
   std::optional<ServerContext> serverContext_;
   std::optional<ClientContext> clientContext_;
+  std::optional<std::string> statusAddress_;
+  std::unique_ptr<ConsoleService> console_;
 };
 
 }  // namespace velmora

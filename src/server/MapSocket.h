@@ -31,6 +31,10 @@ class MapSocket : public platform::TcpListener {
   std::shared_ptr<platform::TcpConnection> Event_AddSocket() override;
   void Event_Error(int64_t code) override;
   void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
+  // The same ban issued by `by` on the network named `network`, for an administrator who is no
+  // member here (the operator's console). Returns how many bans were stored.
+  size_t BanUser(const std::string& by, const std::string& network, const std::string& user,
+                 const std::string& reason);
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);

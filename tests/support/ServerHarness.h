@@ -73,6 +73,7 @@ class ServerHarness {
   BanStore& Bans() { return *bans_; }
   ClientContext& Clients() { return clientContext_; }
   ServerCounters& Counters() { return counters_; }
+  const std::vector<std::unique_ptr<MapSocket>>& Listeners() const { return listeners_; }
 
  private:
   LogCapture log_;
