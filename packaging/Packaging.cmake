@@ -29,6 +29,8 @@ install(FILES ${VELMORA_PACKAGING_DIR}/sample/velmora.conf ${VELMORA_PACKAGING_D
   DESTINATION share/samples PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/velmora.service DESTINATION share)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc)
+# The README shows the console with this picture, by a path relative to itself.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/console.png DESTINATION share/doc/docs)
 if(VELMORA_INSTALL_SYSTEM_FILES)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/velmora.service DESTINATION /lib/systemd/system)
   file(CREATE_LINK ${VELMORA_HOME}/velmora-admin

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the operator's console in a real browser: Debian's Chromium, driven headless by
-# playwright-core from tests/browser, against the console served in front of a scripted server.
+# playwright-core from tests/browser, against the real server with members on the wire.
 # Installs what it needs (Chromium, Node.js and npm when missing, the locked npm packages), and
 # fails when a scenario fails. Screenshots go to build/browser/.
 set -euo pipefail
@@ -17,7 +17,7 @@ scripts/install-deps.sh browser || fail "could not install chromium (and nodejs,
 build=build
 [ -f "$build/CMakeCache.txt" ] || scripts/build.sh "$build" >/dev/null
 cmake "$build" >/dev/null
-cmake --build "$build" -j2 --target velmora-console-standin >/dev/null
+cmake --build "$build" -j2 --target velmora >/dev/null
 
 (cd tests/browser && timeout 600 npm ci --no-audit --no-fund --loglevel=error) ||
   fail "npm ci in tests/browser"

@@ -1,6 +1,7 @@
 #include "client/ClientSocket.h"
 
 #include "base/Log.h"
+#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "client/PasswordGuesses.h"
 #include "networks/Registrar.h"
@@ -12,6 +13,20 @@
 #include "server/MapSocket.h"
 
 namespace velmora {
+
+namespace {
+
+// Why a connection ended, told by the code it ended with.
+DepartureReason DepartureFor(int64_t code) {
+  switch (code) {
+    case platform::TcpConnection::kErrorLostConnection: return DepartureReason::kClosed;
+    case platform::TcpConnection::kErrorProtocol: return DepartureReason::kFraming;
+    case platform::TcpConnection::kErrorOutputOverflow: return DepartureReason::kOutputBound;
+    default: return code > 0 ? DepartureReason::kReset : DepartureReason::kOther;
+  }
+}
+
+}  // namespace
 
 // The messages a client may send and who may send them; every other code is ignored without a
 // word, and so is an administrator's code from anyone else.
@@ -54,9 +69,12 @@ void ClientSocket::Log(const std::string& text) {
   myParent.CallStatusMessage(RemoteAddress() + ": " + text);
 }
 
+ServerCounters& ClientSocket::Counters() const { return myParent.Context().counters; }
+
 void ClientSocket::Answer(MessageCode code, std::string_view text) { SendMessage(Wire(code), text); }
 
 void ClientSocket::Event_Connected() {
+  connectedSince_ = std::time(nullptr);
   Log("Client Connection Initiated...");
   GetClientInfo();
 }
@@ -98,6 +116,7 @@ void ClientSocket::Event_Error(int64_t code) {
   ReleasePendingName();
   // A log-in waiting for its record has its name already, though it is no member yet.
   const std::string& name = state_ == LoginState::kRecording ? pendingName_ : Username();
+  Counters().CountDeparture(DepartureFor(code));
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
                         false);
@@ -133,6 +152,7 @@ void ClientSocket::SelectNetwork(std::string_view name) {
   } else {
     state_ = LoginState::kAwaitingNetwork;
     Answer(MessageCode::kNetworkResult, kFail);
+    Counters().CountLogin(LoginOutcome::kNetworkRefused);
     Log("Network Fail (" + modGlobal::LogSafe(name) + ")");
   }
 }
@@ -167,26 +187,30 @@ void ClientSocket::CheckPassword(std::string_view digest) {
     }
   }
   Answer(MessageCode::kPasswordResult, kFail);
+  Counters().CountLogin(LoginOutcome::kPasswordRefused);
   Log("Login Failed.");
 }
 
 void ClientSocket::LogIn(std::string_view name) {
-  auto refuse = [&](const std::string& why) {
+  auto refuse = [&](const std::string& why, LoginOutcome outcome) {
     Answer(MessageCode::kUserNameResult, kFail);
+    Counters().CountLogin(outcome);
     Log(why + " (" + modGlobal::LogSafe(name) + ")");
   };
   bool passwordAccepted =
       state_ == LoginState::kAwaitingUserName || state_ == LoginState::kLoggedIn;
-  if (!passwordAccepted || !IsAcceptableUserName(name)) return refuse("Bad Username");
+  if (!passwordAccepted || !IsAcceptableUserName(name))
+    return refuse("Bad Username", LoginOutcome::kNameRefused);
   ServerNetworks& network = *Network();
   auto record = FindUserRecord(name, RemoteAddress());
   bool bannedInFile = false;
   for (auto& banned : network.Bans)
     if (record != nullptr && banned == record) bannedInFile = true;
   if (bannedInFile || myParent.Context().bans.IsBanned(RemoteAddress(), network.NetworkName))
-    return refuse("Banned");
-  if (!CanLogin(name)) return refuse("Bad Username");
+    return refuse("Banned", LoginOutcome::kBanned);
+  if (!CanLogin(name)) return refuse("Bad Username", LoginOutcome::kNameRefused);
 
+  Counters().CountLogin(LoginOutcome::kAccepted);
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");
   // The connection joins its network with its "OK", once the record is on disk: until then
   // it hears nothing of the network, and its name is held for it.

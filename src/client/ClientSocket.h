@@ -3,6 +3,7 @@
 // client's address lies, and the handling of every message the client sends. Membership, seats
 // and bans have owners of their own (MapSocket, Seat, BanStore); the session asks them.
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,7 @@ namespace velmora {
 class MapSocket;
 class ServerNetworks;
 class VelmoraUser;
+struct ServerCounters;
 
 class ClientSocket : public MapConnection {
  public:
@@ -47,6 +49,12 @@ class ClientSocket : public MapConnection {
   VelmoraUser* User() const { return myUser.get(); }
   // The network on which this connection holds a seat, if any.
   ServerNetworks* SeatNetwork() const { return seat_.Network(); }
+  // Established, but not yet prompted: its address is being looked up.
+  bool Locating() const { return state_ == LoginState::kLocating; }
+  // When the connection was established; 0 before.
+  std::time_t ConnectedSince() const { return connectedSince_; }
+  // Messages this client has sent. Counted with the messages by code, on the relay's path.
+  uint64_t MessagesSent() const { return messagesSent_; }
 
  protected:
   bool ReadyForMessages() const override {
@@ -90,6 +98,7 @@ class ClientSocket : public MapConnection {
   void Log(const std::string& text);
   std::shared_ptr<VelmoraUser> FindUserRecord(std::string_view name,
                                               std::string_view address) const;
+  ServerCounters& Counters() const;
 
   ClientContext& context_;
   ClientLocation location_;
@@ -102,6 +111,8 @@ class ClientSocket : public MapConnection {
   bool nameTaken_ = false;  // pendingName_ stands in context_.pendingNames
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
+  std::time_t connectedSince_ = 0;
+  uint64_t messagesSent_ = 0;
   LoginState state_ = LoginState::kLocating;
   uint8_t wrongPasswords_ = 0;
 };

@@ -54,14 +54,18 @@ struct GeoLookup::Lookup {
   Ticket ticket = 0;
   std::string address;
   Done done;
+  std::chrono::steady_clock::time_point asked;
+  // How the location request ended; nothing while it runs, and when none was made.
+  std::optional<LookupOutcome> outcome;
   ClientLocation location;
   platform::HttpClient::RequestId locationRequest = 0;
   platform::HttpClient::RequestId flagRequest = 0;
   int requestsOut = 0;
 };
 
-GeoLookup::GeoLookup()
-    : geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST),
+GeoLookup::GeoLookup(ServerCounters& counters)
+    : counters_(counters),
+      geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST),
       alive_(std::make_shared<bool>(true)) {}
 
 GeoLookup::~GeoLookup() {
@@ -105,6 +109,7 @@ GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
   lookup->ticket = nextTicket_++;
   lookup->address = address;
   lookup->done = std::move(done);
+  lookup->asked = std::chrono::steady_clock::now();
   Ticket ticket = lookup->ticket;
   queued_.push_back(std::move(lookup));
   StartQueued();
@@ -120,6 +125,7 @@ void GeoLookup::GiveUpWaiting(Ticket ticket) {
   if (waiting == queued_.end()) return;  // started, or cancelled, meanwhile
   std::unique_ptr<Lookup> given = std::move(*waiting);
   queued_.erase(waiting);
+  if (!geoHost_.empty()) Count(*given, LookupOutcome::kGaveUpWaiting);
   given->done(given->location);
 }
 
@@ -157,7 +163,7 @@ void GeoLookup::Start(Lookup& lookup) {
     lookup.locationRequest =
         http.Get(LocationRequest(geoHost_, lookup.address),
                  WhileAlive([this, ticket](platform::HttpResult result) {
-                   OnLocation(ticket, std::move(result.Body));
+                   OnLocation(ticket, std::move(result));
                  }));
   }
   if (!flagHost_.empty() && FlagFolder()) {
@@ -174,11 +180,24 @@ void GeoLookup::Start(Lookup& lookup) {
   }
 }
 
-void GeoLookup::OnLocation(Ticket ticket, std::string body) {
+void GeoLookup::OnLocation(Ticket ticket, platform::HttpResult result) {
   auto entry = running_.find(ticket);
   if (entry == running_.end()) return;
   ClientLocation& location = entry->second->location;
-  GeoFields fields = ParseGeoReply(body);
+  GeoFields fields = ParseGeoReply(result.Body);
+  bool named = fields.Country || fields.State || fields.City || fields.Zip || fields.TimeZone;
+  switch (result.Outcome) {
+    case platform::HttpOutcome::kComplete:
+      entry->second->outcome = named ? LookupOutcome::kLocated : LookupOutcome::kNotLocated;
+      break;
+    case platform::HttpOutcome::kTimedOut:
+      entry->second->outcome = LookupOutcome::kTimedOut;
+      break;
+    case platform::HttpOutcome::kFailed:
+    case platform::HttpOutcome::kTooLarge:
+      entry->second->outcome = LookupOutcome::kFailed;
+      break;
+  }
   Take(location.Country, fields.Country);
   Take(location.State, fields.State);
   Take(location.City, fields.City);
@@ -216,9 +235,16 @@ void GeoLookup::RequestEnded(Ticket ticket) {
   if (--entry->second->requestsOut > 0) return;
   std::unique_ptr<Lookup> finished = std::move(entry->second);
   running_.erase(entry);
+  if (finished->outcome) Count(*finished, *finished->outcome);
   StartQueued();
   // Called last: the callback may start or cancel lookups of its own.
   finished->done(finished->location);
+}
+
+void GeoLookup::Count(const Lookup& lookup, LookupOutcome outcome) {
+  auto took = std::chrono::steady_clock::now() - lookup.asked;
+  auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+  counters_.CountLookup(outcome, static_cast<uint64_t>(microseconds));
 }
 
 }  // namespace velmora

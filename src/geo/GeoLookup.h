@@ -11,10 +11,14 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/ServerCounters.h"
 #include "client/Locator.h"
 #include "platform/Picture.h"
 
 namespace velmora {
+namespace platform {
+struct HttpResult;
+}
 
 class GeoLookup final : public Locator {
  public:
@@ -26,7 +30,9 @@ class GeoLookup final : public Locator {
   // The file that holds the last flag downloaded, in the flag folder.
   static constexpr const char* kFlagFileName = "ve_flag.gif";
 
-  GeoLookup();
+  // Each lookup that asks the location service is counted in `counters` by its outcome, with
+  // the time from the question to the answer, its wait for a turn included.
+  explicit GeoLookup(ServerCounters& counters);
   ~GeoLookup() override;
 
   // Looks `address` up in the background; `done` runs later on the loop's thread, never inside
@@ -49,14 +55,16 @@ class GeoLookup final : public Locator {
   void StartQueued();
   void GiveUpWaiting(Ticket ticket);
   void Start(Lookup& lookup);
-  void OnLocation(Ticket ticket, std::string body);
+  void OnLocation(Ticket ticket, platform::HttpResult result);
   void OnFlag(Ticket ticket, std::string body);
   void RequestEnded(Ticket ticket);
+  void Count(const Lookup& lookup, LookupOutcome outcome);
   std::optional<std::string> FlagFolder() const;
   // Wraps a callback so that it does nothing once this object is gone.
   template <typename Work>
   auto WhileAlive(Work work);
 
+  ServerCounters& counters_;
   std::string geoHost_;
   std::string flagHost_;
   std::optional<std::string> flagFolder_;

@@ -10,6 +10,9 @@
 #include "geo/GeoLookup.h"
 #include "host/AppSettings.h"
 #include "host/EchoingLog.h"
+#include "host/ConsoleService.h"
+#include "host/console/ConsoleError.h"
+#include "host/console/StatusAddress.h"
 #include "host/NICByMac.h"
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkReload.h"
@@ -82,6 +85,7 @@ App::App()
 }
 
 App::~App() {
+  StopConsole();
   // Listeners and their connections go before what they were handed; then the registrar, whose
   // log-ins still waiting hold their connections, while the sessions' context is still there.
   sSockets.clear();
@@ -114,6 +118,7 @@ int App::Event_Run(const std::vector<std::string>&) {
   ScheduleStatusReports();
   RunMainLoop();
   platform::NotifyServiceManager("STOPPING=1");
+  StopConsole();
   modGlobal::LogMessage("Received quit signal.  Exiting.", false);
   return 0;
 }
@@ -167,11 +172,11 @@ bool App::StartUp() {
   OpenServerDatabase();
 
   bans_ = std::make_unique<BanStore>(serverdb.get());
-  registrar_ = std::make_unique<Registrar>();
-  geo_ = std::make_unique<GeoLookup>();
+  registrar_ = std::make_unique<Registrar>(counters_);
+  geo_ = std::make_unique<GeoLookup>(counters_);
   pending_ = std::make_unique<PendingLogins>(LoginDeadline());
   guesses_ = std::make_unique<PasswordGuesses>();
-  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_, *pending_});
+  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_, *pending_, counters_});
   clientContext_.emplace(ClientContext{*geo_, *guesses_});
 
   for (auto& network : Networks) OpenListener(*network);
@@ -184,6 +189,7 @@ bool App::StartUp() {
   }
   modGlobal::LogMessage("Listening...", false);
   mySettings->Save();
+  StartConsole();
   return true;
 }
 
@@ -257,6 +263,34 @@ void App::ScheduleStatusReports() {
     }
     ScheduleStatusReports();
   });
+}
+
+void App::StartConsole() {
+  // Both settings are off unless given: reading them must not write empty entries to the file.
+  std::string address = statusAddress_ ? *statusAddress_
+                                       : mySettings->Find("StatusAddress").value_or("");
+  if (address.empty()) return;
+  auto console = std::make_unique<ConsoleService>(Networks, sSockets, *bans_, counters_);
+  try {
+    console->Start(address, mySettings->Find("StatusToken").value_or(""));
+  } catch (const console::ConsoleError& error) {
+    // The members are served all the same; the operator reads why the console is not there.
+    std::string line = std::string("Error starting the console: ") + error.what();
+    modGlobal::LogMessage(line, false);  // said on standard error too, as every error line
+    return;
+  }
+  console_ = std::move(console);
+  // The port it really got: "host:0" asks for any free one.
+  std::string host = console::StatusAddress::Parse(address).Host;
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  modGlobal::LogMessage(
+      "Console listening on http://" + host + ":" + std::to_string(console_->Port()) + "/", false);
+}
+
+void App::StopConsole() {
+  if (!console_) return;
+  console_->Stop();
+  console_.reset();
 }
 
 void App::GiveBackMemoryNowAndThen() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ServerCounters.h"
 #include "client/ClientContext.h"
 #include "server/ServerContext.h"
 
@@ -16,6 +17,7 @@ namespace velmora {
 class AppSettings;
 class BanStore;
 class EchoingLog;
+class ConsoleService;
 class GeoLookup;
 class LogSink;
 class MapSocket;
@@ -54,6 +56,9 @@ class App {
 
   // The lock file beside the executable that keeps a second server out of the folder.
   static constexpr const char* kLockFileName = "velmora.lock";
+  // Where the operator's console listens ("host:port"), replacing the setting StatusAddress;
+  // for the command line's --status. Call before Event_Run.
+  void OverrideStatusAddress(std::string address) { statusAddress_ = std::move(address); }
 
   std::atomic<bool> blnStop{false};
   std::unique_ptr<AppSettings> mySettings;
@@ -72,6 +77,9 @@ class App {
   // Creates the listener for `network`'s port and starts it listening.
   void OpenListener(const ServerNetworks& network);
   std::unique_ptr<MapSocket> MakeListener();
+  // Starts the console when the settings or the command line name an address for it.
+  void StartConsole();
+  void StopConsole();
   void GiveBackMemoryNowAndThen();
   // For the service manager: how many members are logged in where.
   std::string StatusText() const;
@@ -86,6 +94,7 @@ class App {
   std::string reportedStatus_;
   // Lets the status timer outlive the application object harmlessly.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  ServerCounters counters_;
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   std::unique_ptr<GeoLookup> geo_;
@@ -93,6 +102,8 @@ class App {
   std::unique_ptr<PasswordGuesses> guesses_;
   std::optional<ServerContext> serverContext_;
   std::optional<ClientContext> clientContext_;
+  std::optional<std::string> statusAddress_;
+  std::unique_ptr<ConsoleService> console_;
 };
 
 }  // namespace velmora

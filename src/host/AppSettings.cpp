@@ -20,6 +20,12 @@ std::string AppSettings::GetValue(const std::string& name, const std::string& de
   return defaultValue;
 }
 
+std::optional<std::string> AppSettings::Find(const std::string& name) const {
+  for (auto& [key, value] : Values)
+    if (key == name) return value;
+  return std::nullopt;
+}
+
 void AppSettings::SetValue(const std::string& name, const std::string& value) {
   bool found = false;
   for (auto& [key, stored] : Values)

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,9 @@ namespace velmora {
 class AppSettings {
  public:
   std::string GetValue(const std::string& name, const std::string& defaultValue);
+  // The value stored under `name`, or nothing; unlike GetValue it stores nothing, so a setting
+  // that is off unless given leaves no empty entry in the file.
+  std::optional<std::string> Find(const std::string& name) const;
   void Load();
   void Save();
   void SetValue(const std::string& name, const std::string& value);

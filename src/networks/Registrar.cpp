@@ -2,12 +2,14 @@
 
 #include <exception>
 
+#include "base/ServerCounters.h"
 #include "networks/ServerNetworks.h"
 #include "platform/EventLoop.h"
 
 namespace velmora {
 
-Registrar::Registrar() : alive_(std::make_shared<bool>(true)), worker_(kRewriters) {}
+Registrar::Registrar(ServerCounters& counters)
+    : counters_(counters), alive_(std::make_shared<bool>(true)), worker_(kRewriters) {}
 
 Registrar::~Registrar() { *alive_ = false; }
 
@@ -37,6 +39,7 @@ void Registrar::Start(const std::string& path) {
   if (file.gathered.empty() || !file.rewriting.empty()) return;
   file.rewriting = std::move(file.gathered);
   file.gathered.clear();
+  file.started = std::chrono::steady_clock::now();
   ++batches_;
   // The worker gets copies of what the file needs; the callbacks and the networks stay here.
   std::vector<LogInRecord> records;
@@ -63,6 +66,13 @@ void Registrar::Start(const std::string& path) {
 
 void Registrar::Finish(const std::string& path, BatchOutcome outcome) {
   File& file = files_[path];
+  if (outcome.rewritten || !outcome.logIns.empty()) {
+    bool failed = false;
+    for (const auto& logIn : outcome.logIns) failed = failed || logIn.failed;
+    auto took = std::chrono::steady_clock::now() - file.started;
+    counters_.CountRewrite(!failed, static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+  }
   std::vector<LogIn> batch = std::move(file.rewriting);
   file.rewriting.clear();
   // The next batch goes out before these answers: it has waited a whole rewrite already.

@@ -20,6 +20,7 @@
 namespace velmora {
 
 class ServerNetworks;
+struct ServerCounters;
 
 class Registrar {
  public:
@@ -30,7 +31,8 @@ class Registrar {
   // Files rewritten at once (each by its own thread); a large file then holds up no other.
   static constexpr size_t kRewriters = 2;
 
-  Registrar();
+  // Every rewrite of a network file is counted in `counters`, with the time it took.
+  explicit Registrar(ServerCounters& counters);
   ~Registrar();
   Registrar(const Registrar&) = delete;
   Registrar& operator=(const Registrar&) = delete;
@@ -56,11 +58,13 @@ class Registrar {
     std::vector<LogIn> gathered;   // waiting for the next rewrite
     std::vector<LogIn> rewriting;  // in the rewrite under way
     bool scheduled = false;        // a rewrite starts after the gathering time
+    std::chrono::steady_clock::time_point started;  // of the rewrite under way
   };
 
   void Start(const std::string& path);
   void Finish(const std::string& path, BatchOutcome outcome);
 
+  ServerCounters& counters_;
   std::unordered_map<std::string, File> files_;
   size_t waiting_ = 0;
   size_t batches_ = 0;

@@ -39,6 +39,7 @@ bool BanStore::Record(const std::string& address, const std::string& by,
     insert.Bind(1, address).Bind(2, by).Bind(3, reason).Bind(4, platform::ToIsoUtc(bandate));
     insert.Bind(5, network);
     insert.Step();
+    ++revision_;
     return true;
   } catch (const platform::DatabaseError& error) {
     modGlobal::LogMessage(
@@ -77,7 +78,9 @@ bool BanStore::Lift(int64_t id, const std::string& network) {
     auto remove = db_->Prepare("DELETE FROM bans WHERE id = ? AND network = ? COLLATE NOCASE");
     remove.Bind(1, id).Bind(2, network);
     remove.Step();
-    return remove.Changes() > 0;
+    if (remove.Changes() == 0) return false;
+    ++revision_;
+    return true;
   } catch (const platform::DatabaseError& error) {
     modGlobal::LogMessage("Error lifting ban " + std::to_string(id) + ": " + error.what(), false);
     return false;

@@ -44,9 +44,13 @@ class BanStore {
   std::vector<BanRow> List(const std::string& network);
   // Deletes the row `id` when it belongs to `network`; false when no row went.
   bool Lift(int64_t id, const std::string& network);
+  // Goes up with every ban stored or lifted through this store, so that a reader of the lists
+  // knows when to read them again.
+  uint64_t Revision() const { return revision_; }
 
  private:
   platform::SqliteDatabase* db_;
+  uint64_t revision_ = 0;
 };
 
 }  // namespace velmora

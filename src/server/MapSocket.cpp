@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "base/Log.h"
+#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "platform/EventLoop.h"
 #include "networks/ServerNetworks.h"
@@ -289,30 +290,38 @@ void MapSocket::KickUser(const std::string& user, const std::string& network,
 }
 
 void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {
-  if (admin.myNetwork == nullptr || reason.size() > kMaxPayloadLength) return;
-  const std::string& networkName = admin.myNetwork->NetworkName;
+  if (admin.myNetwork == nullptr) return;
+  BanUser(admin.username_, admin.myNetwork->NetworkName, user, reason);
+}
+
+size_t MapSocket::BanUser(const std::string& by, const std::string& network,
+                          const std::string& user, const std::string& reason) {
+  if (reason.size() > kMaxPayloadLength) return 0;
   std::string folded = FoldedCopy(user);
   // Collect first: the notices, log lines and rows follow in accept order.
   std::vector<MapConnection*> targets;
   for (auto& [record, members] : members_) {
-    if (!EqualsIgnoreCase(record->NetworkName, networkName)) continue;
+    if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
     for (MapConnection* member : members)
       if (member->foldedName_ == folded) targets.push_back(member);
   }
   std::sort(targets.begin(), targets.end(), AcceptedBefore);
+  size_t stored = 0;
   for (MapConnection* target : targets) {
     // Only a ban that is stored is one: without the row the target could log straight back in,
     // so it is told nothing and only the failure is logged.
-    if (!context_.bans.Record(target->RemoteAddress(), admin.username_, reason,
-                              std::time(nullptr), target->myNetwork->NetworkName,
-                              target->username_))
+    if (!context_.bans.Record(target->RemoteAddress(), by, reason, std::time(nullptr),
+                              target->myNetwork->NetworkName, target->username_))
       continue;
+    ++stored;
+    ++context_.counters.BansRecorded;
     target->SendMessage(Wire(MessageCode::kBanNotice), reason);
     modGlobal::LogMessage(modGlobal::LogSafe(target->username_) + " on network " +
                               modGlobal::LogSafe(target->myNetwork->NetworkName) +
                               " Banned: " + modGlobal::LogSafe(reason),
                           false);
   }
+  return stored;
 }
 
 }  // namespace velmora

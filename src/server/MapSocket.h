@@ -33,6 +33,10 @@ class MapSocket : public platform::TcpListener {
   // Ends the oldest connection of the server that has not logged in; never a member.
   bool Event_ShedForNewcomer() override;
   void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
+  // The same ban issued by `by` on the network named `network`, for an administrator who is no
+  // member here (the operator's console). Returns how many bans were stored.
+  size_t BanUser(const std::string& by, const std::string& network, const std::string& user,
+                 const std::string& reason);
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);

@@ -10,6 +10,7 @@ class BanStore;
 class PendingLogins;
 class Registrar;
 class ServerNetworks;
+struct ServerCounters;
 
 struct ServerContext {
   // The registry of networks, in load order; log-in looks networks up in it by name.
@@ -18,6 +19,8 @@ struct ServerContext {
   Registrar& registrar;
   // The connections of every listener that have not logged in yet.
   PendingLogins& pending;
+  // What the server has done, for monitoring; written on the loop's thread only.
+  ServerCounters& counters;
 };
 
 }  // namespace velmora

@@ -1,10 +1,14 @@
-// What the browser scenarios stand on: the program that serves the console, and Debian's
-// Chromium started headless with the flags this closed network needs.
+// What the browser scenarios stand on: the real server laid out in a folder of its own, members
+// that speak its wire protocol, and Debian's Chromium started headless with the flags this
+// closed network needs.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, rmSync, mkdirSync } from 'node:fs';
+import { createHash } from 'node:crypto';
+import {
+  copyFileSync, existsSync, linkSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync,
+} from 'node:fs';
+import net from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
-import { createInterface } from 'node:readline';
 import { chromium } from 'playwright-core';
 
 const here = path.dirname(new URL(import.meta.url).pathname);
@@ -36,47 +40,191 @@ export async function launchBrowser() {
   };
 }
 
-// The stand-in server: the console in front of a scripted world. `send` gives it a command,
-// `log` is every line it logged so far, `waitForLog` waits for one.
-export async function startStandIn(token) {
-  const program = process.env.VELMORA_STANDIN || path.join(buildDir, 'velmora-console-standin');
-  const child = spawn(program, ['--token', token], { stdio: ['pipe', 'pipe', 'inherit'] });
-  const log = [];
-  const waiting = [];
-  const lines = createInterface({ input: child.stdout });
-  const address = await new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error('the stand-in did not start in time')), 10000);
-    child.once('exit', (code) => reject(new Error(`the stand-in exited with ${code}`)));
-    lines.on('line', (line) => {
-      const listening = line.match(/^listening on (\S+)$/);
-      if (listening) {
-        clearTimeout(timer);
-        resolve(listening[1]);
-      }
-      if (line.startsWith('log: ')) {
-        log.push(line.slice(5));
-        for (const w of waiting.splice(0)) w();
-      }
-    });
+const sleep = (ms) => new Promise((resolve) => { setTimeout(resolve, ms); });
+
+async function until(what, test, ms) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    const value = test();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await sleep(20);
+  }
+}
+
+// A port nothing listens on right now, from the kernel.
+async function freePort() {
+  const probe = net.createServer();
+  await new Promise((resolve, reject) => {
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', resolve);
   });
+  const { port } = probe.address();
+  await new Promise((resolve) => { probe.close(resolve); });
+  return port;
+}
+
+const xml = (text) => String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;')
+  .replace(/>/g, '&gt;').replace(/"/g, '&quot;');
+
+// The server binary in a folder of its own, as an operator installs it: velmora.conf and
+// velmora-server/ beside it, the log in a private data folder. The console listens on a port of
+// its choosing on 127.0.0.1, which its log line tells.
+export async function startServer({ token, networks }) {
+  const root = mkdtempSync(path.join(tmpdir(), 'velmora-browser-'));
+  const binary = path.join(root, 'velmora');
+  try {
+    linkSync(path.join(buildDir, 'velmora'), binary);
+  } catch {
+    copyFileSync(path.join(buildDir, 'velmora'), binary);
+  }
+  mkdirSync(path.join(root, 'velmora-server'));
+  mkdirSync(path.join(root, 'data'));
+  for (const network of networks) {
+    network.port = await freePort();
+    writeFileSync(path.join(root, 'velmora-server', `${network.name}.conf`),
+      `<?xml version="1.0"?>\n<velmora><network name="${xml(network.name)}" ` +
+      `password="${xml(network.password)}" maxusers="${network.seats}" enabled="1" ` +
+      `port="${network.port}">\n</network></velmora>\n`);
+  }
+  // An empty AttachedNIC listens on every local address, loopback included.
+  writeFileSync(path.join(root, 'velmora.conf'),
+    '<?xml version="1.0"?>\n<settings>\n' +
+    '  <setting namestring="AttachedNIC" valuestring="" />\n' +
+    '  <setting namestring="StatusAddress" valuestring="127.0.0.1:0" />\n' +
+    `  <setting namestring="StatusToken" valuestring="${xml(token)}" />\n` +
+    '</settings>\n');
+
+  const logPath = path.join(root, 'data', 'com.velmora.log');
+  const child = spawn(binary, [], {
+    cwd: root,
+    env: { ...process.env, XDG_DATA_HOME: path.join(root, 'data') },
+    stdio: ['ignore', 'inherit', 'inherit'],
+  });
+  let exited = false;
+  child.once('exit', () => { exited = true; });
+
+  // The messages of the log, without their "[date time] " stamps.
+  const log = () => {
+    if (!existsSync(logPath)) return [];
+    return readFileSync(logPath, 'utf8').split('\n').filter((line) => line !== '')
+      .map((line) => line.replace(/^\[[^\]]*\] /, ''));
+  };
+  const url = await until('the console to listen', () => {
+    if (exited) throw new Error(`the server exited; its log: ${log().join(' | ')}`);
+    const line = log().find((message) => message.startsWith('Console listening on '));
+    return line && line.slice('Console listening on '.length);
+  }, 15000);
+
   return {
-    url: `http://${address}/`,
+    url,
     log,
-    send(command) { child.stdin.write(command + '\n'); },
     async waitForLog(pattern, ms = 5000) {
-      const until = Date.now() + ms;
-      while (!log.some((line) => pattern.test(line))) {
-        if (Date.now() > until) throw new Error(`no log line like ${pattern}; the log: ${log.join(' | ')}`);
-        await new Promise((resolve) => { waiting.push(resolve); setTimeout(resolve, 100); });
-      }
+      await until(`a log line like ${pattern}; the log: ${log().join(' | ')}`,
+        () => log().some((line) => pattern.test(line)), ms);
     },
     async stop() {
-      if (child.exitCode !== null) return;
-      const exited = new Promise((resolve) => child.once('exit', resolve));
-      child.stdin.end('quit\n');
-      const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
-      await exited;
-      clearTimeout(timer);
+      if (!exited) {
+        const gone = new Promise((resolve) => { child.once('exit', resolve); });
+        child.kill('SIGTERM');
+        const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
+        await gone;
+        clearTimeout(timer);
+      }
+      rmSync(root, { recursive: true, force: true });
     },
   };
+}
+
+// One member of a network: a map client on the wire. Frames are a big-endian 32-bit length
+// (header included), a big-endian 32-bit code and the payload. Like a real client it leaves when
+// it is kicked or banned.
+export class WireMember {
+  constructor() {
+    this.buffer = Buffer.alloc(0);
+    this.inbox = [];
+    this.waiting = null;
+    this.closed = false;
+  }
+
+  // Connects from `sourceAddress` (an address of the loopback range) and logs in.
+  static async logIn({ port, network, password, name, sourceAddress }) {
+    const member = new WireMember();
+    await member.connect(port, sourceAddress);
+    await member.expect(1, 'Network');
+    member.send(1, network);
+    await member.expect(2, 'OK');
+    member.send(2, createHash('md5').update(password).digest());
+    await member.expect(3, 'OK');
+    member.send(3, name);
+    await member.expect(4, 'OK');
+    return member;
+  }
+
+  connect(port, localAddress) {
+    return new Promise((resolve, reject) => {
+      this.socket = net.connect({ port, host: '127.0.0.1', localAddress }, resolve);
+      this.socket.once('error', reject);
+      this.socket.on('data', (bytes) => this.take(bytes));
+      this.socket.on('close', () => {
+        this.closed = true;
+        this.wake();
+      });
+    });
+  }
+
+  send(code, payload) {
+    const data = Buffer.isBuffer(payload) ? payload : Buffer.from(payload, 'utf8');
+    const header = Buffer.alloc(8);
+    header.writeInt32BE(8 + data.length, 0);
+    header.writeInt32BE(code, 4);
+    this.socket.write(Buffer.concat([header, data]));
+  }
+
+  // A position report: X, Y, facet, hit points, in battle, dead.
+  report(x, y, facet, hp, inBattle, isDead) {
+    this.send(4, [x, y, facet, hp, inBattle ? 1 : 0, isDead ? 1 : 0].join(','));
+  }
+
+  take(bytes) {
+    this.buffer = Buffer.concat([this.buffer, bytes]);
+    while (this.buffer.length >= 8) {
+      const length = this.buffer.readInt32BE(0);
+      if (length < 8 || this.buffer.length < length) break;
+      const message = { code: this.buffer.readInt32BE(4), data: this.buffer.subarray(8, length).toString('utf8') };
+      this.buffer = this.buffer.subarray(length);
+      if (message.code === 996 || message.code === 997) this.socket.end();
+      this.inbox.push(message);
+    }
+    this.wake();
+  }
+
+  wake() {
+    const waiting = this.waiting;
+    this.waiting = null;
+    if (waiting) waiting();
+  }
+
+  // The next message of `code`, skipping others; fails after `ms`.
+  async next(code, ms = 5000) {
+    const deadline = Date.now() + ms;
+    for (;;) {
+      const at = this.inbox.findIndex((message) => message.code === code);
+      if (at >= 0) return this.inbox.splice(at, 1)[0];
+      if (this.closed || Date.now() > deadline) throw new Error(`no message ${code} came`);
+      await new Promise((resolve) => {
+        this.waiting = resolve;
+        setTimeout(resolve, 50);
+      });
+    }
+  }
+
+  async expect(code, data) {
+    const message = await this.next(code);
+    if (message.data !== data) throw new Error(`code ${code} answered "${message.data}", not "${data}"`);
+  }
+
+  close() {
+    this.socket?.destroy();
+  }
 }

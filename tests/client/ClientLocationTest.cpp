@@ -27,7 +27,8 @@ class ClientLocation : public ::testing::Test {
 
   std::vector<std::shared_ptr<ClientSocket>> Connections() { return Sessions(listener); }
 
-  GeoLookup lookup;
+  ServerCounters counters;
+  GeoLookup lookup{counters};
   ServerHarness server{&lookup};
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
   MapSocket& listener = server.AddListener();

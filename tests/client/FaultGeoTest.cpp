@@ -53,7 +53,12 @@ class FaultGeo : public ::testing::Test {
     }
   }
 
-  GeoLookup lookup;
+  uint64_t Lookups(LookupOutcome outcome) const {
+    return counters.LocationLookups[static_cast<size_t>(outcome)];
+  }
+
+  ServerCounters counters;
+  GeoLookup lookup{counters};
   ServerHarness server{&lookup};
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
   MapSocket& listener = server.AddListener();
@@ -62,6 +67,7 @@ class FaultGeo : public ::testing::Test {
 TEST_F(FaultGeo, ServicesThatRefuseConnectionsLeaveTheLocationEmpty) {
   lookup.SetHosts(RefusingHost(), RefusingHost());
   EveryClientLogsIn(kClients);
+  EXPECT_EQ(Lookups(LookupOutcome::kFailed), static_cast<uint64_t>(kClients));
 }
 
 TEST_F(FaultGeo, ServicesThatResetHalfwayThroughAReplyLeaveTheLocationEmpty) {
@@ -76,6 +82,7 @@ TEST_F(FaultGeo, ServicesThatResetHalfwayThroughAReplyLeaveTheLocationEmpty) {
   lookup.SetHosts(geo.Host(), flags.Host());
   EveryClientLogsIn(kClients);
   EXPECT_EQ(geo.Requests().size(), static_cast<size_t>(kClients));
+  EXPECT_EQ(Lookups(LookupOutcome::kFailed), static_cast<uint64_t>(kClients));
 }
 
 TEST_F(FaultGeo, ATricklingServiceHoldsUpOnlyTheConnectionItIsAskedAbout) {
@@ -108,6 +115,8 @@ TEST_F(FaultGeo, ATricklingServiceHoldsUpOnlyTheConnectionItIsAskedAbout) {
   EXPECT_EQ(connections[0]->Location().Country.value_or(""), "Dripland");
   for (size_t i = 1; i < connections.size(); ++i)
     EXPECT_EQ(connections[i]->Location().Country.value_or(""), "Quickland");
+  EXPECT_EQ(Lookups(LookupOutcome::kLocated), static_cast<uint64_t>(kClients + 1));
+  EXPECT_GE(counters.LocationLookupMicroseconds, 2000000u) << "the trickle took seconds";
 }
 
 // A service that trickles for everyone fills every slot for lookups; a connection that comes
@@ -130,6 +139,7 @@ TEST_F(FaultGeo, AConnectionQueuedBehindTricklingLookupsIsPromptedWithoutALocati
   EXPECT_EQ(prompt->command, 1);
   for (auto& client : slow) EXPECT_TRUE(client->Silent(1)) << "the trickles are not over yet";
   EXPECT_EQ(geo.Requests().size(), slow.size()) << "the queued lookup was never asked";
+  EXPECT_EQ(Lookups(LookupOutcome::kGaveUpWaiting), 1u);
 
   // The trickled connections get their prompts once their own lookups end.
   for (auto& client : slow) {

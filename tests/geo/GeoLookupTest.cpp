@@ -51,7 +51,8 @@ class GeoLookupTest : public ::testing::Test {
 
   std::string FlagFile() const { return platform::JoinPath(folder, GeoLookup::kFlagFileName); }
 
-  GeoLookup lookup;
+  ServerCounters counters;
+  GeoLookup lookup{counters};
   std::string folder;
 };
 

@@ -4,8 +4,11 @@
 
 #include <filesystem>
 
+#include "base/ServerCounters.h"
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkFolderFixture.h"
+#include "networks/Registrar.h"
+#include "support/RunLoop.h"
 
 namespace velmora {
 namespace {
@@ -274,6 +277,25 @@ TEST_F(AddUserToNetworkTest, NothingHappensWithoutAUsableFile) {
   pathless.AddUserToNetwork("Cy", "10.0.0.5");
   EXPECT_THAT(pathless.Users, IsEmpty());
   EXPECT_THAT(LogLines(), IsEmpty());
+}
+
+TEST_F(AddUserToNetworkTest, TheRegistrarCountsEveryRewriteAndEveryFailedOne) {
+  auto network = Load(kSmallFile);
+  ASSERT_NE(network, nullptr);
+  ServerCounters counters;
+  Registrar registrar(counters);
+  int answered = 0;
+  registrar.Record(*network, "Cy", "10.0.0.5", [&] { ++answered; });
+  ASSERT_TRUE(testing::RunLoopUntil([&] { return answered == 1; }));
+  ::chmod(path_.c_str(), 0444);
+  registrar.Record(*network, "Dee", "10.0.0.6", [&] { ++answered; });
+  ASSERT_TRUE(testing::RunLoopUntil([&] { return answered == 2; }));
+  ServerNetworks pathless("Pathless", "", 5, true);
+  registrar.Record(pathless, "Cy", "10.0.0.5", [&] { ++answered; });
+
+  EXPECT_EQ(answered, 3);
+  EXPECT_EQ(counters.NetworkFileRewrites, 2u);
+  EXPECT_EQ(counters.NetworkFileRewriteFailures, 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/ServerCounters.h"
 #include "networks/LogInRecords.h"
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkFolderFixture.h"
@@ -40,7 +41,8 @@ class RegistrarTest : public testing::NetworkFolderFixture {
     return testing::RunLoopUntil([this] { return registrar_.Waiting() == 0; });
   }
 
-  Registrar registrar_;
+  ServerCounters counters_;
+  Registrar registrar_{counters_};
   std::vector<std::string> answered_;
   std::vector<std::string> early_;  // answered before the file held them
 };
@@ -63,6 +65,7 @@ TEST_F(RegistrarTest, LogInsThatArriveTogetherShareOneRewriteAndAreAnsweredInOrd
   Record(*guild, "Ivy", "10.0.1.2");
   ASSERT_TRUE(AllAnswered());
   EXPECT_EQ(registrar_.Batches(), 4u);
+  EXPECT_EQ(counters_.NetworkFileRewrites, 4u);
 
   std::vector<std::string> inGuild;
   for (const auto& name : answered_)

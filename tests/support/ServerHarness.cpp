@@ -46,8 +46,8 @@ void NoLocation::Cancel(Ticket ticket) { cancelled_->push_back(ticket); }
 
 ServerHarness::ServerHarness(Locator* locator)
     : bans_(std::make_unique<BanStore>(nullptr)),
-      registrar_(std::make_unique<Registrar>()),
-      serverContext_{networks_, *bans_, *registrar_, pending_},
+      registrar_(std::make_unique<Registrar>(counters_)),
+      serverContext_{networks_, *bans_, *registrar_, pending_, counters_},
       clientContext_{locator != nullptr ? *locator : noLocation_, guesses_} {}
 
 ServerHarness::~ServerHarness() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ServerCounters.h"
 #include "client/ClientContext.h"
 #include "client/Locator.h"
 #include "client/PasswordGuesses.h"
@@ -73,9 +74,12 @@ class ServerHarness {
   const std::vector<std::shared_ptr<ServerNetworks>>& Networks() const { return networks_; }
   BanStore& Bans() { return *bans_; }
   ClientContext& Clients() { return clientContext_; }
+  ServerCounters& Counters() { return counters_; }
+  const std::vector<std::unique_ptr<MapSocket>>& Listeners() const { return listeners_; }
 
  private:
   LogCapture log_;
+  ServerCounters counters_;
   std::vector<std::shared_ptr<ServerNetworks>> networks_;
   std::unique_ptr<platform::SqliteDatabase> db_;
   std::unique_ptr<BanStore> bans_;
