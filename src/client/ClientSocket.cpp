@@ -71,7 +71,10 @@ void ClientSocket::Log(const std::string& text) {
 
 ServerCounters& ClientSocket::Counters() const { return myParent.Context().counters; }
 
-void ClientSocket::Answer(MessageCode code, std::string_view text) { SendMessage(Wire(code), text); }
+void ClientSocket::Answer(MessageCode code, std::string_view text) {
+  ++Counters().Deliveries;
+  SendMessage(Wire(code), text);
+}
 
 void ClientSocket::Event_Connected() {
   connectedSince_ = std::time(nullptr);
@@ -127,6 +130,8 @@ void ClientSocket::Event_Error(int64_t code) {
 }
 
 void ClientSocket::Event_ReceivedMessage(int32_t command, std::string_view data) {
+  Counters().CountMessage(command);
+  ++messagesSent_;
   const Handler* handler = FindHandler(command);
   if (handler == nullptr) return;
   if (handler->administratorsOnly && !isAdmin()) return;

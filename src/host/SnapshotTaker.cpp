@@ -6,6 +6,7 @@
 #include "base/TextCase.h"
 #include "client/ClientSocket.h"
 #include "networks/ServerNetworks.h"
+#include "platform/EventLoop.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 
@@ -72,6 +73,10 @@ console::ConsoleSnapshot SnapshotTaker::Take() {
   console::ConsoleSnapshot snapshot;
   snapshot.TakenAt = std::time(nullptr);
   snapshot.Counters = counters_;
+  // The bytes are counted where they move, by the loop.
+  auto& traffic = platform::EventLoop::Instance().TrafficTotals();
+  snapshot.Counters.BytesSent = traffic.bytesSent;
+  snapshot.Counters.BytesReceived = traffic.bytesReceived;
   for (auto& network : networks_) {
     console::NetworkView view;
     view.Name = network->NetworkName;

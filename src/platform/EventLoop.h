@@ -48,6 +48,13 @@ class EventLoop {
   // Whether the next pass must not wait.
   bool HasPendingWork() const;
 
+  // What every connection on the loop has moved, for monitoring.
+  struct Traffic {
+    uint64_t bytesSent = 0;
+    uint64_t bytesReceived = 0;
+  };
+  Traffic& TrafficTotals() { return traffic_; }
+
   struct Impl;
   Impl& impl() { return *impl_; }
 
@@ -63,6 +70,7 @@ class EventLoop {
   std::vector<std::shared_ptr<LoopMember>> toDeliver_;
   std::vector<std::shared_ptr<LoopMember>> toFlush_;
   uint64_t pass_ = 0;
+  Traffic traffic_;
 };
 
 }  // namespace velmora::platform

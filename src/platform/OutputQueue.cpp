@@ -32,17 +32,21 @@ void OutputQueue::AppendShared(const SharedBytes& shared, size_t offset, size_t 
   unsent_ += length + kPieceCost;
 }
 
-void OutputQueue::AppendLatest(uint64_t key, std::string_view frame, size_t softMark) {
-  if (!latest_ && unsent_ < softMark) return Append(frame);
+bool OutputQueue::AppendLatest(uint64_t key, std::string_view frame, size_t softMark) {
+  if (!latest_ && unsent_ < softMark) {
+    Append(frame);
+    return false;
+  }
   if (!latest_) latest_ = std::make_unique<Latest>();
   auto known = latest_->byKey.find(key);
   if (known != latest_->byKey.end()) {
     known->second->second.assign(frame);  // the newer position replaces the older, in its place
-    return;
+    return true;
   }
   latest_->order.emplace_back(key, std::string(frame));
   latest_->byKey.emplace(key, std::prev(latest_->order.end()));
   MoveLatestIn(softMark);
+  return false;
 }
 
 void OutputQueue::DropLatest(uint64_t key) {

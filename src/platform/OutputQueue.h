@@ -31,7 +31,8 @@ class OutputQueue {
   void AppendShared(const SharedBytes& shared, size_t offset, size_t length);
   // Queues `frame` as the latest of `key`: as it is while the queue is below `softMark` and no
   // older latest frame waits; otherwise it waits in place of any older one of the same key.
-  void AppendLatest(uint64_t key, std::string_view frame, size_t softMark);
+  // True when it replaced one: an older frame that will never be sent.
+  bool AppendLatest(uint64_t key, std::string_view frame, size_t softMark);
   // Forgets the waiting latest frame of `key`, if any.
   void DropLatest(uint64_t key);
 

@@ -124,6 +124,7 @@ std::string_view TcpConnection::ReadAvailable(size_t maxBytes) {
   Channel::Result result = channel_->Receive(g_readBuffer, wanted);
   switch (result.status) {
     case Channel::Status::kDone:
+      EventLoop::Instance().TrafficTotals().bytesReceived += result.bytes;
       // A short read from a stream means the kernel's queue is empty for now.
       readProgress_ = result.bytes == wanted ? ReadProgress::kMore : ReadProgress::kDrained;
       return std::string_view(g_readBuffer, result.bytes);
@@ -183,10 +184,11 @@ void TcpConnection::WriteShared(const SharedBytes& bytes, size_t offset, size_t 
   Queued();
 }
 
-void TcpConnection::WriteLatest(uint64_t key, std::string_view bytes) {
-  if (!IsConnected() || bytes.empty()) return;
-  out_.AppendLatest(key, bytes, kConflationMark);
+bool TcpConnection::WriteLatest(uint64_t key, std::string_view bytes) {
+  if (!IsConnected() || bytes.empty()) return false;
+  bool replaced = out_.AppendLatest(key, bytes, kConflationMark);
   Queued();
+  return replaced;
 }
 
 void TcpConnection::Queued() {
@@ -202,7 +204,10 @@ void TcpConnection::FlushNow() {
     for (size_t i = 0; i < count; ++i) offered += buffers[i].iov_len;
     Channel::Result result = channel_->Send(buffers, count);
     if (result.status == Channel::Status::kFailed) return Fail(result.error);
-    if (result.status == Channel::Status::kDone) out_.Consume(result.bytes, kConflationMark);
+    if (result.status == Channel::Status::kDone) {
+      out_.Consume(result.bytes, kConflationMark);
+      EventLoop::Instance().TrafficTotals().bytesSent += result.bytes;
+    }
     // Whatever the kernel did not take waits until the channel is writable again.
     if (result.status == Channel::Status::kWouldBlock || result.bytes < offered) ArmWrite();
   }

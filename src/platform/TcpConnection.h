@@ -96,7 +96,8 @@ class TcpConnection : public LoopMember {
   // Queues output (dropped when not connected).
   void WriteBytes(std::string_view bytes);
   void WriteShared(const SharedBytes& bytes, size_t offset, size_t length);
-  void WriteLatest(uint64_t key, std::string_view bytes);
+  // True when it replaced an older frame of `key` that had not been sent.
+  bool WriteLatest(uint64_t key, std::string_view bytes);
   void ForgetLatest(uint64_t key) { out_.DropLatest(key); }
   // Input backpressure: while paused nothing is read, so the peer's sending stalls in TCP.
   void PauseReading() { readPaused_ = true; }

@@ -33,7 +33,8 @@ bool AcceptedBefore(const MapConnection* a, const MapConnection* b) {
 // recipient's output (one write per recipient per pass); large ones are shared.
 class Relay {
  public:
-  Relay(MessageCode code, std::string_view payload) {
+  Relay(MessageCode code, std::string_view payload, ServerCounters& counters)
+      : counters_(counters) {
     if (payload.size() + kFrameHeaderSize >= kShareFramesFrom) {
       shared_ = platform::MakeShared(CreatePacket(Wire(code), payload));
     } else {
@@ -42,6 +43,7 @@ class Relay {
     }
   }
   void To(MapConnection& recipient) const {
+    ++counters_.Deliveries;
     if (shared_)
       recipient.SendSharedFrames(shared_, 0, shared_->size());
     else
@@ -54,6 +56,7 @@ class Relay {
     return frame;
   }
   platform::SharedBytes shared_;
+  ServerCounters& counters_;
 };
 
 }  // namespace
@@ -198,11 +201,13 @@ void MapSocket::AnnounceDeparture(MapConnection& departed) {
   size_t offset = departures_->size();
   AppendPacket(*departures_, Wire(MessageCode::kMemberLeft), departed.username_);
   size_t length = departures_->size() - offset;
-  for (MapConnection* member : Members(departed.myNetwork)) {
+  auto& members = Members(departed.myNetwork);
+  for (MapConnection* member : members) {
     // A position of the departed member still waiting must not follow its departure.
     member->ForgetLatestFrame(departed.acceptSequence_);
     member->SendSharedFrames(departures_, offset, length);
   }
+  context_.counters.Deliveries += members.size();
 }
 
 void MapSocket::ForgetName(const std::string& foldedName) {
@@ -225,8 +230,15 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   FinishPacket(frame, 0, Wire(MessageCode::kMemberPosition));
   // Every connection logged in under the sender's name is skipped, not only the sender's own.
   // Only the newest position of a member matters: a recipient that falls behind gets that one.
-  for (MapConnection* member : members)
-    if (!member->SameName(sender)) member->SendLatestFrame(sender.acceptSequence_, frame);
+  uint64_t delivered = 0;
+  uint64_t conflated = 0;
+  for (MapConnection* member : members) {
+    if (member->SameName(sender)) continue;
+    conflated += member->SendLatestFrame(sender.acceptSequence_, frame);
+    ++delivered;
+  }
+  context_.counters.Deliveries += delivered;
+  context_.counters.ConflatedPositions += conflated;
 }
 
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
@@ -243,7 +255,8 @@ void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
   }
   auto& members = Members(network);
   if (members.size() < 2) return;
-  Relay relay(MessageCode::kChatLine, ChatLinePayload(sender.username_, text));
+  Relay relay(MessageCode::kChatLine, ChatLinePayload(sender.username_, text),
+              context_.counters);
   for (MapConnection* member : members)
     if (member != &sender) relay.To(*member);
 }
@@ -253,14 +266,14 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
   // so they stay within it; the guards hold should their payloads ever carry more.
   if (text.empty() || text.size() > kMaxPayloadLength) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
-  Relay relay(MessageCode::kAnnouncement, text);
+  Relay relay(MessageCode::kAnnouncement, text, context_.counters);
   for (auto& [network, members] : members_)
     if (everyNetwork || EqualsIgnoreCase(network->NetworkName, networkName))
       for (MapConnection* member : members) relay.To(*member);
 }
 
 void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
-  Relay relay(MessageCode::kGoodbyeAnswer, kGoodbyeText);
+  Relay relay(MessageCode::kGoodbyeAnswer, kGoodbyeText, context_.counters);
   for (auto it = active_.rbegin(); it != active_.rend(); ++it)
     if (it->second->myNetwork == &network) relay.To(*it->second);
 }
@@ -277,7 +290,7 @@ void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
   std::string folded = FoldedCopy(user);
   if (text.size() <= kMaxPayloadLength) {
-    Relay relay(MessageCode::kKickNotice, text);
+    Relay relay(MessageCode::kKickNotice, text, context_.counters);
     for (auto& [record, members] : members_) {
       if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
       for (MapConnection* member : members)
