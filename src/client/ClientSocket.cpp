@@ -69,6 +69,11 @@ void ClientSocket::Log(const std::string& text) {
   myParent.CallStatusMessage(RemoteAddress() + ": " + text);
 }
 
+const ClientLocation& ClientSocket::Location() const {
+  static const ClientLocation kNowhere;
+  return location_ ? *location_ : kNowhere;
+}
+
 ServerCounters& ClientSocket::Counters() const { return myParent.Context().counters; }
 
 void ClientSocket::Answer(MessageCode code, std::string_view text) {
@@ -88,12 +93,15 @@ void ClientSocket::GetClientInfo() {
   // so `this` is alive whenever the answer comes.
   auto located = [this](const ClientLocation& where) {
     lookupTicket_ = 0;
-    if (where.Country) location_.Country = where.Country;
-    if (where.State) location_.State = where.State;
-    if (where.City) location_.City = where.City;
-    if (where.Zip) location_.Zip = where.Zip;
-    if (where.TimeZone) location_.TimeZone = where.TimeZone;
-    if (where.Flag) location_.Flag = where.Flag;
+    bool found = where.Country || where.State || where.City || where.Zip || where.TimeZone ||
+                 where.Flag;
+    if (found && !location_) location_ = std::make_unique<ClientLocation>();
+    if (where.Country) location_->Country = where.Country;
+    if (where.State) location_->State = where.State;
+    if (where.City) location_->City = where.City;
+    if (where.Zip) location_->Zip = where.Zip;
+    if (where.TimeZone) location_->TimeZone = where.TimeZone;
+    if (where.Flag) location_->Flag = where.Flag;
     if (IsConnected()) SendPrompt();
   };
   lookupTicket_ = context_.locator.Locate(RemoteAddress(), std::move(located));
@@ -118,7 +126,8 @@ void ClientSocket::Event_Error(int64_t code) {
   CancelLookup();
   ReleasePendingName();
   // A log-in waiting for its record has its name already, though it is no member yet.
-  const std::string& name = state_ == LoginState::kRecording ? pendingName_ : Username();
+  const std::string& name = state_ == LoginState::kRecording && pending_ ? pending_->name
+                                                                          : Username();
   Counters().CountDeparture(DepartureFor(code));
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
@@ -220,12 +229,10 @@ void ClientSocket::LogIn(std::string_view name) {
   // The connection joins its network with its "OK", once the record is on disk: until then
   // it hears nothing of the network, and its name is held for it.
   state_ = LoginState::kRecording;
-  pendingName_ = name;
-  pendingUser_ = record;
-  context_.pendingNames.Take(myParent, pendingName_);
-  nameTaken_ = true;
+  pending_ = std::make_unique<PendingRecord>(PendingRecord{std::string(name), record, true});
+  context_.pendingNames.Take(myParent, pending_->name);
   auto self = std::static_pointer_cast<ClientSocket>(Self());
-  myParent.Context().registrar.Record(network, pendingName_, RemoteAddress(),
+  myParent.Context().registrar.Record(network, pending_->name, RemoteAddress(),
                                       [self] { self->FinishLogIn(); });
 }
 
@@ -234,19 +241,20 @@ void ClientSocket::FinishLogIn() {
   ReleasePendingName();
   if (!IsConnected()) return;  // ending: its departure is under way
   state_ = LoginState::kLoggedIn;
-  myParent.Join(*this, pendingName_);
+  myParent.Join(*this, pending_->name);
   SetInputLimits(kDefaultInputLimits);
   SetOutputLimit(kMaxUnsentBytes);
-  myUser = pendingUser_;
+  myUser = std::move(pending_->user);
+  pending_.reset();
   myParent.CallUserLoggedIn(*this);
   Answer(MessageCode::kUserNameResult, kOk);
   DeliveryMayStart();
 }
 
 void ClientSocket::ReleasePendingName() {
-  if (!nameTaken_) return;
-  nameTaken_ = false;
-  context_.pendingNames.Release(myParent, pendingName_);
+  if (!pending_ || !pending_->nameTaken) return;
+  pending_->nameTaken = false;
+  context_.pendingNames.Release(myParent, pending_->name);
 }
 
 bool ClientSocket::CanLogin(std::string_view name) {

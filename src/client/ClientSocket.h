@@ -43,7 +43,7 @@ class ClientSocket : public MapConnection {
   VelmoraUser* getNetworkUser(std::string_view name, std::string_view address) const;
 
   // Where the client's address lies, as far as the lookup found out.
-  const ClientLocation& Location() const { return location_; }
+  const ClientLocation& Location() const;
   // The network's record of this user, found at log-in by name and address; nothing when the
   // network has no record of both.
   VelmoraUser* User() const { return myUser.get(); }
@@ -101,14 +101,19 @@ class ClientSocket : public MapConnection {
   ServerCounters& Counters() const;
 
   ClientContext& context_;
-  ClientLocation location_;
+  // Out of line: only a located connection has one.
+  std::unique_ptr<ClientLocation> location_;
   // Shared with the network's lists: a reload of the network file may drop the record from them
   // while this connection is still logged in as it.
   std::shared_ptr<VelmoraUser> myUser;
-  // The log-in waiting for its record: the name it takes and the user record it found.
-  std::string pendingName_;
-  std::shared_ptr<VelmoraUser> pendingUser_;
-  bool nameTaken_ = false;  // pendingName_ stands in context_.pendingNames
+  // The log-in waiting for its record: the name it takes and the user record it found. Out of
+  // line: a connection waits for its record only for a moment.
+  struct PendingRecord {
+    std::string name;
+    std::shared_ptr<VelmoraUser> user;
+    bool nameTaken = false;  // name stands in context_.pendingNames
+  };
+  std::unique_ptr<PendingRecord> pending_;
   Seat seat_;
   Locator::Ticket lookupTicket_ = 0;
   std::time_t connectedSince_ = 0;

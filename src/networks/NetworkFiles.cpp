@@ -28,17 +28,16 @@ bool IsUserElement(const platform::XmlNode& node) {
 
 namespace {
 
-std::shared_ptr<VelmoraUser> ReadUser(const platform::XmlNode& element, const std::string& path) {
+std::shared_ptr<VelmoraUser> ReadUser(const platform::XmlNode& element,
+                                      const std::shared_ptr<const std::string>& path) {
   auto user = std::make_shared<VelmoraUser>();
   user->Name = element.AttributeOrEmpty("Name");
   user->LastIP = element.AttributeOrEmpty("LastIP");
-  user->UniqueID = element.AttributeOrEmpty("UID");
   user->IsAdmin = ReadFileFlag(element.AttributeOrEmpty("IsAdmin"));
   user->IsBanned = ReadFileFlag(element.AttributeOrEmpty("IsBanned"));
-  user->BanBy = element.AttributeOrEmpty("BanBy");
-  user->BanDate = element.AttributeOrEmpty("BanDate");
-  user->BanReason = element.AttributeOrEmpty("BanReason");
-  user->Path = path;
+  user->SetNotes(element.AttributeOrEmpty("UID"), element.AttributeOrEmpty("BanBy"),
+                 element.AttributeOrEmpty("BanDate"), element.AttributeOrEmpty("BanReason"));
+  user->SetPath(path);
   return user;
 }
 
@@ -62,9 +61,11 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
   if (!element) return nullptr;
 
   auto network = std::make_shared<ServerNetworks>();
+  network->Path = path;
+  auto sharedPath = network->UsersPath();
   for (auto child = element.FirstChild(); child; child = child.NextSibling()) {
     if (!IsUserElement(child)) continue;
-    auto user = ReadUser(child, path);
+    auto user = ReadUser(child, sharedPath);
     if (user->IsAdmin) network->Admins.push_back(user);
     if (user->IsBanned) network->Bans.push_back(user);
     network->Users.push_back(std::move(user));

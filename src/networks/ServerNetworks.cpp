@@ -68,7 +68,7 @@ void ServerNetworks::TakeOutcome(const std::string& username, const std::string&
     auto user = std::make_shared<VelmoraUser>();
     user->Name = username;
     user->LastIP = address;
-    user->Path = Path;
+    user->SetPath(UsersPath());
     Users.push_back(std::move(user));
   }
   if (outcome.failed)

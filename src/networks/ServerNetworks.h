@@ -30,6 +30,11 @@ class ServerNetworks {
   // Counts one more connection in CurrentUsers when the network is enabled and not full; false,
   // and nothing counted, otherwise. Seat (networks/Seat.h) is the way to hold one.
   bool TakeSeat();
+  // Path, shared by the records of this network's users.
+  std::shared_ptr<const std::string> UsersPath() {
+    if (!usersPath_ || *usersPath_ != Path) usersPath_ = std::make_shared<const std::string>(Path);
+    return usersPath_;
+  }
   void ReturnSeat() { --CurrentUsers; }
 
   // The first record of Users whose Name and LastIP equal these (any letter case), or nothing.
@@ -56,6 +61,7 @@ class ServerNetworks {
   // many thousand users must not walk them all on the loop's thread.
   std::unordered_multimap<uint64_t, size_t> usersByName_;
   size_t indexedUsers_ = 0;
+  std::shared_ptr<const std::string> usersPath_;
 };
 
 }  // namespace velmora

@@ -8,27 +8,30 @@ void OutputQueue::Append(std::string_view bytes) {
   if (bytes.empty()) return;
   own_.Append(bytes);
   unsent_ += bytes.size();
-  if (pieces_.empty()) return;
-  Piece& last = pieces_.back();
-  if (!last.shared && pieces_.size() > firstPiece_)
-    last.length += static_cast<uint32_t>(bytes.size());
+  if (!pieces_) return;
+  auto& list = pieces_->list;
+  if (list.size() > pieces_->first && !list.back().shared)
+    list.back().length += static_cast<uint32_t>(bytes.size());
   else
-    pieces_.push_back({nullptr, 0, static_cast<uint32_t>(bytes.size())});
+    list.push_back({nullptr, 0, static_cast<uint32_t>(bytes.size())});
 }
 
 void OutputQueue::AppendShared(const SharedBytes& shared, size_t offset, size_t length) {
   if (length == 0) return;
-  if (pieces_.empty() && !own_.Empty())
-    pieces_.push_back({nullptr, 0, static_cast<uint32_t>(own_.Size())});
-  if (pieces_.size() > firstPiece_) {
-    Piece& last = pieces_.back();
+  if (!pieces_) {
+    pieces_ = std::make_unique<Pieces>();
+    if (!own_.Empty()) pieces_->list.push_back({nullptr, 0, static_cast<uint32_t>(own_.Size())});
+  }
+  auto& list = pieces_->list;
+  if (list.size() > pieces_->first) {
+    Piece& last = list.back();
     if (last.shared == shared && last.offset + last.length == offset) {
       last.length += static_cast<uint32_t>(length);
       unsent_ += length;
       return;
     }
   }
-  pieces_.push_back({shared, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)});
+  list.push_back({shared, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)});
   unsent_ += length + kPieceCost;
 }
 
@@ -69,15 +72,16 @@ void OutputQueue::MoveLatestIn(size_t softMark) {
 
 size_t OutputQueue::Gather(iovec* buffers, size_t max) const {
   if (max == 0) return 0;
-  if (pieces_.empty()) {
+  if (!pieces_) {
     if (own_.Empty()) return 0;
     buffers[0] = {const_cast<char*>(own_.Data()), own_.Size()};
     return 1;
   }
   size_t count = 0;
   const char* own = own_.Data();
-  for (size_t i = firstPiece_; i < pieces_.size() && count < max; ++i) {
-    const Piece& piece = pieces_[i];
+  const auto& list = pieces_->list;
+  for (size_t i = pieces_->first; i < list.size() && count < max; ++i) {
+    const Piece& piece = list[i];
     if (piece.shared) {
       buffers[count++] = {const_cast<char*>(piece.shared->data() + piece.offset), piece.length};
     } else {
@@ -89,12 +93,13 @@ size_t OutputQueue::Gather(iovec* buffers, size_t max) const {
 }
 
 void OutputQueue::Consume(size_t count, size_t softMark) {
-  if (pieces_.empty()) {
+  if (!pieces_) {
     own_.Consume(count);
     unsent_ -= count;
   } else {
-    while (count > 0 && firstPiece_ < pieces_.size()) {
-      Piece& piece = pieces_[firstPiece_];
+    auto& list = pieces_->list;
+    while (count > 0 && pieces_->first < list.size()) {
+      Piece& piece = list[pieces_->first];
       size_t taken = std::min<size_t>(count, piece.length);
       count -= taken;
       unsent_ -= taken;
@@ -106,18 +111,16 @@ void OutputQueue::Consume(size_t count, size_t softMark) {
       if (piece.length > 0) break;
       if (piece.shared) unsent_ -= kPieceCost;
       piece.shared.reset();
-      ++firstPiece_;
+      ++pieces_->first;
     }
     // Back to the plain buffer once no shared piece is left.
     bool shared = false;
-    for (size_t i = firstPiece_; i < pieces_.size() && !shared; ++i) shared = !!pieces_[i].shared;
+    for (size_t i = pieces_->first; i < list.size() && !shared; ++i) shared = !!list[i].shared;
     if (!shared) {
-      pieces_.clear();
-      pieces_.shrink_to_fit();
-      firstPiece_ = 0;
-    } else if (firstPiece_ > 64 && firstPiece_ * 2 > pieces_.size()) {
-      pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(firstPiece_));
-      firstPiece_ = 0;
+      pieces_.reset();
+    } else if (pieces_->first > 64 && pieces_->first * 2 > list.size()) {
+      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(pieces_->first));
+      pieces_->first = 0;
     }
   }
   MoveLatestIn(softMark);
@@ -125,9 +128,7 @@ void OutputQueue::Consume(size_t count, size_t softMark) {
 
 void OutputQueue::Clear() {
   own_.Release();
-  pieces_.clear();
-  pieces_.shrink_to_fit();
-  firstPiece_ = 0;
+  pieces_.reset();
   unsent_ = 0;
   latest_.reset();
 }

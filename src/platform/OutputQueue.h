@@ -55,6 +55,10 @@ class OutputQueue {
     uint32_t offset = 0;
     uint32_t length = 0;
   };
+  struct Pieces {
+    std::vector<Piece> list;
+    size_t first = 0;  // pieces before it are sent
+  };
   struct Latest {
     std::list<std::pair<uint64_t, std::string>> order;  // oldest first
     std::unordered_map<uint64_t, decltype(order)::iterator> byKey;
@@ -63,9 +67,8 @@ class OutputQueue {
   void MoveLatestIn(size_t softMark);
 
   ByteBuffer own_;
-  // Empty while everything queued is in own_, the usual case; otherwise the stream in order.
-  std::vector<Piece> pieces_;
-  size_t firstPiece_ = 0;  // pieces before it are sent
+  // Nothing while everything queued is in own_, the usual case; otherwise the stream in order.
+  std::unique_ptr<Pieces> pieces_;
   size_t unsent_ = 0;
   std::unique_ptr<Latest> latest_;
 };

@@ -38,16 +38,22 @@ int OpenAcceptor(TcpAcceptor& acceptor, asio::ip::tcp::endpoint endpoint, bool d
   return error.value();
 }
 
-SocketChannel::SocketChannel(std::unique_ptr<Socket> socket) : socket_(std::move(socket)) {
+SocketChannel::SocketChannel() : socket_(std::make_unique<Socket>()) {}
+
+void SocketChannel::Established() {
   std::error_code error;
   socket_->socket.non_blocking(true, error);
   socket_->socket.set_option(asio::ip::tcp::no_delay(true), error);
-  auto peer = socket_->socket.remote_endpoint(error);
-  if (error && socket_->peer.port() != 0) {
-    peer = socket_->peer;
-    error.clear();
+  // The accept saw the peer already; a connect did not.
+  if (socket_->peer.port() == 0) {
+    auto peer = socket_->socket.remote_endpoint(error);
+    if (!error) socket_->peer = peer;
   }
-  if (!error) remoteAddress_ = AddressText(peer.address());
+}
+
+std::string SocketChannel::RemoteAddress() const {
+  if (socket_->peer.port() == 0) return {};
+  return AddressText(socket_->peer.address());
 }
 
 SocketChannel::~SocketChannel() { Close(); }
@@ -104,14 +110,15 @@ void SocketChannel::Connect(const std::string& host, uint16_t port, Connected do
       [resolver, done = std::move(done)](const std::error_code& error,
                                          asio::ip::tcp::resolver::results_type results) mutable {
         if (error) return done(nullptr, error.value());
-        auto socket = std::make_unique<Socket>();
-        auto* raw = &socket->socket;
+        auto channel = std::make_unique<SocketChannel>();
+        auto* raw = &channel->socket_->socket;
         asio::async_connect(*raw, results,
-                            [socket = std::move(socket), done = std::move(done)](
+                            [channel = std::move(channel), done = std::move(done)](
                                 const std::error_code& error,
                                 const asio::ip::tcp::endpoint&) mutable {
                               if (error) return done(nullptr, error.value());
-                              done(std::make_unique<SocketChannel>(std::move(socket)), 0);
+                              channel->Established();
+                              done(std::move(channel), 0);
                             });
       });
 }

@@ -12,15 +12,19 @@ namespace velmora::platform {
 class SocketChannel final : public Channel {
  public:
   struct Socket;
-  explicit SocketChannel(std::unique_ptr<Socket> socket);
+  // A socket not yet connected, for an acceptor to accept into; Established sets it up after.
+  SocketChannel();
   ~SocketChannel() override;
+  // The socket is connected: non-blocking, no delay, and its peer noted.
+  void Established();
+  Socket& Raw() { return *socket_; }
 
   Result Receive(char* into, size_t size) override;
   Result Send(const iovec* buffers, size_t count) override;
   void AwaitReadable(std::function<void()> ready) override;
   void AwaitWritable(std::function<void()> ready) override;
   void Close() override;
-  std::string RemoteAddress() const override { return remoteAddress_; }
+  std::string RemoteAddress() const override;
   uint16_t LocalPort() const;
 
   // Connects to host:port in the background; `done` gets the channel, or nothing and the
@@ -30,7 +34,6 @@ class SocketChannel final : public Channel {
 
  private:
   std::unique_ptr<Socket> socket_;
-  std::string remoteAddress_;
 };
 
 }  // namespace velmora::platform

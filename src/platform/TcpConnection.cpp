@@ -35,7 +35,6 @@ std::shared_ptr<TcpConnection> TcpConnection::Self() {
 void TcpConnection::Attach(std::unique_ptr<Channel> channel, ConnectionOwner* owner) {
   channel_ = std::move(channel);
   owner_ = owner;
-  remoteAddress_ = channel_->RemoteAddress();
   state_ = State::kOpen;
   lastError_ = 0;
   auto self = Self();  // the handler may end this connection
@@ -98,16 +97,17 @@ void TcpConnection::Listen() {
 bool TcpConnection::TryAcceptWaitingPeer() {
   if (IsConnected()) return true;
   if (!listening_ || !listening_->acceptor.is_open()) return false;
-  auto socket = std::make_unique<SocketChannel::Socket>();
+  auto channel = std::make_unique<SocketChannel>();
   std::error_code error;
-  listening_->acceptor.accept(socket->socket, socket->peer, error);
+  listening_->acceptor.accept(channel->Raw().socket, channel->Raw().peer, error);
   if (error) {
     if (error != asio::error::would_block && error != asio::error::try_again)
       lastError_ = error.value();
     return false;
   }
   listening_.reset();
-  Attach(std::make_unique<SocketChannel>(std::move(socket)), owner_);
+  channel->Established();
+  Attach(std::move(channel), owner_);
   return true;
 }
 

@@ -52,7 +52,7 @@ class TcpConnection : public LoopMember {
   State ConnectionState() const { return state_; }
   bool IsConnected() const { return state_ == State::kOpen; }
   // The peer's IP address as text; an IPv4 peer on a dual-stack socket in dotted form.
-  const std::string& RemoteAddress() const { return remoteAddress_; }
+  std::string RemoteAddress() const { return channel_ ? channel_->RemoteAddress() : std::string(); }
   int64_t LastErrorCode() const { return lastError_; }
   size_t UnsentBytes() const { return out_.Unsent(); }
   // Memory the output buffer holds allocated now.
@@ -120,7 +120,6 @@ class TcpConnection : public LoopMember {
   std::unique_ptr<Channel> channel_;
   std::unique_ptr<Listening> listening_;  // only for Listen
   ConnectionOwner* owner_ = nullptr;
-  std::string remoteAddress_;
   OutputQueue out_;
   int64_t lastError_ = 0;
   uint32_t outputLimit_ = kMaxUnsentBytes;

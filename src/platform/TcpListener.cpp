@@ -9,7 +9,7 @@ namespace velmora::platform {
 
 struct TcpListener::Acceptor {
   TcpAcceptor acceptor{IoContext().get_executor()};
-  std::unique_ptr<SocketChannel::Socket> next;
+  std::unique_ptr<SocketChannel> next;
 };
 
 TcpListener::TcpListener() : alive_(std::make_shared<bool>(true)) {}
@@ -67,9 +67,9 @@ void TcpListener::StopListening() {
 }
 
 void TcpListener::AcceptNext(Acceptor& entry) {
-  entry.next = std::make_unique<SocketChannel::Socket>();
+  entry.next = std::make_unique<SocketChannel>();
   std::weak_ptr<bool> alive = alive_;
-  entry.acceptor.async_accept(entry.next->socket, entry.next->peer,
+  entry.acceptor.async_accept(entry.next->Raw().socket, entry.next->Raw().peer,
                               [this, &entry, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (error) {
@@ -85,13 +85,14 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       AcceptNext(entry);
       return;
     }
-    auto socket = std::move(entry.next);
+    auto channel = std::move(entry.next);
     if (active_ >= maxConnections_ ||
-        !(DescriptorReserveIntact(socket->socket.native_handle()) || Event_ShedForNewcomer())) {
-      std::error_code ignored;
-      socket->socket.close(ignored);
+        !(DescriptorReserveIntact(channel->Raw().socket.native_handle()) ||
+          Event_ShedForNewcomer())) {
+      channel->Close();
     } else {
-      AcceptChannel(std::make_unique<SocketChannel>(std::move(socket)));
+      channel->Established();
+      AcceptChannel(std::move(channel));
     }
     AcceptNext(entry);
   });

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/TextCase.h"
 #include "protocol/Position.h"
 #include "transport/EasyTCPSocket.h"
 
@@ -37,7 +38,7 @@ class MapConnection : public EasyTCPSocket {
   const PositionReport& Position() const { return position_; }
   // Whether `other` is logged in under the same name, letter case aside.
   bool SameName(const MapConnection& other) const {
-    return foldedHash_ == other.foldedHash_ && foldedName_ == other.foldedName_;
+    return nameHash_ == other.nameHash_ && EqualsIgnoreCase(username_, other.username_);
   }
   // Position in the listener's accept order.
   uint64_t AcceptSequence() const { return acceptSequence_; }
@@ -61,10 +62,10 @@ class MapConnection : public EasyTCPSocket {
 
   ServerNetworks* myNetwork = nullptr;
   std::string username_;
-  std::string foldedName_;  // username_ without letter case, kept once for every comparison
-  size_t foldedHash_ = 0;   // its hash: most comparisons end there
+  uint64_t nameHash_ = 0;  // of username_ without letter case: most comparisons end there
   PositionReport position_;
   uint64_t acceptSequence_ = 0;
+  size_t registrySlot_ = 0;  // in the listener's list of active connections
   // Place among the connections that have not logged in (PendingLogins); members have none.
   PendingLogins* pendingList_ = nullptr;
   MapConnection* pendingPrev_ = nullptr;

@@ -69,8 +69,9 @@ MapSocket::~MapSocket() {
   auto connections = std::move(active_);
   active_.clear();
   members_.clear();
-  loggedInNames_.clear();
-  for (auto& [sequence, connection] : connections) {
+  membersByName_.clear();
+  for (auto& connection : connections) {
+    if (!connection) continue;
     connection->member_ = false;
     connection->SetOwner(nullptr);
     connection->Close();
@@ -108,7 +109,9 @@ void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection
   auto client = std::static_pointer_cast<MapConnection>(connection);
   client->acceptSequence_ = nextSequence_++;
   context_.pending.Add(*client, false);
-  active_.emplace(client->acceptSequence_, std::move(client));
+  client->registrySlot_ = active_.size();
+  active_.push_back(std::move(client));
+  ++activeCount_;
   toldRefusal_ = false;
 }
 
@@ -127,17 +130,34 @@ void MapSocket::ConnectionLeft(platform::TcpConnection& connection) {
   if (client.member_) {
     auto& list = members_[client.myNetwork];
     list.erase(std::remove(list.begin(), list.end(), &client), list.end());
-    ForgetName(client.foldedName_);
+    ForgetName(client);
     client.member_ = false;
   }
   context_.pending.Remove(client);
-  active_.erase(client.acceptSequence_);
+  // The slot stays empty; the list is packed once half of it is, keeping accept order.
+  if (client.registrySlot_ < active_.size() && active_[client.registrySlot_].get() == &client) {
+    auto keepAlive = std::move(active_[client.registrySlot_]);
+    --activeCount_;
+    if (activeCount_ * 2 < active_.size()) PackRegistry();
+  }
+}
+
+void MapSocket::PackRegistry() {
+  size_t kept = 0;
+  for (auto& connection : active_) {
+    if (!connection) continue;
+    connection->registrySlot_ = kept;
+    active_[kept++] = std::move(connection);
+  }
+  active_.resize(kept);
+  if (active_.capacity() > 2 * kept + 16) active_.shrink_to_fit();
 }
 
 std::vector<std::shared_ptr<MapConnection>> MapSocket::ActiveConnections() const {
   std::vector<std::shared_ptr<MapConnection>> snapshot;
-  snapshot.reserve(active_.size());
-  for (auto& [sequence, connection] : active_) snapshot.push_back(connection);
+  snapshot.reserve(activeCount_);
+  for (auto& connection : active_)
+    if (connection) snapshot.push_back(connection);
   return snapshot;
 }
 
@@ -147,16 +167,20 @@ const std::vector<MapConnection*>& MapSocket::Members(const ServerNetworks* netw
 }
 
 bool MapSocket::NameInUse(std::string_view name, const MapConnection& self) const {
-  std::string folded = FoldedCopy(name);
-  auto found = loggedInNames_.find(folded);
-  int users = found == loggedInNames_.end() ? 0 : found->second;
-  if (self.member_ && self.foldedName_ == folded) --users;
-  return users > 0;
+  return FindMember(name, &self) != nullptr;
+}
+
+MapConnection* MapSocket::FindMember(std::string_view name, const MapConnection* self) const {
+  auto [first, last] = membersByName_.equal_range(FoldedHash(name));
+  for (auto entry = first; entry != last; ++entry)
+    if (entry->second != self && EqualsIgnoreCase(entry->second->username_, name))
+      return entry->second;
+  return nullptr;
 }
 
 void MapSocket::Join(MapConnection& connection, std::string_view name) {
   if (connection.member_) {
-    ForgetName(connection.foldedName_);
+    ForgetName(connection);
   } else {
     auto& list = members_[connection.myNetwork];
     list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
@@ -165,9 +189,8 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
     context_.pending.Remove(connection);
   }
   connection.username_ = name;
-  connection.foldedName_ = FoldedCopy(name);
-  connection.foldedHash_ = std::hash<std::string>{}(connection.foldedName_);
-  ++loggedInNames_[connection.foldedName_];
+  connection.nameHash_ = FoldedHash(name);
+  membersByName_.emplace(connection.nameHash_, &connection);
 }
 
 void MapSocket::Leave(MapConnection& connection) {
@@ -180,10 +203,9 @@ void MapSocket::Leave(MapConnection& connection) {
     if (at != members.end() && *at == &connection) members.erase(at);
     if (members.empty()) members_.erase(list);
   }
-  ForgetName(connection.foldedName_);
+  ForgetName(connection);
   AnnounceDeparture(connection);
   connection.username_.clear();
-  connection.foldedName_.clear();
   // Not logged in any more: it has the deadline's time again to log in anew.
   context_.pending.Add(connection, true);
 }
@@ -210,9 +232,13 @@ void MapSocket::AnnounceDeparture(MapConnection& departed) {
   context_.counters.Deliveries += members.size();
 }
 
-void MapSocket::ForgetName(const std::string& foldedName) {
-  auto name = loggedInNames_.find(foldedName);
-  if (name != loggedInNames_.end() && --name->second <= 0) loggedInNames_.erase(name);
+void MapSocket::ForgetName(MapConnection& member) {
+  auto [first, last] = membersByName_.equal_range(member.nameHash_);
+  for (auto entry = first; entry != last; ++entry) {
+    if (entry->second != &member) continue;
+    membersByName_.erase(entry);
+    return;
+  }
 }
 
 void MapSocket::ClientDisconnect(MapConnection& user) {
@@ -275,7 +301,7 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
 void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
   Relay relay(MessageCode::kGoodbyeAnswer, kGoodbyeText, context_.counters);
   for (auto it = active_.rbegin(); it != active_.rend(); ++it)
-    if (it->second->myNetwork == &network) relay.To(*it->second);
+    if (*it && (*it)->myNetwork == &network) relay.To(**it);
 }
 
 void MapSocket::RemoveNetwork(ServerNetworks& network) {
@@ -288,13 +314,14 @@ void MapSocket::RemoveNetwork(ServerNetworks& network) {
 
 void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
-  std::string folded = FoldedCopy(user);
+  uint64_t hash = FoldedHash(user);
   if (text.size() <= kMaxPayloadLength) {
     Relay relay(MessageCode::kKickNotice, text, context_.counters);
     for (auto& [record, members] : members_) {
       if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
       for (MapConnection* member : members)
-        if (member->foldedName_ == folded) relay.To(*member);
+        if (member->nameHash_ == hash && EqualsIgnoreCase(member->username_, user))
+          relay.To(*member);
     }
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
@@ -310,13 +337,14 @@ void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std
 size_t MapSocket::BanUser(const std::string& by, const std::string& network,
                           const std::string& user, const std::string& reason) {
   if (reason.size() > kMaxPayloadLength) return 0;
-  std::string folded = FoldedCopy(user);
+  uint64_t hash = FoldedHash(user);
   // Collect first: the notices, log lines and rows follow in accept order.
   std::vector<MapConnection*> targets;
   for (auto& [record, members] : members_) {
     if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
     for (MapConnection* member : members)
-      if (member->foldedName_ == folded) targets.push_back(member);
+      if (member->nameHash_ == hash && EqualsIgnoreCase(member->username_, user))
+        targets.push_back(member);
   }
   std::sort(targets.begin(), targets.end(), AcceptedBefore);
   size_t stored = 0;

@@ -4,7 +4,6 @@
 // announcement, kick, ban) covers only this listener's members.
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -79,17 +78,22 @@ class MapSocket : public platform::TcpListener {
   void ConnectionLeft(platform::TcpConnection& connection) override;
 
  private:
-  void ForgetName(const std::string& foldedName);
+  void ForgetName(MapConnection& member);
+  // Who is logged in under `name` here, `self` aside.
+  MapConnection* FindMember(std::string_view name, const MapConnection* self) const;
   void AnnounceDeparture(MapConnection& departed);
+  void PackRegistry();
 
   ServerContext& context_;
   SessionFactory factory_;
   std::string errorLabel_;
   uint64_t nextSequence_ = 0;
-  std::map<uint64_t, std::shared_ptr<MapConnection>> active_;
+  // In accept order; the slot of a connection that left stays empty until the list is packed.
+  std::vector<std::shared_ptr<MapConnection>> active_;
+  size_t activeCount_ = 0;
   std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
-  // Folded user name -> number of this listener's members logged in under it.
-  std::unordered_map<std::string, int> loggedInNames_;
+  // The members by the hash of their name without letter case.
+  std::unordered_multimap<uint64_t, MapConnection*> membersByName_;
   // The departures announced in the current pass, shared by their recipients.
   std::shared_ptr<std::string> departures_;
   uint64_t departuresPass_ = 0;

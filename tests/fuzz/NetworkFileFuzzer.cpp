@@ -55,15 +55,15 @@ std::string Show(std::string_view text) {
 }
 
 std::string Fields(const VelmoraUser& user) {
-  return Show(user.Name) + " " + Show(user.LastIP) + " " + Show(user.UniqueID) + " " +
-         (user.IsAdmin ? "admin " : "") + (user.IsBanned ? "banned " : "") + Show(user.BanBy) +
-         " " + Show(user.BanDate) + " " + Show(user.BanReason);
+  return Show(user.Name) + " " + Show(user.LastIP) + " " + Show(user.UniqueID()) + " " +
+         (user.IsAdmin ? "admin " : "") + (user.IsBanned ? "banned " : "") + Show(user.BanBy()) +
+         " " + Show(user.BanDate()) + " " + Show(user.BanReason());
 }
 
 bool SameExceptAddress(const VelmoraUser& a, const VelmoraUser& b) {
-  return a.Name == b.Name && a.UniqueID == b.UniqueID && a.IsAdmin == b.IsAdmin &&
-         a.IsBanned == b.IsBanned && a.BanBy == b.BanBy && a.BanDate == b.BanDate &&
-         a.BanReason == b.BanReason && a.Path == b.Path;
+  return a.Name == b.Name && a.UniqueID() == b.UniqueID() && a.IsAdmin == b.IsAdmin &&
+         a.IsBanned == b.IsBanned && a.BanBy() == b.BanBy() && a.BanDate() == b.BanDate() &&
+         a.BanReason() == b.BanReason() && a.Path() == b.Path();
 }
 
 // The lists Admins and Bans hold exactly the flagged users, in order, as the same objects.
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(platform::CheckXmlWellFormed(content).ok, "a file that is not well-formed loaded");
   CheckLists(*before);
   FUZZ_CHECK(before->Path == path && before->CurrentUsers == 0, "a new record is not fresh");
-  for (auto& user : before->Users) FUZZ_CHECK(user->Path == path, "a user without the file");
+  for (auto& user : before->Users) FUZZ_CHECK(user->Path() == path, "a user without the file");
 
   std::vector<VelmoraUser> users;
   for (auto& user : before->Users) users.push_back(*user);
@@ -170,9 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!known) {
     const VelmoraUser& added = *after->Users.back();
-    FUZZ_CHECK(added.Name == name && added.LastIP == address && added.UniqueID.empty() &&
-                   !added.IsAdmin && !added.IsBanned && added.BanBy.empty() &&
-                   added.BanDate.empty() && added.BanReason.empty(),
+    FUZZ_CHECK(added.Name == name && added.LastIP == address && added.UniqueID().empty() &&
+                   !added.IsAdmin && !added.IsBanned && added.BanBy().empty() &&
+                   added.BanDate().empty() && added.BanReason().empty(),
                "the appended user reads back as " + Fields(added) + " for " + Show(name) + " " +
                    Show(address));
   }

@@ -56,8 +56,8 @@ TEST_F(AddUserToNetworkTest, ANewUserGetsAnElementAndARecord) {
   const VelmoraUser& cy = *network->Users.back();
   EXPECT_EQ(cy.Name, "Cy");
   EXPECT_EQ(cy.LastIP, "10.0.0.5");
-  EXPECT_EQ(cy.Path, path_);
-  EXPECT_EQ(cy.UniqueID, "");
+  EXPECT_EQ(cy.Path(), path_);
+  EXPECT_EQ(cy.UniqueID(), "");
   EXPECT_FALSE(cy.IsAdmin);
   EXPECT_FALSE(cy.IsBanned);
   EXPECT_EQ(network->Admins, admins);
@@ -138,7 +138,7 @@ TEST_F(AddUserToNetworkTest, ARewriteKeepsEverythingButTheChange) {
   ASSERT_NE(again, nullptr);
   ASSERT_EQ(again->Users.size(), 3u);
   EXPECT_EQ(again->Users[2]->Name, "Cy & <Co> \"q\"");
-  EXPECT_EQ(again->Users[1]->BanReason, "said \"spam\"");
+  EXPECT_EQ(again->Users[1]->BanReason(), "said \"spam\"");
 }
 
 TEST_F(AddUserToNetworkTest, FreeSpellingSurvivesWithTheSameMeaning) {
@@ -161,7 +161,7 @@ TEST_F(AddUserToNetworkTest, FreeSpellingSurvivesWithTheSameMeaning) {
   EXPECT_EQ(again->Port, 7);
   ASSERT_EQ(again->Users.size(), 2u);
   EXPECT_EQ(again->Users[0]->LastIP, "2.2.2.2");
-  EXPECT_EQ(again->Users[0]->BanDate, "1 < 2");
+  EXPECT_EQ(again->Users[0]->BanDate(), "1 < 2");
   EXPECT_EQ(again->Users[1]->Name, "Ben");
 }
 

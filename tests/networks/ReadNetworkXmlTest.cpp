@@ -43,13 +43,13 @@ TEST_F(ReadNetworkXmlTest, FillsTheRecordsFromTheAttributes) {
   const VelmoraUser& ann = *network->Users[0];
   EXPECT_EQ(ann.Name, "Ann");
   EXPECT_EQ(ann.LastIP, "10.0.0.1");
-  EXPECT_EQ(ann.UniqueID, "u-1");
+  EXPECT_EQ(ann.UniqueID(), "u-1");
   EXPECT_FALSE(ann.IsAdmin);
   EXPECT_TRUE(ann.IsBanned);
-  EXPECT_EQ(ann.BanBy, "Bob");
-  EXPECT_EQ(ann.BanDate, "yesterday at noon");
-  EXPECT_EQ(ann.BanReason, "spam");
-  EXPECT_EQ(ann.Path, path);
+  EXPECT_EQ(ann.BanBy(), "Bob");
+  EXPECT_EQ(ann.BanDate(), "yesterday at noon");
+  EXPECT_EQ(ann.BanReason(), "spam");
+  EXPECT_EQ(ann.Path(), path);
   EXPECT_THAT(LogLines(), ElementsAre("Network loaded: " + path));
 }
 
