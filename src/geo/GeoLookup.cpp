@@ -155,23 +155,24 @@ void GeoLookup::StartQueued() {
 }
 
 void GeoLookup::Start(Lookup& lookup) {
-  auto& http = platform::HttpClient::Instance();
   Ticket ticket = lookup.ticket;
-  // Both requests go out together; neither needs the other's answer.
+  // Both requests go out together; neither needs the other's answer. With both services off
+  // the HTTP client is never made, nor its thread started.
   if (!geoHost_.empty()) {
     ++lookup.requestsOut;
-    lookup.locationRequest =
-        http.Get(LocationRequest(geoHost_, lookup.address),
-                 WhileAlive([this, ticket](platform::HttpResult result) {
-                   OnLocation(ticket, std::move(result));
-                 }));
+    lookup.locationRequest = platform::HttpClient::Instance().Get(
+        LocationRequest(geoHost_, lookup.address),
+        WhileAlive([this, ticket](platform::HttpResult result) {
+          OnLocation(ticket, std::move(result));
+        }));
   }
   if (!flagHost_.empty() && FlagFolder()) {
     ++lookup.requestsOut;
-    lookup.flagRequest = http.Get(FlagRequest(flagHost_, lookup.address),
-                                  WhileAlive([this, ticket](platform::HttpResult result) {
-                                    OnFlag(ticket, std::move(result.Body));
-                                  }));
+    lookup.flagRequest = platform::HttpClient::Instance().Get(
+        FlagRequest(flagHost_, lookup.address),
+        WhileAlive([this, ticket](platform::HttpResult result) {
+          OnFlag(ticket, std::move(result.Body));
+        }));
   }
   if (lookup.requestsOut == 0) {
     // Nothing to ask: the answer still comes later, as it would from the services.

@@ -23,6 +23,7 @@
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
 #include "platform/LogFile.h"
+#include "platform/Md5.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/Process.h"
 #include "platform/ServiceNotify.h"
@@ -163,6 +164,9 @@ void App::InstallSignalHandlers() {
 bool App::StartUp() {
   platform::RaiseOpenFileLimit();
   platform::KeepFreedMemoryForReuse();
+  // The digest routine is loaded now rather than at the first log-in, so that the first client
+  // does not wait for it.
+  platform::Md5Digest("");
   GiveBackMemoryNowAndThen();
   mySettings = std::make_unique<AppSettings>();
   mySettings->Load();
