@@ -1,5 +1,6 @@
 #include "platform/EventLoop.h"
 
+#include <algorithm>
 #include <csignal>
 #include <unordered_map>
 
@@ -28,13 +29,20 @@ EventLoop::EventLoop() : impl_(std::make_unique<Impl>()) {}
 EventLoop::~EventLoop() = default;
 
 bool EventLoop::HasPendingWork() const {
-  return !toDeliver_.empty() || !toRead_.empty() || !toFlush_.empty();
+  return !toDeliver_.empty() || !toRead_.empty() || !toFlush_.empty() || !nextPass_.empty();
 }
+
+void EventLoop::NextPass(std::function<void()> work) { nextPass_.push_back(std::move(work)); }
 
 void EventLoop::RunOnce(int maxWaitMs) {
   ++pass_;
   auto& context = impl_->context;
   if (context.stopped()) context.restart();
+  if (!nextPass_.empty()) {
+    auto due = std::move(nextPass_);
+    nextPass_.clear();
+    for (auto& work : due) work();
+  }
   ReadPending();
   if (HasPendingWork() || maxWaitMs <= 0)
     context.poll();
@@ -56,17 +64,39 @@ void EventLoop::ReadPending() {
 
 void EventLoop::Deliver() {
   // Round after round, each member with a queued message delivers one; members whose queue
-  // runs dry drop out. Members asking meanwhile are appended and join the next round.
+  // runs dry drop out. Members asking meanwhile are appended and join the next round. Once the
+  // pass's time is spent, those not reached yet are served first in the next pass.
+  auto deadline = std::chrono::steady_clock::now() + deliveryBudget_;
+  size_t sinceClock = 0;
   for (int round = 0; round < kDeliveryRounds && !toDeliver_.empty(); ++round) {
     size_t count = toDeliver_.size();
     size_t kept = 0;
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+    bool outOfTime = false;
+    for (; i < count; ++i) {
+      if (sinceClock == 64) {
+        sinceClock = 0;
+        if (std::chrono::steady_clock::now() >= deadline) {
+          outOfTime = true;
+          break;
+        }
+      }
+      ++sinceClock;
       std::shared_ptr<LoopMember> member = std::move(toDeliver_[i]);
       bool more = member->onPollList_ && member->LoopDeliver();
       if (more)
         toDeliver_[kept++] = std::move(member);
       else
         member->deliveryQueued_ = false;
+    }
+    if (outOfTime) {
+      // The members this round did not reach go to the front, ahead of those it served.
+      std::rotate(toDeliver_.begin(), toDeliver_.begin() + static_cast<std::ptrdiff_t>(i),
+                  toDeliver_.begin() + static_cast<std::ptrdiff_t>(count));
+      size_t unreached = count - i;
+      toDeliver_.erase(toDeliver_.begin() + static_cast<std::ptrdiff_t>(unreached + kept),
+                       toDeliver_.begin() + static_cast<std::ptrdiff_t>(count));
+      return;
     }
     toDeliver_.erase(toDeliver_.begin() + static_cast<std::ptrdiff_t>(kept),
                      toDeliver_.begin() + static_cast<std::ptrdiff_t>(count));

@@ -94,7 +94,20 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       channel->Established();
       AcceptChannel(std::move(channel));
     }
-    AcceptNext(entry);
+    AcceptAgain(entry);
+  });
+}
+
+void TcpListener::AcceptAgain(Acceptor& entry) {
+  auto& loop = EventLoop::Instance();
+  if (acceptPass_ != loop.Pass()) {
+    acceptPass_ = loop.Pass();
+    acceptsThisPass_ = 0;
+  }
+  if (++acceptsThisPass_ < kAcceptsPerPass) return AcceptNext(entry);
+  std::weak_ptr<bool> alive = alive_;
+  loop.NextPass([this, &entry, alive] {
+    if (!alive.expired()) AcceptNext(entry);
   });
 }
 

@@ -14,6 +14,10 @@ namespace velmora::platform {
 
 class TcpListener : public ConnectionOwner {
  public:
+  // Connections taken up in one pass at most; the rest wait in the kernel's queue for the next,
+  // so that thousands of clients connecting at once do not hold up those already served.
+  static constexpr size_t kAcceptsPerPass = 64;
+
   TcpListener();
   ~TcpListener() override;
   TcpListener(const TcpListener&) = delete;
@@ -52,11 +56,15 @@ class TcpListener : public ConnectionOwner {
  private:
   struct Acceptor;
   void AcceptNext(Acceptor& acceptor);
+  // AcceptNext now, or in the next pass once this pass has taken its share.
+  void AcceptAgain(Acceptor& acceptor);
 
   int64_t port_ = 0;
   std::optional<NetworkInterface> nic_;
   size_t maxConnections_ = 100000;
   size_t active_ = 0;
+  uint64_t acceptPass_ = 0;     // the pass of the latest accepts
+  size_t acceptsThisPass_ = 0;  // how many
   std::vector<std::unique_ptr<Acceptor>> acceptors_;
   std::shared_ptr<bool> alive_;
 };

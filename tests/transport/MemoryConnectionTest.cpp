@@ -109,7 +109,10 @@ TEST(MemoryConnection, EachPassDeliversRoundsOfOneMessagePerConnection) {
     connections[i].peer->Push(burst);
   }
   g_handled.clear();
+  auto& loop = platform::EventLoop::Instance();
+  loop.SetDeliveryBudget(std::chrono::seconds(10));
   Pass();
+  loop.SetDeliveryBudget(platform::EventLoop::kDeliveryBudget);
   ASSERT_EQ(g_handled.size(), size_t{2 * kRounds + 2});
   // Round r hands one message to each connection that still has one, in the same order.
   EXPECT_EQ(g_handled[0].second, "0:0");
@@ -127,6 +130,23 @@ TEST(MemoryConnection, EachPassDeliversRoundsOfOneMessagePerConnection) {
     for (int n = 0; n < 3 * kRounds; ++n)
       EXPECT_EQ(connections[i].socket->received[n], std::to_string(i) + ":" + std::to_string(n));
   }
+}
+
+TEST(MemoryConnection, APassOutOfTimeServesFirstNextTimeWhomItDidNotReach) {
+  EchoListener listener;
+  std::vector<Connected> connections;
+  for (int i = 0; i < 100; ++i) connections.push_back(Connect(listener));
+  Pass();
+  for (int i = 0; i < 100; ++i) connections[i].peer->Push(CreatePacket(4, std::to_string(i)));
+  auto& loop = platform::EventLoop::Instance();
+  loop.SetDeliveryBudget(std::chrono::microseconds(0));
+  g_handled.clear();
+  Pass();  // the clock is read every 64 deliveries: that many, then the time is up
+  EXPECT_EQ(g_handled.size(), 64u);
+  Pass();
+  loop.SetDeliveryBudget(platform::EventLoop::kDeliveryBudget);
+  ASSERT_EQ(g_handled.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(g_handled[i].second, std::to_string(i));
 }
 
 TEST(MemoryConnection, WhatTheKernelDoesNotTakeWaitsAndTheBufferGoesWhenDrained) {
