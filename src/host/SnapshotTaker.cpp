@@ -26,13 +26,7 @@ console::MemberView ViewOf(const MapConnection& member) {
   console::MemberView view;
   view.Name = member.Username();
   view.Address = member.RemoteAddress();
-  const PositionReport& position = member.Position();
-  view.X = position.X;
-  view.Y = position.Y;
-  view.Facet = position.Facet;
-  view.HP = position.HP;
-  view.InBattle = position.InBattle;
-  view.IsDead = position.IsDead;
+  view.Position = member.Position();
   if (auto* session = dynamic_cast<const ClientSocket*>(&member)) {
     view.Location = PlaceOf(session->Location());
     view.Country = session->Location().Country.value_or("");

@@ -84,9 +84,10 @@ TEST_F(ServerConsole, TheSnapshotFollowsLogInsReportsAndDepartures) {
   const console::MemberView& first = view.Members[0];
   EXPECT_EQ(first.Name, "Ann");
   EXPECT_EQ(first.Address, "127.0.0.2");
-  EXPECT_EQ(std::tie(first.X, first.Y, first.Facet, first.HP), std::make_tuple(10, 20, 1, 57));
-  EXPECT_TRUE(first.InBattle);
-  EXPECT_FALSE(first.IsDead);
+  const PositionReport& at = first.Position;
+  EXPECT_EQ(std::tie(at.X, at.Y, at.Facet, at.HP), std::make_tuple(10, 20, 1, 57));
+  EXPECT_TRUE(at.InBattle);
+  EXPECT_FALSE(at.IsDead);
   EXPECT_GT(first.ConnectedSince, 0);
   EXPECT_EQ(view.Members[1].Name, "Bob");
   EXPECT_TRUE(snapshot.FindNetwork("Arena")->Members.empty());

@@ -15,10 +15,10 @@ ConsoleSnapshot ScriptedServer::SampleWorld() {
   ConsoleSnapshot world;
   world.TakenAt = std::time(nullptr);
   NetworkView lobby{"Lobby", 5000, true, 2, 10, {}, {}};
-  lobby.Members.push_back({"Ann", "127.0.0.2", "Springfield", "Utopia", 10, 20, 1, 57, true,
-                           false, world.TakenAt - 60, 12});
+  lobby.Members.push_back({"Ann", "127.0.0.2", "Springfield", "Utopia",
+                           {10, 20, 1, 57, true, false}, world.TakenAt - 60, 12});
   lobby.Members.push_back(
-      {"Bob", "127.0.0.3", "", "", 300, 40, 1, 0, false, true, world.TakenAt - 30, 3});
+      {"Bob", "127.0.0.3", "", "", {300, 40, 1, 0, false, true}, world.TakenAt - 30, 3});
   lobby.Bans.push_back({1, "127.0.0.3", "Operator", "spam", world.TakenAt - 3600});
   world.Networks.push_back(std::move(lobby));
   world.Networks.push_back({"Arena", 5001, false, 0, 0, {}, {}});

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/ServerCounters.h"
+#include "protocol/Position.h"
 
 namespace velmora::console {
 
@@ -16,13 +17,7 @@ struct MemberView {
   // Empty until the address has been looked up, and where the service named nothing.
   std::string Location;
   std::string Country;
-  // The last position report.
-  int64_t X = 0;
-  int64_t Y = 0;
-  int64_t Facet = 0;
-  int64_t HP = 0;
-  bool InBattle = false;
-  bool IsDead = false;
+  PositionReport Position;  // the last report
   std::time_t ConnectedSince = 0;
   uint64_t MessagesSent = 0;
 };
