@@ -24,23 +24,23 @@ namespace {
 constexpr const char* kLocationPath = "/IpLocator.htm?GetLocation&template=php3.txt&IpAddress=";
 constexpr const char* kFlagPath = "/flag.php?ip=";
 
-platform::HttpRequest LocationRequest(const std::string& host, const std::string& address) {
+platform::HttpRequest LocationRequest(const std::string& host, const std::string& address,
+                                      const GeoLookup::Timings& timings) {
   platform::HttpRequest request;
   request.Host = host;
   request.Path = kLocationPath + address;
-  request.InactivityTimeout = std::chrono::seconds(2);
-  // A service that drips forever would otherwise hold the connection's prompt, and a place in
-  // the lookups in flight, for good.
-  request.TotalTimeout = std::chrono::seconds(20);
+  request.InactivityTimeout = timings.Inactivity;
+  request.TotalTimeout = timings.LocationTotal;
   return request;
 }
 
-platform::HttpRequest FlagRequest(const std::string& host, const std::string& address) {
+platform::HttpRequest FlagRequest(const std::string& host, const std::string& address,
+                                  const GeoLookup::Timings& timings) {
   platform::HttpRequest request;
   request.Host = host;
   request.Path = kFlagPath + address;
-  request.InactivityTimeout = std::chrono::seconds(2);
-  request.TotalTimeout = std::chrono::seconds(5);
+  request.InactivityTimeout = timings.Inactivity;
+  request.TotalTimeout = timings.FlagTotal;
   return request;
 }
 
@@ -114,7 +114,7 @@ GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
   queued_.push_back(std::move(lookup));
   StartQueued();
   if (!queued_.empty() && queued_.back()->ticket == ticket)
-    platform::EventLoop::Instance().After(kMaxQueueWait,
+    platform::EventLoop::Instance().After(timings_.MaxQueueWait,
                                          WhileAlive([this, ticket] { GiveUpWaiting(ticket); }));
   return ticket;
 }
@@ -161,7 +161,7 @@ void GeoLookup::Start(Lookup& lookup) {
   if (!geoHost_.empty()) {
     ++lookup.requestsOut;
     lookup.locationRequest = platform::HttpClient::Instance().Get(
-        LocationRequest(geoHost_, lookup.address),
+        LocationRequest(geoHost_, lookup.address, timings_),
         WhileAlive([this, ticket](platform::HttpResult result) {
           OnLocation(ticket, std::move(result));
         }));
@@ -169,7 +169,7 @@ void GeoLookup::Start(Lookup& lookup) {
   if (!flagHost_.empty() && FlagFolder()) {
     ++lookup.requestsOut;
     lookup.flagRequest = platform::HttpClient::Instance().Get(
-        FlagRequest(flagHost_, lookup.address),
+        FlagRequest(flagHost_, lookup.address, timings_),
         WhileAlive([this, ticket](platform::HttpResult result) {
           OnFlag(ticket, std::move(result.Body));
         }));

@@ -30,6 +30,19 @@ class GeoLookup final : public Locator {
   // The file that holds the last flag downloaded, in the flag folder.
   static constexpr const char* kFlagFileName = "ve_flag.gif";
 
+  // How long lookups may take. The defaults are the server's; tests shorten them so that they
+  // need not sit out the real time-outs.
+  struct Timings {
+    // Either request is given up once this long passes without data arriving.
+    std::chrono::milliseconds Inactivity{2000};
+    // Bounds on the whole of each request, however the data trickles in: a service that
+    // drips forever would otherwise hold the connection's prompt, and a place in the lookups
+    // in flight, for good.
+    std::chrono::milliseconds LocationTotal{20000};
+    std::chrono::milliseconds FlagTotal{5000};
+    std::chrono::milliseconds MaxQueueWait = kMaxQueueWait;
+  };
+
   // Each lookup that asks the location service is counted in `counters` by its outcome, with
   // the time from the question to the answer, its wait for a turn included.
   explicit GeoLookup(ServerCounters& counters);
@@ -44,6 +57,8 @@ class GeoLookup final : public Locator {
   // "host" or "host:port" of each service; "" turns that request off.
   void SetHosts(std::string geoHost, std::string flagHost);
   void SetMaxInFlight(size_t limit);
+  // For the lookups asked from now on.
+  void SetTimings(Timings timings) { timings_ = timings; }
   // Where ve_flag.gif goes; nothing means the system's temporary folder.
   void SetFlagFolder(std::optional<std::string> folder);
 
@@ -69,6 +84,7 @@ class GeoLookup final : public Locator {
   std::string flagHost_;
   std::optional<std::string> flagFolder_;
   size_t maxInFlight_ = kDefaultMaxInFlight;
+  Timings timings_;
   Ticket nextTicket_ = 1;
   std::deque<std::unique_ptr<Lookup>> queued_;
   std::unordered_map<Ticket, std::unique_ptr<Lookup>> running_;

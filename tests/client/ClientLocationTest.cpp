@@ -6,6 +6,7 @@
 #include "geo/GeoLookup.h"
 #include "server/MapSocket.h"
 #include "support/FakeHttpService.h"
+#include "support/GeoReplies.h"
 #include "support/ServerHarness.h"
 #include "support/RunLoop.h"
 #include "support/TinyGif.h"
@@ -14,13 +15,6 @@ namespace velmora::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-FakeReply CountryAfter(std::chrono::milliseconds delay, const std::string& country) {
-  FakeReply reply;
-  reply.chunks.push_back({{}, "HTTP/1.0 200 OK\r\n\r\n"});
-  reply.chunks.push_back({delay, "<meta name=\"country\" content=\"" + country + "\">\r\n"});
-  return reply;
-}
 
 class ClientLocation : public ::testing::Test {
  protected:
@@ -37,7 +31,7 @@ class ClientLocation : public ::testing::Test {
 TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
   // Both clients come from 127.0.0.1; the service answers the first request slowly.
   FakeHttpService geo([](auto&, int number) {
-    return number == 0 ? CountryAfter(1500ms, "Slowland") : CountryAfter(0ms, "Quickland");
+    return number == 0 ? Trickle("Slowland", 5ms) : Country("Quickland");
   });
   FakeHttpService flags([](auto&, int) { return FakeReply::UntilClose(OneRedPixelGif()); });
   lookup.SetHosts(geo.Host(), flags.Host());
@@ -53,6 +47,7 @@ TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
   EXPECT_EQ(prompt->data, "Network");
   EXPECT_TRUE(first.Silent(10)) << "the first client is still being looked up";
 
+  geo.Release();
   auto late = first.Receive(5000);
   ASSERT_TRUE(late);
   EXPECT_EQ(late->command, 1);
@@ -75,6 +70,9 @@ TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {
 TEST_F(ClientLocation, AConnectionThatEndsDuringItsLookupIsDroppedCleanly) {
   FakeHttpService geo([](auto&, int) { return FakeReply::Silent(10s); });
   lookup.SetHosts(geo.Host(), "");
+  // A short inactivity wait, so that the test can see it pass.
+  constexpr auto kInactivity = 300ms;
+  lookup.SetTimings({.Inactivity = kInactivity});
   {
     Peer leaving(listener);
     ASSERT_TRUE(RunLoopUntil([&] { return geo.OpenConnections() == 1; }));
@@ -82,12 +80,12 @@ TEST_F(ClientLocation, AConnectionThatEndsDuringItsLookupIsDroppedCleanly) {
   ASSERT_TRUE(RunLoopUntil([&] { return listener.ActiveConnections().empty(); }));
   EXPECT_TRUE(RunLoopUntil([&] { return geo.OpenConnections() == 0; }))
       << "the lookup of the gone connection is given up";
-  RunLoopFor(2500ms);  // past the moment its answer would have come
+  RunLoopFor(2 * kInactivity);  // past the moment its answer would have come
 
   auto log = server.LogLines();
   EXPECT_NE(std::find(log.begin(), log.end(), "Client Disconnect: (102) "), log.end());
   // The server goes on: the next client is located and prompted.
-  FakeHttpService answering([](auto&, int) { return CountryAfter(0ms, "Nextland"); });
+  FakeHttpService answering([](auto&, int) { return Country("Nextland"); });
   lookup.SetHosts(answering.Host(), "");
   Peer next(listener);
   auto prompt = next.Receive(5000);

@@ -27,7 +27,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/Md5.h"
+#include "support/WireClient.h"
 
 extern char** environ;
 
@@ -174,84 +174,6 @@ class Child {
   pid_t pid_ = -1;
   int status_ = -1;
   std::string inPath_, outPath_, errPath_;
-};
-
-// A client of the wire protocol written without the project's transport, to play the members
-// an administrator acts on: blocking socket, frames built by hand. Its socket is closed on exec,
-// or every tool started later would hold the connection open after Close.
-class RawMember {
- public:
-  RawMember(uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-      throw std::runtime_error("cannot connect");
-  }
-  ~RawMember() { Close(); }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  void Send(int32_t command, const std::string& data) {
-    std::string frame(8, '\0');
-    uint32_t length = htonl(static_cast<uint32_t>(8 + data.size()));
-    uint32_t code = htonl(static_cast<uint32_t>(command));
-    std::memcpy(frame.data(), &length, 4);
-    std::memcpy(frame.data() + 4, &code, 4);
-    frame += data;
-    if (::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
-      throw std::runtime_error("send failed");
-  }
-  // The next frame's command and payload, within the time.
-  std::optional<std::pair<int32_t, std::string>> Receive(std::chrono::milliseconds limit = 5s) {
-    auto deadline = Clock::now() + limit;
-    for (;;) {
-      if (buffer_.size() >= 8) {
-        uint32_t length, code;
-        std::memcpy(&length, buffer_.data(), 4);
-        std::memcpy(&code, buffer_.data() + 4, 4);
-        length = ntohl(length);
-        if (buffer_.size() >= length) {
-          std::pair<int32_t, std::string> frame{static_cast<int32_t>(ntohl(code)),
-                                                buffer_.substr(8, length - 8)};
-          buffer_.erase(0, length);
-          return frame;
-        }
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd entry{fd_, POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[4096];
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-  std::string Answer(int32_t command) {
-    for (;;) {
-      auto frame = Receive();
-      if (!frame) return "(none)";
-      if (frame->first == command) return frame->second;
-    }
-  }
-  // Prompt, network, password, user name; true when every step said OK.
-  bool LogIn(const std::string& network, const std::string& password, const std::string& user) {
-    if (Answer(1) != "Network") return false;
-    Send(1, network);
-    if (Answer(2) != "OK") return false;
-    Send(2, platform::Md5Digest(password));
-    if (Answer(3) != "OK") return false;
-    Send(3, user);
-    return Answer(4) == "OK";
-  }
-
- private:
-  int fd_ = -1;
-  std::string buffer_;
 };
 
 struct NetworkUser {

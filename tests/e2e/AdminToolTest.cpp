@@ -241,7 +241,7 @@ TEST_F(AdminTool, BansOfAnotherNetworkAreNeitherListedNorLifted) {
 
 TEST_F(AdminTool, WatchPrintsPositionsChatAndDeparturesUntilInterrupted) {
   StartWithAdmin();
-  RawMember cy(Port());
+  e2e::WireClient cy(Port());
   ASSERT_TRUE(cy.LogIn(kNetwork, kPassword, "Cy"));
   cy.Send(4, "10,20,3,100,1,0");
 

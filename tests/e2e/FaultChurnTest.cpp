@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "support/ProcessProbe.h"
-#include "support/RawClient.h"
 #include "support/Sanitizer.h"
 #include "support/ServerTest.h"
 #include "platform/DescriptorReserve.h"
@@ -45,7 +44,7 @@ class FaultChurn : public ServerTest {
   // than a healthy server does up to the point of leaving.
   bool ConnectAndDrop(int kind, const std::string& address, const std::string& name,
                       std::string& why) {
-    RawClient client(lobby.port, address);
+    WireClient client(lobby.port, {.sourceAddress = address, .mustConnect = false});
     if (!client.Connected()) {
       why = std::strerror(client.ConnectError());
       return false;
@@ -53,35 +52,35 @@ class FaultChurn : public ServerTest {
     std::string chat = CreatePacket(7, std::string(100, 'c'));
     switch (kind) {
       case 0:  // gone before the prompt is read: the unread prompt makes the close a reset
-        client.Close();
+        client.Abandon();
         return true;
       case 1:  // a reset straight away
         client.Reset();
         return true;
       case 2:  // half a header
         if (!client.Receive()) return false;
-        client.SendRaw(chat.substr(0, 5));
-        client.Close();
+        client.TrySendRaw(chat.substr(0, 5));
+        client.Abandon();
         return true;
       case 3:  // a header and half its payload
         if (!client.Receive()) return false;
-        client.SendRaw(chat.substr(0, 60));
+        client.TrySendRaw(chat.substr(0, 60));
         client.Reset();
         return true;
       case 4:  // a seat taken by the network selection
         if (!client.Receive()) return false;
-        if (client.Step(1, "Lobby", 2) != LogInOutcome::kAccepted) return false;
-        client.Close();
+        if (client.TryStep(1, "Lobby", 2) != LogInOutcome::kAccepted) return false;
+        client.Abandon();
         return true;
       case 5:  // the password accepted, the user name never sent
         if (!client.Receive()) return false;
-        if (client.Step(1, "Lobby", 2) != LogInOutcome::kAccepted) return false;
-        if (client.Step(2, Md5("pw"), 3) != LogInOutcome::kAccepted) return false;
+        if (client.TryStep(1, "Lobby", 2) != LogInOutcome::kAccepted) return false;
+        if (client.TryStep(2, Md5("pw"), 3) != LogInOutcome::kAccepted) return false;
         client.Reset();
         return true;
       default:  // a member, gone in the middle of a report
-        if (client.LogIn("Lobby", "pw", name) != LogInOutcome::kAccepted) return false;
-        client.SendRaw(CreatePacket(4, "10,20,1,50,0,0").substr(0, 12));
+        if (client.TryLogIn("Lobby", "pw", name) != LogInOutcome::kAccepted) return false;
+        client.TrySendRaw(CreatePacket(4, "10,20,1,50,0,0").substr(0, 12));
         client.Reset();
         return true;
     }
@@ -151,7 +150,8 @@ class FaultChurn : public ServerTest {
   // goes before: the first lookup starts the geolocation client, which keeps descriptors of its
   // own from then on.
   ::testing::AssertionResult LowerDescriptorLimit(size_t spare) {
-    if (!RawClient(lobby.port).Receive(3s)) return ::testing::AssertionFailure() << "no prompt";
+    if (!WireClient(lobby.port, kOnce).Receive(3s))
+      return ::testing::AssertionFailure() << "no prompt";
     size_t base = SettledDescriptors();
     rlimit limit{base + spare, base + spare};
     if (::prlimit(server.Pid(), RLIMIT_NOFILE, &limit, nullptr) != 0)
@@ -159,6 +159,8 @@ class FaultChurn : public ServerTest {
     return ::testing::AssertionSuccess();
   }
 
+  // A client that connects once and fails nothing by itself when it is turned away.
+  const ClientOptions kOnce{.mustConnect = false};
   NetworkEntry lobby;
 };
 
@@ -210,7 +212,7 @@ TEST_F(FaultChurn, ThousandsOfAbruptDropsLeakNoDescriptorMemoryOrSeat) {
 TEST_F(FaultChurn, AConnectionResetBeforeItIsAcceptedIsLoggedWithItsAddress) {
   server.Signal(SIGSTOP);
   {
-    RawClient client(lobby.port, "127.0.0.77");
+    WireClient client(lobby.port, {.sourceAddress = "127.0.0.77", .mustConnect = false});
     ASSERT_TRUE(client.Connected());
     client.Reset();
   }
@@ -227,16 +229,16 @@ TEST_F(FaultChurn, AClientLogsInWhileTheDescriptorTableIsFullOfSilentConnections
   // descriptor they report good objects as broken.
   if (kUnderSanitizer) GTEST_SKIP() << "the sanitizers need descriptors of their own";
   ASSERT_TRUE(LowerDescriptorLimit(platform::kDescriptorReserve + 8));
-  std::vector<std::unique_ptr<RawClient>> silent;
+  std::vector<std::unique_ptr<WireClient>> silent;
   for (int i = 0; i < 20; ++i) {
-    silent.push_back(std::make_unique<RawClient>(lobby.port));
+    silent.push_back(std::make_unique<WireClient>(lobby.port, kOnce));
     ASSERT_TRUE(silent.back()->Receive(1s)) << "connection " << i << " got no prompt";
   }
   ASSERT_TRUE(Logged("127.0.0.1: Dropped For A Newcomer, Out Of Descriptors."));
   auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
   // More newcomers shed the silent ones, never the member.
   for (int i = 0; i < 20; ++i) {
-    silent.push_back(std::make_unique<RawClient>(lobby.port));
+    silent.push_back(std::make_unique<WireClient>(lobby.port, kOnce));
     ASSERT_TRUE(silent.back()->Receive(1s)) << "connection " << i << " got no prompt";
   }
   EXPECT_TRUE(ann->Step(9, "", 9, "0"));
@@ -255,7 +257,7 @@ TEST_F(FaultChurn, MembersAreNeverShedForNewcomers) {
   auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
   auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
   for (int i = 0; i < 2; ++i) {
-    RawClient turnedAway(lobby.port);
+    WireClient turnedAway(lobby.port, kOnce);
     EXPECT_FALSE(turnedAway.Receive(1s)) << "a third connection fitted";
   }
   EXPECT_EQ(server.CountLog("Connection Refused, Out Of Descriptors."), 1u) << DescribeLog();

@@ -5,7 +5,8 @@
 // stalled member stays, and gets the final position when it reads again.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "protocol/Chat.h"
@@ -21,6 +22,8 @@ constexpr size_t kLineSize = 128 * 1024;
 // 200 lines of 128 KiB are 25 MiB: three times the bound, with room for what the kernel
 // buffers on the way to the stalled client.
 constexpr int kLines = ScaledCount(200, 120);
+// How many lines the flooder may run ahead of the watcher: 2 MiB, far inside the bound.
+constexpr int kWatcherLead = 16;
 
 std::string Line(int serial) {
   std::string text = "line " + std::to_string(serial) + "|";
@@ -42,23 +45,45 @@ TEST_F(FaultFlood, AStalledMemberIsCutOffWhileTheOthersReceiveTheWholeFlood) {
   auto watcher = Member(lobby.port, "Lobby", "pw", "Watch");
   auto sleeper = Member(lobby.port, "Lobby", "pw", "Sleeper", {.receiveBuffer = 4096});
 
-  // The watcher reads on its own thread while the flood goes on; it stops after the last line
-  // or at a deadline far beyond what delivering 25 MiB over loopback takes.
+  // The watcher reads on its own thread while the flood goes on; it stops after the last line,
+  // when the server ends its connection, or at a deadline far beyond what delivering 25 MiB
+  // over loopback takes.
   std::vector<Message> received;
   int linesBeforeCut = -1;
+  std::mutex mutex;
+  std::condition_variable progress;
+  int linesRead = 0;  // guarded by `mutex`
+  bool readerDone = false;
   std::thread reader([&] {
     auto deadline = std::chrono::steady_clock::now() + 60s;
     int lines = 0;
-    while (lines < kLines && std::chrono::steady_clock::now() < deadline) {
+    while (lines < kLines && !watcher->PeerClosed() &&
+           std::chrono::steady_clock::now() < deadline) {
       auto message = watcher->Receive(1s);
       if (!message) continue;
       if (message->command == 7) ++lines;
       if (*message == Message{6, "Sleeper"}) linesBeforeCut = lines;
       received.push_back(std::move(*message));
+      std::lock_guard lock(mutex);
+      linesRead = lines;
+      progress.notify_all();
     }
+    std::lock_guard lock(mutex);
+    readerDone = true;
+    progress.notify_all();
   });
-  for (int serial = 0; serial < kLines; ++serial) flooder->Send(7, Line(serial));
+  for (int serial = 0; serial < kLines; ++serial) {
+    // The watcher is a member that reads, but on a busy machine its thread may get no time for
+    // a while: had the flooder run 8 MiB ahead of it meanwhile, the server would rightly cut
+    // the watcher off as well. So the flood waits for it, never for the sleeper.
+    std::unique_lock lock(mutex);
+    progress.wait(lock, [&] { return readerDone || linesRead >= serial - kWatcherLead; });
+    if (readerDone) break;
+    lock.unlock();
+    flooder->Send(7, Line(serial));
+  }
   reader.join();
+  EXPECT_FALSE(watcher->PeerClosed()) << "the watcher was cut off\n" << DescribeLog();
 
   int expected = 0;
   for (const auto& message : received) {

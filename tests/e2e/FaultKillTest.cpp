@@ -16,7 +16,6 @@
 
 #include "networks/NetworkFiles.h"
 #include "support/LogCapture.h"
-#include "support/RawClient.h"
 #include "support/Sanitizer.h"
 #include "support/ServerTest.h"
 
@@ -48,8 +47,8 @@ class FaultKill : public ServerTest {
     for (int serial = 0; !storm.killed && std::chrono::steady_clock::now() < deadline;
          ++serial) {
       std::string user = prefix + "_" + std::to_string(serial);
-      RawClient client(network.port, address);
-      LogInOutcome outcome = client.LogIn(network.name, network.password, user);
+      WireClient client(network.port, {.sourceAddress = address, .mustConnect = false});
+      LogInOutcome outcome = client.TryLogIn(network.name, network.password, user);
       std::lock_guard lock(storm.mutex);
       if (outcome == LogInOutcome::kAccepted) {
         storm.accepted[network.name].insert(user);

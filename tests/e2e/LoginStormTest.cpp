@@ -7,7 +7,6 @@
 #include <atomic>
 #include <thread>
 
-#include "support/RawClient.h"
 #include "support/Sanitizer.h"
 #include "support/ServerTest.h"
 
@@ -31,16 +30,17 @@ TEST_F(LoginStorm, AnotherNetworkStaysResponsive) {
   StartServer({crowd, quiet});
   auto bystander = Member(quiet.port, "Quiet", "q", "Bystander");
 
-  std::vector<std::unique_ptr<RawClient>> storm;
+  std::vector<std::unique_ptr<WireClient>> storm;
   for (int i = 0; i < kStormClients; ++i) {
-    auto client = std::make_unique<RawClient>(crowd.port);
+    auto client = std::make_unique<WireClient>(crowd.port, ClientOptions{.mustConnect = false});
     ASSERT_TRUE(client->Connected()) << i;
     ASSERT_TRUE(client->Receive());  // the prompt
-    ASSERT_EQ(client->Step(1, "Crowd", 2), LogInOutcome::kAccepted) << i;
-    ASSERT_EQ(client->Step(2, Md5("c"), 3), LogInOutcome::kAccepted) << i;
+    ASSERT_EQ(client->TryStep(1, "Crowd", 2), LogInOutcome::kAccepted) << i;
+    ASSERT_EQ(client->TryStep(2, Md5("c"), 3), LogInOutcome::kAccepted) << i;
     storm.push_back(std::move(client));
   }
-  for (int i = 0; i < kStormClients; ++i) ASSERT_TRUE(storm[i]->Send(3, "s" + std::to_string(i)));
+  for (int i = 0; i < kStormClients; ++i)
+    ASSERT_TRUE(storm[i]->TrySend(3, "s" + std::to_string(i)));
 
   std::atomic<bool> collected{false};
   int accepted = 0;

@@ -126,6 +126,9 @@ TEST_F(GeoLookupTest, CancelDropsTheResultAndHangsUp) {
   FakeHttpService mute([](auto&, int) { return FakeReply::Silent(10s); });
   lookup.SetHosts(mute.Host(), "");
   lookup.SetMaxInFlight(1);
+  // Short waits, so that the test can see them pass without sitting out the real ones.
+  constexpr auto kWait = 300ms;
+  lookup.SetTimings({.Inactivity = kWait, .MaxQueueWait = kWait});
   bool ran = false;
   auto first = lookup.Locate("192.0.2.5", [&](const ClientLocation&) { ran = true; });
   auto queued = lookup.Locate("192.0.2.6", [&](const ClientLocation&) { ran = true; });
@@ -136,7 +139,7 @@ TEST_F(GeoLookupTest, CancelDropsTheResultAndHangsUp) {
   EXPECT_EQ(lookup.InFlightCount(), 0u);
   EXPECT_EQ(lookup.QueuedCount(), 0u);
   EXPECT_TRUE(RunLoopUntil([&] { return mute.OpenConnections() == 0; }, 5s));
-  RunLoopFor(2500ms);  // past the inactivity wait
+  RunLoopFor(2 * kWait);  // past the inactivity wait, and the queued lookup's wait for a turn
   EXPECT_FALSE(ran);
   EXPECT_EQ(mute.Requests().size(), 1u) << "the queued lookup never went out";
 }
@@ -145,7 +148,7 @@ TEST_F(GeoLookupTest, LookupsBeyondTheCapWaitTheirTurn) {
   FakeHttpService geo([](auto&, int number) {
     FakeReply reply = FakeReply::UntilClose("<meta name=\"city\" content=\"C" +
                                             std::to_string(number) + "\">");
-    reply.chunks[0].delay = 300ms;
+    reply.chunks[0].delay = 100ms;
     return reply;
   });
   lookup.SetHosts(geo.Host(), "");

@@ -121,11 +121,11 @@ void FakeHttpService::Serve(int socket, int number) {
   FakeReply reply = script_(request, number);
   bool going = true;
   for (auto& chunk : reply.chunks) {
-    if (!(going = Pause(chunk.delay))) break;
-    if (::send(socket, chunk.bytes.data(), chunk.bytes.size(), MSG_NOSIGNAL) < 0) {
-      going = false;
-      break;
-    }
+    do {
+      going = Pause(chunk.delay) &&
+              ::send(socket, chunk.bytes.data(), chunk.bytes.size(), MSG_NOSIGNAL) >= 0;
+    } while (going && chunk.untilReleased && !released_);
+    if (!going) break;
   }
   if (going && reply.end == FakeReply::End::kStaySilent) {
     // Stay quiet, but notice when the client hangs up.

@@ -15,6 +15,9 @@ struct FakeReply {
   struct Chunk {
     std::chrono::milliseconds delay{0};  // pause before the bytes are sent
     std::string bytes;
+    // Sent again and again, each time after `delay`, until the service is released: a trickle
+    // (or, with no bytes, a silence) that lasts just as long as the test needs it to.
+    bool untilReleased = false;
   };
   enum class End { kClose, kReset, kStaySilent };
 
@@ -49,6 +52,8 @@ class FakeHttpService {
   int OpenConnections() const { return open_; }
   // The most connections that were open at one time.
   int MostOpenConnections() const { return mostOpen_; }
+  // Ends the chunks that repeat until released; every reply goes on with its next chunk.
+  void Release() { released_ = true; }
 
  private:
   void Accept();
@@ -59,6 +64,7 @@ class FakeHttpService {
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> released_{false};
   std::atomic<int> open_{0};
   std::atomic<int> mostOpen_{0};
   std::atomic<int> nextNumber_{0};

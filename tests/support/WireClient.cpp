@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,9 +12,10 @@
 #include <ostream>
 #include <thread>
 
+#include "platform/Md5.h"
 #include "protocol/FrameCodec.h"
 
-namespace velmora::e2e {
+namespace velmora {
 
 namespace {
 
@@ -34,12 +34,6 @@ std::string Escaped(std::string_view text) {
   return out;
 }
 
-int Remaining(std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 }  // namespace
 
 std::string Describe(const std::optional<Message>& message) {
@@ -49,12 +43,21 @@ std::string Describe(const std::optional<Message>& message) {
 
 void PrintTo(const Message& message, std::ostream* out) { *out << Describe(message); }
 
-std::string Md5(std::string_view text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-  return std::string(reinterpret_cast<char*>(digest), length);
+}  // namespace velmora
+
+namespace velmora::e2e {
+
+namespace {
+
+int Remaining(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
+
+}  // namespace
+
+std::string Md5(std::string_view text) { return platform::Md5Digest(text); }
 
 WireClient::WireClient(uint16_t port, ClientOptions options) {
   // An address with a colon is IPv6: such a client connects to ::1, any other to 127.0.0.1.
@@ -105,6 +108,7 @@ WireClient::WireClient(uint16_t port, ClientOptions options) {
       break;
     std::this_thread::sleep_for(20ms);
   }
+  connectError_ = error;
   if (options.mustConnect)
     ADD_FAILURE() << "cannot connect to port " << port << " from " << options.sourceAddress << ": "
                   << std::strerror(error);
@@ -118,6 +122,11 @@ void WireClient::Close() {
   char chunk[65536];
   while (::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
   }
+  Abandon();
+}
+
+void WireClient::Abandon() {
+  if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
 }
@@ -130,8 +139,7 @@ void WireClient::Reset() {
   if (fd_ < 0) return;
   linger abort{1, 0};
   ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  ::close(fd_);
-  fd_ = -1;
+  Abandon();
 }
 
 void WireClient::Send(int32_t command, std::string_view data) {
@@ -143,21 +151,28 @@ void WireClient::SendRaw(std::string_view bytes) {
     ADD_FAILURE() << "send on a closed client";
     return;
   }
-  while (!bytes.empty()) {
+  if (!TrySendRaw(bytes)) ADD_FAILURE() << "send failed: " << std::strerror(errno);
+}
+
+bool WireClient::TrySend(int32_t command, std::string_view data) {
+  return TrySendRaw(CreatePacket(command, data));
+}
+
+bool WireClient::TrySendRaw(std::string_view bytes) {
+  while (fd_ >= 0 && !bytes.empty()) {
     ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) {
-      ADD_FAILURE() << "send failed: " << std::strerror(errno);
-      return;
-    }
+    if (sent <= 0) return false;
     bytes.remove_prefix(static_cast<size_t>(sent));
   }
+  return fd_ >= 0;
 }
 
 bool WireClient::Fill(std::chrono::steady_clock::time_point deadline) {
   if (fd_ < 0 || peerClosed_) return false;
   pollfd wait{fd_, POLLIN, 0};
   int ready = ::poll(&wait, 1, Remaining(deadline));
+  if (ready < 0 && errno == EINTR) return true;
   if (ready <= 0) return false;
   char chunk[65536];
   ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
@@ -240,6 +255,28 @@ bool WireClient::WaitForClose(std::chrono::milliseconds limit) {
   if (auto result = Step(1, network, 2, "OK"); !result) return result;
   if (auto result = Step(2, Md5(password), 3, "OK"); !result) return result;
   return Step(3, user, 4, "OK");
+}
+
+LogInOutcome WireClient::TryStep(int32_t command, std::string_view data, int32_t answerCode) {
+  if (!TrySend(command, data)) return LogInOutcome::kLost;
+  auto answer = Receive();
+  if (!answer) return LogInOutcome::kLost;
+  if (*answer == Message{answerCode, "OK"}) return LogInOutcome::kAccepted;
+  return LogInOutcome::kRefused;
+}
+
+LogInOutcome WireClient::TryLogIn(std::string_view network, std::string_view password,
+                                  std::string_view user) {
+  auto prompt = Receive();
+  if (!prompt) return LogInOutcome::kLost;
+  if (*prompt != Message{1, "Network"}) return LogInOutcome::kRefused;
+  for (auto [command, data] : {std::pair<int32_t, std::string>{1, std::string(network)},
+                               {2, Md5(password)},
+                               {3, std::string(user)}}) {
+    auto outcome = TryStep(command, data, command + 1);
+    if (outcome != LogInOutcome::kAccepted) return outcome;
+  }
+  return LogInOutcome::kAccepted;
 }
 
 }  // namespace velmora::e2e
