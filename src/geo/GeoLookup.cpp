@@ -71,6 +71,7 @@ GeoLookup::GeoLookup(ServerCounters& counters)
 GeoLookup::~GeoLookup() {
   // Answers and timers still on their way find nothing to call back.
   *alive_ = false;
+  if (running_.empty()) return;  // nothing asked: the HTTP client may never have been made
   auto& http = platform::HttpClient::Instance();
   for (auto& [ticket, lookup] : running_) {
     if (lookup->locationRequest != 0) http.Cancel(lookup->locationRequest);
