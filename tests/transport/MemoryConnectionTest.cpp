@@ -9,6 +9,7 @@
 
 #include "platform/EventLoop.h"
 #include "platform/MemoryChannel.h"
+#include "platform/OutputQueue.h"
 #include "platform/TcpListener.h"
 #include "protocol/FrameCodec.h"
 #include "transport/EasyTCPSocket.h"
@@ -173,6 +174,28 @@ TEST(MemoryConnection, WhatTheKernelDoesNotTakeWaitsAndTheBufferGoesWhenDrained)
   EXPECT_EQ(got, sent);
   EXPECT_EQ(connection->UnsentBytes(), 0u);
   EXPECT_EQ(connection->BufferedBytes(), 0u);  // an idle connection holds no buffer
+}
+
+TEST(MemoryConnection, EachQueuedPieceCountsAgainstTheBoundBesidesItsBytes) {
+  EchoListener listener;
+  auto [connection, peer] = Connect(listener);
+  Pass();
+  peer->Take();
+  peer->SetWindow(0);  // a reader that takes nothing
+  constexpr size_t kLimit = 4096;
+  connection->SetOutputLimit(kLimit);
+  // Small frames, each shared from a block of its own (as member lists are): counted by bytes
+  // alone, 4 KiB would hold about 340 of them.
+  const std::string frame = CreatePacket(6, "name");
+  const size_t perPiece = frame.size() + platform::OutputQueue::kPieceCost;
+  int queued = 0;
+  while (connection->errors.empty() && queued < 400) {
+    connection->SendSharedFrames(platform::MakeShared(frame), 0, frame.size());
+    ++queued;
+    Pass();
+  }
+  EXPECT_EQ(connection->errors, std::vector<int64_t>{platform::TcpConnection::kErrorOutputOverflow});
+  EXPECT_EQ(static_cast<size_t>(queued), kLimit / perPiece + 1);
 }
 
 TEST(MemoryConnection, AnOrderlyCloseEndsTheConnectionAfterWhatCameBeforeIt) {
