@@ -53,19 +53,29 @@ class EchoListener : public platform::TcpListener {
   int next_ = 0;
 };
 
+void Pass(int passes = 1) {
+  for (int i = 0; i < passes; ++i) platform::EventLoop::Instance().RunOnce(0);
+}
+
+// A connection and its far end. Closed when the test is done with it: a channel's waiter holds
+// its connection until the loop runs it, as a socket's pending operation would.
 struct Connected {
   std::shared_ptr<EchoSocket> socket;
   std::shared_ptr<platform::MemoryPeer> peer;
+  Connected(std::shared_ptr<EchoSocket> s, std::shared_ptr<platform::MemoryPeer> p)
+      : socket(std::move(s)), peer(std::move(p)) {}
+  Connected(Connected&&) = default;
+  ~Connected() {
+    if (!socket) return;
+    socket->Close();
+    Pass();
+  }
 };
 
 Connected Connect(EchoListener& listener, const std::string& address = "192.0.2.7") {
   auto [channel, peer] = platform::MemoryChannel::Make(address);
   auto socket = std::static_pointer_cast<EchoSocket>(listener.AcceptChannel(std::move(channel)));
   return {socket, peer};
-}
-
-void Pass(int passes = 1) {
-  for (int i = 0; i < passes; ++i) platform::EventLoop::Instance().RunOnce(0);
 }
 
 TEST(MemoryConnection, IsAcceptedFedAndEndedLikeAConnectedPeer) {
