@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/evp.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -19,6 +20,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ServerProcess.h"
 #include "protocol/FrameCodec.h"
 
 namespace velmora::bench {
@@ -66,12 +68,21 @@ std::string Micros(uint64_t micros) {
 
 double Seconds(int64_t ns) { return static_cast<double>(ns) / kNsPerSecond; }
 
+// Depart mode logs in one member more than it lets go: the watcher, who counts the departures.
+LoadOptions WithWatcher(LoadOptions options) {
+  if (options.mode == LoadMode::kDepart) {
+    ++options.members;
+    options.senders = options.members;
+  }
+  return options;
+}
+
 }  // namespace
 
 LoadGenerator::LoadGenerator(const LoadOptions& options)
-    : options_(options),
+    : options_(WithWatcher(options)),
       digest_(Md5Raw(options.password)),
-      members_(static_cast<size_t>(options.members)),
+      members_(static_cast<size_t>(options_.members)),
       loggedInPerNetwork_(static_cast<size_t>(options.networks), 0) {
   startNs_ = NowNs();  // NowNs counts from startNs_, which is 0 until here
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
@@ -144,7 +155,11 @@ int LoadGenerator::Run() {
                 rssAfterLogin,
                 static_cast<double>(rssAfterLogin - rssBefore) * 1024.0 / loggedIn_);
   }
-  if (options_.mode == LoadMode::kIdle) {
+  if (options_.mode == LoadMode::kDepart) {
+    DepartPhase();
+  } else if (options_.mode == LoadMode::kSlowReader) {
+    if (loggedIn_ == 2) SlowReaderPhase();
+  } else if (options_.mode == LoadMode::kIdle) {
     IdlePhase();
     long rssAfterHold = ServerRssKb();
     if (rssBefore > 0 && loggedIn_ > 0) {
@@ -164,7 +179,7 @@ int LoadGenerator::Run() {
     std::printf("load: skipped, fewer than two members logged in\n");
   }
   std::fflush(stdout);
-  bool clean = failed_ == 0 && drops_ == 0 && gaps_ == 0 && outOfOrder_ == 0 &&
+  bool clean = !incomplete_ && failed_ == 0 && drops_ == 0 && gaps_ == 0 && outOfOrder_ == 0 &&
                receivedMeasured_ == expectedMeasured_ && loggedIn_ == options_.members;
   return clean ? 0 : 1;
 }
@@ -223,6 +238,10 @@ void LoadGenerator::StartLogin(uint32_t index) {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   // The port is chosen at connect time, per (source, destination), not per source alone.
   setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+  // The slow reader's small receive buffer must be set before the connection's window is.
+  if (options_.mode == LoadMode::kSlowReader && index == 1) {
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
+  }
   sockaddr_in source{};
   source.sin_family = AF_INET;
   source.sin_addr.s_addr = htonl((127u << 24) | (1u + index % static_cast<uint32_t>(options_.sources)));
@@ -669,6 +688,254 @@ void LoadGenerator::IdlePhase() {
               static_cast<unsigned long long>(drops_));
 }
 
+void LoadGenerator::DepartPhase() {
+  auto watcher = static_cast<uint32_t>(members_.size() - 1);
+  if (members_[watcher].state != State::kLoggedIn) {
+    std::printf("depart: the watcher did not log in; nothing measured\n");
+    incomplete_ = true;
+    return;
+  }
+  int64_t quietEnd = NowNs() + static_cast<int64_t>(options_.hold * kNsPerSecond);
+  while (NowNs() < quietEnd) {
+    Poll(kIdleWaitNs);
+    Flush();
+  }
+  memberLeft_ = 0;
+  long rssBefore = ServerRssKb();
+  bool peakReset = ResetServerPeak();
+  long peakAtReset = ServerStatusKb("VmHWM:");
+  double cpuBefore = ServerCpuSeconds();
+  // All at once: nothing but close() between the first departure and the last.
+  std::vector<uint32_t> leaving;
+  leaving.reserve(watcher);
+  for (uint32_t i = 0; i < watcher; ++i) {
+    if (members_[i].state == State::kLoggedIn && members_[i].fd >= 0) leaving.push_back(i);
+  }
+  int64_t begin = NowNs();
+  for (uint32_t i : leaving) {
+    close(members_[i].fd);
+    members_[i].fd = -1;
+  }
+  int64_t closedNs = NowNs() - begin;
+  for (uint32_t i : leaving) {
+    CloseMember(i);
+    --loggedInPerNetwork_[static_cast<size_t>(members_[i].network)];
+  }
+  int64_t deadline = begin + static_cast<int64_t>(options_.drain * kNsPerSecond);
+  int64_t now = NowNs();
+  while (memberLeft_ < leaving.size() && now < deadline && members_[watcher].fd >= 0) {
+    Poll(kIdleWaitNs);
+    Flush();
+    now = NowNs();
+  }
+  int64_t heardNs = now - begin;
+  double serverCpu = ServerCpuSeconds() - cpuBefore;
+  long peak = ServerStatusKb("VmHWM:");
+  long rssAfter = ServerRssKb();
+  int64_t settle = NowNs() + kNsPerSecond;
+  while (NowNs() < settle) {
+    Poll(kIdleWaitNs);
+    Flush();
+  }
+  long rssLater = ServerRssKb();
+  if (memberLeft_ != leaving.size()) incomplete_ = true;
+  std::printf("depart: %zu members closed in %.2f ms; the watcher heard %llu of them leave "
+              "after %.3f s; server CPU %.3f s\n",
+              leaving.size(), Seconds(closedNs) * 1000, static_cast<unsigned long long>(memberLeft_),
+              Seconds(heardNs), serverCpu);
+  if (rssBefore < 0) return;
+  std::printf("depart: server VmRSS before %ld kB; peak reset %s (VmHWM %ld kB); VmHWM after %ld "
+              "kB: growth %.2f MiB = %.0f bytes per departure; VmRSS after %ld kB, 1 s later "
+              "%ld kB\n",
+              rssBefore, peakReset ? "ok" : "REFUSED, the peak below may predate the departures",
+              peakAtReset, peak, static_cast<double>(peak - rssBefore) / 1024.0,
+              leaving.empty() ? 0.0
+                              : static_cast<double>(peak - rssBefore) * 1024.0 /
+                                    static_cast<double>(leaving.size()),
+              rssAfter, rssLater);
+}
+
+void LoadGenerator::SlowReaderPhase() {
+  Member& sender = members_[0];
+  Member& reader = members_[1];
+  // This phase waits on the two sockets itself.
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, sender.fd, nullptr);
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, reader.fd, nullptr);
+  constexpr size_t kSendChunk = 64 * 1024;
+  const auto total = static_cast<uint32_t>(options_.reports);
+  const auto chatEvery = static_cast<uint32_t>(options_.chatEvery);
+  std::string out;
+  size_t outSent = 0;
+  uint32_t sent = 0;
+  uint32_t chatsSent = 0;
+  std::string in = std::move(reader.in);
+  uint64_t positions = 0;
+  uint64_t older = 0;      // a position older than one already seen
+  int64_t lastSeq = -1;
+  uint64_t chats = 0;
+  uint64_t chatsOutOfOrder = 0;  // a chat line not the one after the last
+  int64_t lastChat = -1;
+  uint64_t otherFrames = 0;
+  uint64_t maxAgeUs = 0;
+  uint64_t lastAgeUs = 0;
+  uint64_t readBytes = 0;
+  uint64_t senderGot = 0;
+  std::string cutOff;  // why the reader's connection ended, if it did
+  std::string senderCutOff;
+
+  long rssBefore = ServerRssKb();
+  bool peakReset = ResetServerPeak();
+  double cpuBefore = ServerCpuSeconds();
+  const int64_t begin = NowNs();
+  const int64_t sendEnd = begin + static_cast<int64_t>(options_.duration * kNsPerSecond);
+  int64_t sendDone = 0;
+  int64_t finalSeen = 0;
+  int64_t deadline = sendEnd + static_cast<int64_t>(options_.drain * kNsPerSecond);
+
+  auto onFrame = [&](int32_t command, std::string_view data, uint64_t nowUs) {
+    size_t bar = data.find(command == 7 ? '\0' : '|');
+    if (bar == std::string_view::npos || data.substr(0, bar) != UserName(0)) {
+      ++otherFrames;
+      return;
+    }
+    size_t pos = bar + 1;
+    uint64_t x = 0;
+    uint64_t seq = 0;
+    if (command == 5 && ReadField(data, pos, ',', x) && ReadField(data, pos, ',', seq)) {
+      ++positions;
+      lastAgeUs = nowUs > x ? nowUs - x : 0;
+      maxAgeUs = std::max(maxAgeUs, lastAgeUs);
+      if (static_cast<int64_t>(seq) <= lastSeq) ++older;
+      lastSeq = std::max(lastSeq, static_cast<int64_t>(seq));
+    } else if (command == 7 && pos < data.size() && data[pos] == 'c') {
+      uint64_t k = 0;
+      auto [end, error] = std::from_chars(data.data() + pos + 1, data.data() + data.size(), k);
+      if (error != std::errc() || end != data.data() + data.size()) {
+        ++otherFrames;
+        return;
+      }
+      ++chats;
+      if (static_cast<int64_t>(k) != lastChat + 1) ++chatsOutOfOrder;
+      lastChat = static_cast<int64_t>(k);
+    } else {
+      ++otherFrames;
+    }
+  };
+
+  for (int64_t now = begin; now < deadline; now = NowNs()) {
+    bool sending = sent < total && now < sendEnd;
+    if (outSent == out.size() && sending) {
+      out.clear();
+      outSent = 0;
+      int64_t x = NowUs();
+      while (out.size() < kSendChunk && sent < total) {
+        char payload[64];
+        char* at = std::to_chars(payload, payload + 20, x).ptr;
+        *at++ = ',';
+        at = std::to_chars(at, at + 10, sent).ptr;
+        static constexpr char kRest[] = ",1,100,0,0";
+        std::memcpy(at, kRest, sizeof kRest - 1);
+        at += sizeof kRest - 1;
+        AppendPacket(out, 4, std::string_view(payload, static_cast<size_t>(at - payload)));
+        ++sent;
+        if (chatEvery > 0 && sent % chatEvery == 0) {
+          AppendPacket(out, 7, "c" + std::to_string(chatsSent++));
+        }
+      }
+    }
+    if (outSent < out.size() && senderCutOff.empty()) {
+      ssize_t wrote = send(sender.fd, out.data() + outSent, out.size() - outSent,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (wrote > 0) {
+        outSent += static_cast<size_t>(wrote);
+      } else if (wrote < 0 && errno != EAGAIN && errno != EINTR) {
+        senderCutOff = std::string("send: ") + strerror(errno);
+      }
+    }
+    if (sendDone == 0 && outSent == out.size() && (sent == total || now >= sendEnd)) {
+      sendDone = now;
+      deadline = now + static_cast<int64_t>(options_.drain * kNsPerSecond);
+    }
+    // The sender reads whatever comes back to it, so that its own output never piles up.
+    if (senderCutOff.empty()) {
+      ssize_t got = recv(sender.fd, g_readBuffer, kReadSize, MSG_DONTWAIT);
+      if (got > 0) senderGot += static_cast<uint64_t>(got);
+      if (got == 0) senderCutOff = "closed by the server";
+    }
+    // The reader takes no more than its rate allows since the start.
+    auto allowed = static_cast<uint64_t>(static_cast<double>(options_.readRate) *
+                                         Seconds(now - begin));
+    if (cutOff.empty() && allowed > readBytes) {
+      size_t want = static_cast<size_t>(std::min<uint64_t>(allowed - readBytes, kReadSize));
+      ssize_t got = recv(reader.fd, g_readBuffer, want, MSG_DONTWAIT);
+      if (got > 0) {
+        readBytes += static_cast<uint64_t>(got);
+        in.append(g_readBuffer, static_cast<size_t>(got));
+        auto nowUs = static_cast<uint64_t>(NowUs());
+        size_t pos = 0;
+        for (;;) {
+          CutResult cut = CutFrame(std::string_view(in).substr(pos));
+          if (cut.status == CutStatus::kNeedMore) break;
+          if (cut.status == CutStatus::kBadLength) {
+            cutOff = "bad frame length";
+            break;
+          }
+          pos += cut.consumed;
+          onFrame(cut.command, cut.data, nowUs);
+        }
+        in.erase(0, pos);
+      } else if (got == 0) {
+        cutOff = "closed by the server";
+      } else if (errno != EAGAIN && errno != EINTR) {
+        cutOff = std::string("recv: ") + strerror(errno);
+      }
+    }
+    if (sendDone != 0 && finalSeen == 0 && lastSeq == static_cast<int64_t>(sent) - 1 &&
+        (chatsSent == 0 || lastChat == static_cast<int64_t>(chatsSent) - 1)) {
+      finalSeen = NowNs();
+      break;
+    }
+    if (!cutOff.empty() && sendDone != 0) break;
+    pollfd wait[1] = {{sender.fd, static_cast<short>(POLLIN | (outSent < out.size() ? POLLOUT : 0)),
+                       0}};
+    poll(wait, 1, outSent < out.size() || sending ? 1 : 5);
+  }
+  int64_t end = NowNs();
+  double serverCpu = ServerCpuSeconds() - cpuBefore;
+  long peak = ServerStatusKb("VmHWM:");
+  if (finalSeen == 0 || !cutOff.empty() || older > 0 || chatsOutOfOrder > 0 ||
+      chats != chatsSent) {
+    incomplete_ = true;
+  }
+  std::printf("slowreader: sent %u positions and %u chat lines in %.3f s (%.0f positions/s)%s\n",
+              sent, chatsSent, Seconds((sendDone ? sendDone : end) - begin),
+              sent / std::max(1e-9, Seconds((sendDone ? sendDone : end) - begin)),
+              senderCutOff.empty() ? "" : ("; the sender's connection ended: " + senderCutOff).c_str());
+  std::printf("slowreader: the reader (%d bytes/s, SO_RCVBUF %d) read %llu bytes in %.3f s: %llu "
+              "positions (%.3f %% of those sent), %llu chat lines (%s), %llu other frames\n",
+              options_.readRate, options_.receiveBuffer, static_cast<unsigned long long>(readBytes),
+              Seconds(end - begin), static_cast<unsigned long long>(positions),
+              100.0 * static_cast<double>(positions) / std::max<uint32_t>(1, sent),
+              static_cast<unsigned long long>(chats),
+              chatsOutOfOrder == 0 ? "all in order" : "OUT OF ORDER or missing",
+              static_cast<unsigned long long>(otherFrames));
+  std::printf("slowreader: older position after a newer one: %llu; last position seen: %lld of "
+              "%lld (%s); connection: %s; age of positions read: last %s, max %s\n",
+              static_cast<unsigned long long>(older), static_cast<long long>(lastSeq),
+              static_cast<long long>(sent) - 1,
+              finalSeen ? ("the final one, " + std::to_string((finalSeen - sendDone) / 1'000'000) +
+                           " ms after the last send").c_str()
+                        : "the final one NOT received",
+              cutOff.empty() ? "stayed open" : ("CUT OFF: " + cutOff).c_str(),
+              Micros(lastAgeUs).c_str(), Micros(maxAgeUs).c_str());
+  if (rssBefore > 0) {
+    std::printf("slowreader: server CPU %.2f s; server VmRSS before %ld kB, peak %ld kB%s "
+                "(+%.2f MiB)\n",
+                serverCpu, rssBefore, peak, peakReset ? "" : " (peak not reset)",
+                static_cast<double>(peak - rssBefore) / 1024.0);
+  }
+}
+
 // ---- figures -------------------------------------------------------------------------------
 
 void LoadGenerator::Tick(int64_t now) {
@@ -757,30 +1024,14 @@ double LoadGenerator::MachineBusySeconds() {
   return busy / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-long LoadGenerator::ServerRssKb() const {
-  if (options_.serverPid <= 0) return -1;
-  std::ifstream status("/proc/" + std::to_string(options_.serverPid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
+long LoadGenerator::ServerStatusKb(const char* field) const {
+  return bench::ServerStatusKb(options_.serverPid, field);
 }
 
+bool LoadGenerator::ResetServerPeak() const { return bench::ResetServerPeak(options_.serverPid); }
+
 double LoadGenerator::ServerCpuSeconds() const {
-  if (options_.serverPid <= 0) return -1;
-  std::ifstream stat("/proc/" + std::to_string(options_.serverPid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  // The command name may hold blanks; the fields counted here start after its closing bracket.
-  size_t close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  }
-  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return bench::ServerCpuSeconds(options_.serverPid);
 }
 
 }  // namespace velmora::bench

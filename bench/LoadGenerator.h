@@ -55,6 +55,8 @@ class LoadGenerator {
   void LoginPhase();
   void LoadPhase();
   void IdlePhase();
+  void DepartPhase();
+  void SlowReaderPhase();
 
   void StartLogin(uint32_t index);
   void Poll(int64_t timeoutNs);
@@ -84,7 +86,9 @@ class LoadGenerator {
   void Tick(int64_t now);
   void PrintLoginSummary() const;
   void PrintLoadSummary(double loadSeconds) const;
-  long ServerRssKb() const;
+  long ServerRssKb() const { return ServerStatusKb("VmRSS:"); }
+  long ServerStatusKb(const char* field) const;
+  bool ResetServerPeak() const;
   double ServerCpuSeconds() const;
   static double MachineBusySeconds();
 
@@ -138,6 +142,7 @@ class LoadGenerator {
   uint64_t drops_ = 0;
   std::map<std::string, int> dropReasons_;
   size_t maxBacklog_ = 0;
+  bool incomplete_ = false;  // depart, slow reader: what was awaited did not all come
   LatencyHistogram latency_;
 
   // Timeline, one line per second of load.

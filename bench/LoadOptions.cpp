@@ -56,9 +56,19 @@ const char* LoadUsage() {
   --sources K           source addresses 127.0.0.1..127.0.0.K (enough for ~25,000 members each)
   --logins-in-flight L  log-ins under way at once (64)
   --login-timeout S     limit for the whole log-in phase (600)
-  --mode M              window | rate | idle | floor (window); floor needs no server: it
-                        writes --window frames per send to --members loopback connections
-                        from core 0 and reads them on core 1 for --duration seconds
+  --mode M              window | rate | idle | floor | depart | slowreader | strangers
+                        (window); floor needs no server: it writes --window frames per send
+                        to --members loopback connections from core 0 and reads them on
+                        core 1 for --duration seconds
+                        depart: --members log in (plus one watcher), stay quiet --hold s,
+                        then all close at once; the server's peak RSS growth is printed
+                        slowreader: m0 sends --reports positions (a chat line every
+                        --chat-every) as fast as the server takes them, m1 reads
+                        --read-rate bytes/s through a --rcvbuf receive buffer
+                        strangers: --members connections never log in and send frames up to
+                        4 KiB, in pieces, of codes ignored before log-in, for --duration s;
+                        with --probe-network, a member logs in meanwhile and asks every
+                        --probe-interval ms
   --window W            window mode: reports per sender not yet received by all others (128)
   --rate R              rate mode: reports per second per sender (1)
   --senders K           only the first K members report, the others only receive (all)
@@ -71,6 +81,10 @@ const char* LoadUsage() {
                         asks the administrator query every --probe-interval ms (5) and the
                         round trips are printed: what the log-ins cost everybody else
   --timeline            print one line per second of load
+  --read-rate B         slowreader: bytes per second the reader takes (65536)
+  --rcvbuf B            slowreader: the reader's SO_RCVBUF (4096)
+  --reports N           slowreader: positions the sender sends (1000000)
+  --chat-every K        slowreader: a chat line after every K positions (1000; 0: none)
 )";
 }
 
@@ -116,8 +130,15 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
         options.mode = LoadMode::kIdle;
       } else if (value == "floor") {
         options.mode = LoadMode::kFloor;
+      } else if (value == "depart") {
+        options.mode = LoadMode::kDepart;
+      } else if (value == "slowreader") {
+        options.mode = LoadMode::kSlowReader;
+      } else if (value == "strangers") {
+        options.mode = LoadMode::kStrangers;
       } else {
-        throw std::invalid_argument("--mode is window, rate, idle or floor");
+        throw std::invalid_argument(
+            "--mode is window, rate, idle, floor, depart, slowreader or strangers");
       }
     } else if (flag == "--window") {
       options.window = ReadInteger(flag, value, 1, 65536);
@@ -137,6 +158,14 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
       options.probeNetwork = value;
     } else if (flag == "--probe-interval") {
       options.probeIntervalMs = ReadNumber(flag, value, 1, 1000);
+    } else if (flag == "--read-rate") {
+      options.readRate = ReadInteger(flag, value, 64, 1 << 30);
+    } else if (flag == "--rcvbuf") {
+      options.receiveBuffer = ReadInteger(flag, value, 1024, 1 << 24);
+    } else if (flag == "--reports") {
+      options.reports = ReadInteger(flag, value, 1, 100'000'000);
+    } else if (flag == "--chat-every") {
+      options.chatEvery = ReadInteger(flag, value, 0, 100'000'000);
     } else if (flag == "--server-pid") {
       options.serverPid = ReadInteger(flag, value, 1, 1 << 30);
     } else {
@@ -145,6 +174,11 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
   }
   if (!portGiven && options.mode != LoadMode::kFloor) {
     throw std::invalid_argument("--port is required");
+  }
+  if (options.mode == LoadMode::kSlowReader) options.members = 2;
+  if (options.mode == LoadMode::kDepart && options.members >= kMaxMembers) {
+    throw std::invalid_argument("--mode depart adds a watcher: --members must stay below " +
+                                std::to_string(kMaxMembers));
   }
   if (options.mode == LoadMode::kFloor && options.members > 4000) {
     throw std::invalid_argument("--mode floor takes at most 4000 connections");

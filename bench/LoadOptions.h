@@ -11,6 +11,9 @@ enum class LoadMode {
   kWindow,  // closed loop: each sender keeps at most `window` reports undelivered
   kIdle,    // members only log in and stay silent
   kFloor,   // no server: what loopback TCP alone costs per send (window = frames per send)
+  kDepart,  // members log in, stay quiet, then all close at once; one more member watches
+  kSlowReader,  // member 0 floods positions (and chat) while member 1 reads at a low rate
+  kStrangers,   // connections that never log in send what an attacker would
 };
 
 struct LoadOptions {
@@ -36,6 +39,11 @@ struct LoadOptions {
   bool timeline = false;
   std::string probeNetwork;  // empty: no bystander probe
   double probeIntervalMs = 5;
+  // Slow reader: the reader's rate and receive buffer, the flood's size and its chat lines.
+  int readRate = 64 * 1024;
+  int receiveBuffer = 4096;
+  int reports = 1'000'000;
+  int chatEvery = 1000;  // 0: no chat
 };
 
 // The options; throws std::invalid_argument with a message for the user on a bad command line.

@@ -9,6 +9,7 @@
 #include "LoadGenerator.h"
 #include "LoadOptions.h"
 #include "LoopbackFloor.h"
+#include "StrangerFlood.h"
 
 int main(int argc, char** argv) {
   using velmora::bench::LoadOptions;
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
   try {
     if (options.mode == velmora::bench::LoadMode::kFloor) {
       return velmora::bench::RunLoopbackFloor(options);
+    }
+    if (options.mode == velmora::bench::LoadMode::kStrangers) {
+      return velmora::bench::RunStrangerFlood(options);
     }
     velmora::bench::LoadGenerator generator(options);
     return generator.Run();

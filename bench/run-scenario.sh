@@ -2,7 +2,7 @@
 # Runs one benchmark scenario against a fresh server and stops that server again:
 #   bench/run-scenario.sh BUILD_DIR SCENARIO [extra velmora-loadgen options]
 # SCENARIO: saturation | rate100 | rate1000 | idle | soak | logins20k | logins10k | storm800 |
-# bigfile (see bench/README.md). The server is pinned to core 0 and
+# bigfile | departure | slowreader | strangers (see bench/README.md). The server is pinned to core 0 and
 # the generator to core 1; the server's folder is /tmp/velmora-bench-SCENARIO (log in xdg/).
 # VELMORA_BENCH_SERVER names another server binary than BUILD_DIR/velmora. VELMORA_BENCH_NICE
 # (for example -10) runs both processes at that niceness, so that other work on the shared cores
@@ -53,6 +53,15 @@ case $scenario in
     args=(--network Bench0 --members "$members" --logins-in-flight "$members" --mode idle
           --hold 3 --probe-network Bench1 --login-timeout 120)
     ;;
+  departure)
+    # N members (4,000 unless --members says otherwise) and a watcher log in, stay quiet, then
+    # the N close at once; the server's peak RSS growth is read against its RSS before.
+    args=(--members 4000 --mode depart --hold 2 --drain 60) ;;
+  slowreader)
+    args=(--mode slowreader --reports 1000000 --chat-every 1000 --read-rate 65536 --rcvbuf 4096
+          --duration 60 --drain 60) ;;
+  strangers)
+    args=(--members 1000 --mode strangers --duration 5 --probe-network Bench) ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
@@ -74,4 +83,7 @@ status=0
   --server-pid "$server" || status=$?
 echo "server log: $(wc -l <"$dir/xdg/com.velmora.log") lines; network file: $(wc -c \
   <"$(ls "$dir"/velmora-server/*.conf | head -1)") bytes"
+# Why the server ended connections, by code (105: a reader cut off for unsent output).
+echo "server log, disconnect codes: $(grep -o 'Client Disconnect: ([0-9-]*)' \
+  "$dir/xdg/com.velmora.log" | sort | uniq -c | tr -s ' \n' ' ' || true)"
 exit $status
