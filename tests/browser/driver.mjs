@@ -52,16 +52,23 @@ async function until(what, test, ms) {
   }
 }
 
-// A port nothing listens on right now, from the kernel.
+// A port nothing listens on right now, below the range the kernel hands out to outgoing
+// connections: a port from that range could be taken by any other program's connection before
+// the server gets to bind it.
 async function freePort() {
-  const probe = net.createServer();
-  await new Promise((resolve, reject) => {
-    probe.once('error', reject);
-    probe.listen(0, '127.0.0.1', resolve);
-  });
-  const { port } = probe.address();
-  await new Promise((resolve) => { probe.close(resolve); });
-  return port;
+  for (let attempt = 0; attempt < 100; attempt += 1) {
+    const port = 20000 + Math.floor(Math.random() * 12000);
+    const probe = net.createServer();
+    const free = await new Promise((resolve) => {
+      probe.once('error', () => resolve(false));
+      probe.listen(port, '127.0.0.1', () => resolve(true));
+    });
+    if (free) {
+      await new Promise((resolve) => { probe.close(resolve); });
+      return port;
+    }
+  }
+  throw new Error('no free port');
 }
 
 const xml = (text) => String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;')
