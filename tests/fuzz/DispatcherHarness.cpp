@@ -617,7 +617,7 @@ void Harness::CheckRegistration(const Bracket& bracket) const {
   if (added == 1) {
     auto& user = *network->Users.back();
     FUZZ_CHECK(user.Name == name && user.LastIP == peer.address && !user.IsAdmin &&
-                   !user.IsBanned && user.Path == network->Path,
+                   !user.IsBanned && user.Path() == network->Path,
                "the registered record differs from the log-in");
   }
   auto file = modGlobal::ReadNetworkXML(lobbyFile_);
