@@ -46,22 +46,6 @@ std::string XmlEscape(const std::string& text) {
   return out;
 }
 
-void WriteWholeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string MakeTempFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/velmora-e2e-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-  // The server names its files by the canonical path of its executable; so must we.
-  return fs::canonical(pattern).string();
-}
-
 // A hard link is enough for /proc/self/exe to name the new folder, and costs nothing; a copy
 // serves where linking is not possible (another file system).
 void PlaceBinary(const std::string& from, const std::string& to) {
@@ -186,7 +170,6 @@ int DecodeStatus(int status) {
 }  // namespace
 
 ServerProcess::ServerProcess() {
-  root_ = MakeTempFolder();
   folder_ = root_;
   binary_ = folder_ + "/velmora";
   PlaceBinary(VELMORA_BINARY, binary_);
@@ -196,10 +179,6 @@ ServerProcess::ServerProcess() {
 
 ServerProcess::~ServerProcess() {
   if (Running()) Stop();
-  if (std::getenv("VELMORA_KEEP_E2E") == nullptr) {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
 }
 
 std::string ServerProcess::NetworksFolder() const { return folder_ + "/velmora-server"; }
@@ -209,7 +188,7 @@ std::string ServerProcess::LogPath() const { return root_ + "/data/com.velmora.l
 std::string ServerProcess::PreviousLogPath() const { return LogPath() + ".1"; }
 
 void ServerProcess::WriteNetworkFile(const std::string& fileName, const std::string& content) {
-  WriteWholeFile(NetworksFolder() + "/" + fileName, content);
+  testing::WriteFile(NetworksFolder() + "/" + fileName, content);
 }
 
 void ServerProcess::WriteNetwork(const NetworkEntry& network) {
@@ -219,7 +198,7 @@ void ServerProcess::WriteNetwork(const NetworkEntry& network) {
 }
 
 void ServerProcess::WriteSettings(const std::string& content) {
-  WriteWholeFile(SettingsPath(), content);
+  testing::WriteFile(SettingsPath(), content);
 }
 
 void ServerProcess::SetEnvironment(const std::string& name, const std::string& value) {
@@ -372,12 +351,5 @@ bool ServerProcess::WaitForLog(const std::string& message, std::chrono::millisec
 }
 
 std::string ServerProcess::Output() const { return ReadFile(root_ + "/server.out"); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 }  // namespace velmora::e2e
