@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/FileText.h"
+#include "support/FreePort.h"
 #include "support/ScratchFolder.h"
 
 namespace velmora::e2e {
@@ -20,9 +21,7 @@ using namespace std::chrono_literals;
 // Start appends this line to the log before it starts the binary, whose new log must not have it.
 inline constexpr const char* kStaleLogLine = "[stale] a line of an earlier run";
 
-// A port that nothing holds right now, outside the range the kernel hands to client sockets.
-uint16_t FreePort();
-
+using testing::FreePort;
 using testing::ReadFile;
 
 // One "User" element of a network file; empty fields are left out of the element.
