@@ -3,11 +3,9 @@
 #include <algorithm>
 
 #include "client/ClientSocket.h"
-#include "geo/GeoLookup.h"
-#include "server/MapSocket.h"
 #include "support/FakeHttpService.h"
 #include "support/GeoReplies.h"
-#include "support/ServerHarness.h"
+#include "support/LocatedServerTest.h"
 #include "support/RunLoop.h"
 #include "support/TinyGif.h"
 
@@ -16,16 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ClientLocation : public ::testing::Test {
+class ClientLocation : public LocatedServerTest {
  protected:
-
   std::vector<std::shared_ptr<ClientSocket>> Connections() { return Sessions(listener); }
-
-  ServerCounters counters;
-  GeoLookup lookup{counters};
-  ServerHarness server{&lookup};
-  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
-  MapSocket& listener = server.AddListener();
 };
 
 TEST_F(ClientLocation, ASlowLookupDelaysOnlyItsOwnConnectionsPrompt) {

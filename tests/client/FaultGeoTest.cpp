@@ -7,11 +7,9 @@
 #include <algorithm>
 
 #include "client/ClientSocket.h"
-#include "geo/GeoLookup.h"
-#include "server/MapSocket.h"
 #include "support/FakeHttpService.h"
 #include "support/GeoReplies.h"
-#include "support/ServerHarness.h"
+#include "support/LocatedServerTest.h"
 #include "support/RunLoop.h"
 
 namespace velmora::testing {
@@ -21,9 +19,8 @@ using namespace std::chrono_literals;
 
 constexpr int kClients = 6;
 
-class FaultGeo : public ::testing::Test {
+class FaultGeo : public LocatedServerTest {
  protected:
-
   // Clients that connect together, then log in one after the other.
   void EveryClientLogsIn(int count) {
     std::vector<std::unique_ptr<Peer>> clients;
@@ -42,12 +39,6 @@ class FaultGeo : public ::testing::Test {
   uint64_t Lookups(LookupOutcome outcome) const {
     return counters.LocationLookups[static_cast<size_t>(outcome)];
   }
-
-  ServerCounters counters;
-  GeoLookup lookup{counters};
-  ServerHarness server{&lookup};
-  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
-  MapSocket& listener = server.AddListener();
 };
 
 TEST_F(FaultGeo, ServicesThatRefuseConnectionsLeaveTheLocationEmpty) {

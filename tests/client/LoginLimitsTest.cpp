@@ -2,8 +2,6 @@
 // per connection and per address.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "base/Log.h"
 #include "client/ClientSocket.h"
 #include "client/PasswordGuesses.h"
@@ -16,10 +14,6 @@ namespace {
 
 class LoginLimits : public ::testing::Test {
  protected:
-  size_t CountLog(const std::string& message) const {
-    auto& lines = server.LogLines();
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
-  }
   // Sends one password message and answers the reply's text, or "closed".
   std::string Password(Peer& client, const std::string& password) {
     client.Send(MessageCode::kPasswordDigest, Md5(password));
@@ -50,7 +44,7 @@ TEST_F(LoginLimits, UserNamesMustBeShortAndPrintableAtLogInAndRename) {
                                  std::string("Bob\x7F")}) {
     bob.Send(MessageCode::kUserName, bad);
     EXPECT_EQ(bob.Receive()->data, "FAIL") << modGlobal::LogSafe(bad);
-    EXPECT_EQ(CountLog("127.0.0.1: Bad Username (" + modGlobal::LogSafe(bad) + ")"), 1u)
+    EXPECT_EQ(server.CountLog("127.0.0.1: Bad Username (" + modGlobal::LogSafe(bad) + ")"), 1u)
         << modGlobal::LogSafe(bad);
   }
   EXPECT_EQ(bob.Connection().Username(), "Bob ~\xC3\xA9");  // a refused rename keeps the name
@@ -63,10 +57,10 @@ TEST_F(LoginLimits, TheFifthWrongPasswordEndsTheConnection) {
   EXPECT_EQ(Password(*client, "secret"), "OK");  // four wrong ones leave it open
   EXPECT_EQ(Password(*client, "guess"), "closed");
   EXPECT_TRUE(client->Closed());
-  EXPECT_EQ(CountLog("10.0.0.1: Login Failed."), 4u);
-  EXPECT_EQ(CountLog("10.0.0.1: Too Many Wrong Passwords."), 1u);
+  EXPECT_EQ(server.CountLog("10.0.0.1: Login Failed."), 4u);
+  EXPECT_EQ(server.CountLog("10.0.0.1: Too Many Wrong Passwords."), 1u);
   server.Spin(20);
-  EXPECT_EQ(CountLog("Client Disconnect: (13) "), 1u);
+  EXPECT_EQ(server.CountLog("Client Disconnect: (13) "), 1u);
   EXPECT_EQ(lobby.CurrentUsers, 0);
 }
 
@@ -81,8 +75,8 @@ TEST_F(LoginLimits, AnAddressIsLockedOutAfterTwentyWrongPasswordsWithinAMinute) 
   EXPECT_EQ(Password(*last, "guess"), "FAIL");  // the twentieth
   EXPECT_EQ(Password(*last, "secret"), "FAIL");
   EXPECT_EQ(Password(*Seated("10.0.0.9"), "secret"), "FAIL");  // on every connection
-  EXPECT_EQ(CountLog("10.0.0.9: Too Many Wrong Passwords From This Address, Locked Out For A "
-                     "Minute."),
+  EXPECT_EQ(server.CountLog("10.0.0.9: Too Many Wrong Passwords From This Address, Locked Out "
+                            "For A Minute."),
             1u);
   EXPECT_EQ(Password(*Seated("10.0.0.10"), "secret"), "OK");  // other addresses are not touched
 }

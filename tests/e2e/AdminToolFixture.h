@@ -1,10 +1,8 @@
 #pragma once
 // The real server binary in a folder of its own, and velmora-admin run against it as an operator
 // would run it: separate processes, loopback only, every wait bounded.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -12,13 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <random>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -27,6 +20,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/FileText.h"
+#include "support/ServerProcess.h"
 #include "support/WireClient.h"
 
 extern char** environ;
@@ -36,38 +31,9 @@ namespace velmora::admintest {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-// A port nobody uses at this moment, below the range the kernel hands out to outgoing
-// connections: a port from that range could be taken by any client's connection (of a test
-// running beside this one) before the server gets to bind it.
-inline uint16_t FreePort() {
-  static std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> pick(20000, 32000);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    auto port = static_cast<uint16_t>(pick(random));
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    bool free = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0) ::close(fd);
-    if (free) return port;
-  }
-  throw std::runtime_error("no free port");
-}
+using e2e::FreePort;
+using testing::ReadFile;
+using testing::WriteFile;
 
 // Whether this machine reaches its own ::1: the tests log in from there to have a second
 // address, since every IPv4 loopback connection comes from 127.0.0.1.
@@ -116,12 +82,7 @@ class Child {
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
   }
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~Child() { Kill(); }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
@@ -134,20 +95,8 @@ class Child {
   // Waits for the exit, killing the child when `limit` passes first.
   int Wait(std::chrono::milliseconds limit) {
     auto deadline = Clock::now() + limit;
-    while (pid_ > 0) {
-      int raw = 0;
-      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        break;
-      }
-      if (Clock::now() >= deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        status_ = -1;
-        break;
-      }
+    while (!Ended()) {
+      if (Clock::now() >= deadline) Kill();
       std::this_thread::sleep_for(2ms);
     }
     return status_;
@@ -157,79 +106,67 @@ class Child {
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit = 10s) {
     auto deadline = Clock::now() + limit;
     for (;;) {
+      bool ended = Ended();  // asked first, so that all it wrote before it ended is looked at
       if (Out().find(text) != std::string::npos || Err().find(text) != std::string::npos)
         return true;
-      int raw = 0;
-      if (pid_ > 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        continue;  // one more look at what it wrote before it ended
-      }
-      if (pid_ <= 0 || Clock::now() >= deadline) return false;
+      if (ended || Clock::now() >= deadline) return false;
       std::this_thread::sleep_for(5ms);
     }
   }
 
  private:
+  // Whether the child has ended, collecting it when it has just now; its status is status_.
+  bool Ended() {
+    if (pid_ <= 0) return true;
+    int raw = 0;
+    if (::waitpid(pid_, &raw, WNOHANG) != pid_) return false;
+    pid_ = -1;
+    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return true;
+  }
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    status_ = -1;
+  }
+
   pid_t pid_ = -1;
   int status_ = -1;
   std::string inPath_, outPath_, errPath_;
 };
 
-struct NetworkUser {
-  std::string name;
-  std::string lastIp;
-  std::string isAdmin;
-  std::string isBanned;
-};
+using NetworkUser = e2e::UserEntry;
 
-// A server in a temporary folder: the binary copied there (it finds its files beside
-// /proc/self/exe, which a link would not move), its settings, networks and data folder.
+// The server of ServerProcess, and the tool beside it.
 class AdminToolFixture : public ::testing::Test {
  protected:
   static constexpr const char* kNetwork = "Lobby";
   static constexpr const char* kPassword = "secret words";
 
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velmora-admin-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    folder_ = fs::canonical(pattern).string();
-    fs::create_directories(folder_ + "/velmora-server");
-    fs::create_directories(folder_ + "/data");
-    fs::copy_file(VELMORA_BINARY, folder_ + "/velmora");
-    fs::permissions(folder_ + "/velmora", fs::perms::owner_all, fs::perm_options::add);
     // An empty AttachedNIC names no interface: the listeners take every address, ::1 too.
-    WriteFile(folder_ + "/velmora.conf",
-              "<?xml version=\"1.0\"?>\n<settings><setting namestring=\"AttachedNIC\" "
-              "valuestring=\"\" /></settings>\n");
+    server_.WriteSettings(e2e::SettingsXml({{"AttachedNIC", ""}}));
     WriteFile(PasswordFile(), std::string(kPassword) + "\n");
     port_ = FreePort();
   }
 
-  void TearDown() override {
-    StopServer();
-    if (std::getenv("VELMORA_KEEP_E2E") == nullptr) {
-      std::error_code ignored;
-      fs::remove_all(folder_, ignored);
-    }
-  }
+  void TearDown() override { StopServer(); }
 
-  std::string PasswordFile() const { return folder_ + "/password"; }
-  std::string LogText() const { return ReadFile(folder_ + "/data/com.velmora.log"); }
+  std::string PasswordFile() const { return server_.Folder() + "/password"; }
+  std::string LogText() const { return ReadFile(server_.LogPath()); }
   uint16_t Port() const { return port_; }
 
   void WriteNetwork(const std::vector<NetworkUser>& users, const std::string& maxusers = "20",
                     const std::string& enabled = "1", const std::string& name = kNetwork,
                     uint16_t port = 0) {
-    // The network element must follow the root's start tag directly.
-    std::string xml = "<?xml version=\"1.0\"?>\n<velmora><network name=\"" + name +
-                      "\" password=\"" + kPassword + "\" maxusers=\"" + maxusers +
-                      "\" enabled=\"" + enabled + "\" port=\"" + std::to_string(port ? port : port_) +
-                      "\">\n";
-    for (auto& user : users)
-      xml += "  <User Name=\"" + user.name + "\" LastIP=\"" + user.lastIp + "\" IsAdmin=\"" +
-             user.isAdmin + "\" IsBanned=\"" + user.isBanned + "\" />\n";
-    WriteFile(folder_ + "/velmora-server/" + name + ".conf", xml + "</network></velmora>\n");
+    server_.WriteNetwork({.name = name,
+                          .password = kPassword,
+                          .port = port ? port : port_,
+                          .maxusers = maxusers,
+                          .enabled = enabled,
+                          .users = users});
   }
 
   // The usual cast: Admin may administer from 127.0.0.1; Bob is a plain member.
@@ -239,24 +176,13 @@ class AdminToolFixture : public ::testing::Test {
   }
 
   void StartServer() {
-    std::vector<std::string> environment = Environment();
-    environment.push_back("XDG_DATA_HOME=" + folder_ + "/data");
-    server_ = std::make_unique<Child>(std::vector<std::string>{folder_ + "/velmora"}, environment,
-                                      folder_, "", "server");
-    auto deadline = Clock::now() + 10s;
-    while (LogText().find("Listening...") == std::string::npos) {
-      if (!server_->Running() || Clock::now() >= deadline) FAIL() << "server did not start";
-      std::this_thread::sleep_for(5ms);
-    }
+    ASSERT_TRUE(server_.Start()) << "server did not start\n" << LogText();
     // A listener that could not bind its port is logged, and start-up goes on without it.
     ASSERT_EQ(LogText().find("Server Error:"), std::string::npos) << LogText();
   }
 
   void StopServer() {
-    if (!server_) return;
-    server_->Signal(SIGTERM);
-    server_->Wait(10s);
-    server_.reset();
+    if (server_.Running()) server_.Stop();
   }
 
   static std::string ToolPath() {
@@ -276,7 +202,7 @@ class AdminToolFixture : public ::testing::Test {
   }
 
   ToolResult RunTool(const std::vector<std::string>& argv, const std::string& input = "") {
-    Child child(argv, Environment(), folder_, input, "tool");
+    Child child(argv, Environment(), server_.Folder(), input, "tool");
     ToolResult result;
     result.status = child.Wait(30s);
     result.out = child.Out();
@@ -287,7 +213,7 @@ class AdminToolFixture : public ::testing::Test {
 
   // velmora-admin watch in the background, logged in once it has said so.
   std::unique_ptr<Child> StartWatch(const std::vector<std::string>& argv) {
-    auto child = std::make_unique<Child>(argv, Environment(), folder_, "", "watch");
+    auto child = std::make_unique<Child>(argv, Environment(), server_.Folder(), "", "watch");
     EXPECT_TRUE(child->WaitForOutput("Watching network")) << child->Err();
     return child;
   }
@@ -302,9 +228,8 @@ class AdminToolFixture : public ::testing::Test {
     return environment;
   }
 
-  std::string folder_;
+  e2e::ServerProcess server_;
   uint16_t port_ = 0;
-  std::unique_ptr<Child> server_;
 };
 
 }  // namespace velmora::admintest

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 
 #include "FuzzSupport.h"
@@ -109,7 +108,7 @@ void FuzzClient::Event_Error(int64_t code) {
 
 Harness::Harness(const std::string& folder) : folder_(folder) {
   lobbyFile_ = folder_ + "/lobby.conf";
-  std::ofstream(lobbyFile_, std::ios::binary | std::ios::trunc) << kLobbyFile;
+  WriteFile(lobbyFile_, kLobbyFile);
   auto& networks = server_.Networks();
   lobby_ = &server_.LoadNetwork(lobbyFile_);
   networks.push_back(MemoryNetwork("Arena", "", 2, true, "Boss", "::1"));

@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "support/FileText.h"
 #include "support/LogCapture.h"
+#include "support/ScratchFolder.h"
 
 namespace velmora::fuzz {
 
@@ -30,22 +31,12 @@ inline testing::LogCapture& FuzzLog() {
 // A folder of this process under $TMPDIR (the CI script points that at a memory file system),
 // removed when the process exits normally.
 inline const std::string& ScratchFolder() {
-  struct Folder {
-    std::string path;
-    Folder() {
-      const char* base = std::getenv("TMPDIR");
-      std::string pattern = std::string(base && *base ? base : "/tmp") + "/velmora-fuzz-XXXXXX";
-      if (::mkdtemp(pattern.data()) == nullptr) CheckFailed(__FILE__, __LINE__, "mkdtemp failed");
-      path = pattern;
-    }
-    ~Folder() {
-      std::error_code ignored;
-      std::filesystem::remove_all(path, ignored);
-    }
-  };
-  static Folder folder;
-  return folder.path;
+  static testing::ScratchFolder folder("velmora-fuzz");
+  return folder.Path();
 }
+
+using testing::ReadFile;
+using testing::WriteFile;
 
 // Reads an input front to back, so that seeds can be written by hand and a mutation changes
 // what follows it locally. Past the end every read gives 0.

@@ -5,9 +5,7 @@
 // the new address, or that one user is appended. A second registration of the same log-in must
 // leave the file byte for byte as it is. A file that does not read as a network must be left
 // alone, and one that reads as a network must be well-formed.
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "FuzzSupport.h"
 #include "base/TextCase.h"
@@ -27,16 +25,6 @@ std::string Choose(ByteReader& input, const char* const (&values)[N]) {
   uint8_t choice = input.Byte();
   if (choice == 255) return input.Text(24);
   return values[choice % N];
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, std::string_view content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(),
-                                                                static_cast<long>(content.size()));
 }
 
 std::string Show(std::string_view text) {

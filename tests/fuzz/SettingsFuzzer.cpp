@@ -4,8 +4,6 @@
 // is stored; what Save writes must be well-formed XML to a conforming parser. A file that is
 // not well-formed gives nothing. GetValue never writes the file.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "FuzzSupport.h"
 #include "host/AppSettings.h"
@@ -14,11 +12,6 @@
 
 namespace velmora::fuzz {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 std::string Show(const std::vector<std::pair<std::string, std::string>>& values) {
   std::string text;
@@ -54,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
   bool fileExists = mode & 1;
-  if (fileExists) std::ofstream(path, std::ios::binary) << content;
+  if (fileExists) WriteFile(path, content);
 
   AppSettings settings;
   settings.FilePath = path;

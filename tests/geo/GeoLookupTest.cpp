@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "support/FakeHttpService.h"
 #include "support/RunLoop.h"
+#include "support/ScratchFolder.h"
 #include "support/TinyGif.h"
 
 namespace velmora::testing {
@@ -27,18 +28,7 @@ const std::string kLocation =
 
 class GeoLookupTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velmora-geo-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder = pattern;
-    lookup.SetFlagFolder(folder);
-  }
-  void TearDown() override {
-    lookup.SetHosts("", "");
-    lookup.SetFlagFolder(std::nullopt);
-    lookup.SetMaxInFlight(GeoLookup::kDefaultMaxInFlight);
-    std::filesystem::remove_all(folder);
-  }
+  void SetUp() override { lookup.SetFlagFolder(folder); }
 
   // Runs one lookup to its end.
   ClientLocation LocateNow(const std::string& address) {
@@ -51,9 +41,10 @@ class GeoLookupTest : public ::testing::Test {
 
   std::string FlagFile() const { return platform::JoinPath(folder, GeoLookup::kFlagFileName); }
 
+  ScratchFolder scratch{"velmora-geo"};
+  std::string folder = scratch.Path();
   ServerCounters counters;
   GeoLookup lookup{counters};
-  std::string folder;
 };
 
 TEST_F(GeoLookupTest, AsksBothServicesAndFillsTheLocationAndFlag) {

@@ -11,6 +11,8 @@
 #include "host/App.h"
 #include "platform/EventLoop.h"
 #include "platform/FileSystem.h"
+#include "support/ScopedVariable.h"
+#include "support/ScratchFolder.h"
 
 namespace velmora {
 namespace {
@@ -19,21 +21,6 @@ namespace {
 // own, so that what the requests do can be read back.
 class AppHostTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("XDG_DATA_HOME")) oldDataHome_ = old;
-    char pattern[] = "/tmp/velmora-apphost-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    ::setenv("XDG_DATA_HOME", folder_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (oldDataHome_)
-      ::setenv("XDG_DATA_HOME", oldDataHome_->c_str(), 1);
-    else
-      ::unsetenv("XDG_DATA_HOME");
-    std::filesystem::remove_all(folder_);
-  }
-
   std::string Log() {
     std::string path = platform::JoinPath(folder_, "com.velmora.log");
     return platform::FileExists(path) ? platform::ReadWholeFile(path) : std::string();
@@ -52,8 +39,9 @@ class AppHostTest : public ::testing::Test {
     };
   }
 
-  std::string folder_;
-  std::optional<std::string> oldDataHome_;
+  testing::ScratchFolder scratch_{"velmora-apphost"};
+  std::string folder_ = scratch_.Path();
+  testing::ScopedVariable dataHome_{"XDG_DATA_HOME", folder_};
   bool stoppedFlag_ = false;
 };
 

@@ -1,29 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "host/AppSettings.h"
 #include "platform/XmlDocument.h"
+#include "support/FileText.h"
+#include "support/ScratchFolder.h"
 
 namespace velmora {
 namespace {
 
 class AppSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velmora-settings-XXXXXX";
-    folder = ::mkdtemp(pattern);
-    settings.FilePath = folder + "/velmora.conf";
-  }
-  void TearDown() override { std::system(("rm -rf '" + folder + "'").c_str()); }
-  void Write(const std::string& text) { std::ofstream(settings.FilePath) << text; }
-  std::string Read() {
-    std::ifstream in(settings.FilePath);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  void SetUp() override { settings.FilePath = folder + "/velmora.conf"; }
+  void Write(const std::string& text) { testing::WriteFile(settings.FilePath, text); }
+  std::string Read() { return testing::ReadFile(settings.FilePath); }
   // The (name, value) pairs the file holds, in file order.
   std::vector<std::pair<std::string, std::string>> FileEntries() {
     platform::XmlDocument document;
@@ -35,7 +25,8 @@ class AppSettingsTest : public ::testing::Test {
     }
     return entries;
   }
-  std::string folder;
+  testing::ScratchFolder scratch{"velmora-settings"};
+  std::string folder = scratch.Path();
   AppSettings settings;
 };
 

@@ -8,26 +8,27 @@
 #include "host/NICByMac.h"
 #include "platform/LogFile.h"
 #include "support/LogCapture.h"
+#include "support/ScopedVariable.h"
+#include "support/ScratchFolder.h"
 #include "platform/NetworkInterfaces.h"
 
 namespace velmora {
 namespace {
 
+// The log in a folder of the test's own; the environment that points it there is given back
+// afterwards, so that no later test of the process writes to the real user's log.
 class LogFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velmora-log-XXXXXX";
-    folder = ::mkdtemp(pattern);
-    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
-  }
-  void TearDown() override { std::system(("rm -rf '" + folder + "'").c_str()); }
   std::vector<std::string> Lines() {
     std::ifstream log(folder + "/com.velmora.log");
     std::vector<std::string> lines;
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     return lines;
   }
-  std::string folder;
+  testing::ScratchFolder scratch{"velmora-log"};
+  std::string folder = scratch.Path();
+  testing::ScopedVariable dataHome{"XDG_DATA_HOME", folder};
+  testing::ScopedVariable home{"HOME", folder + "/home"};
 };
 
 TEST_F(LogFolder, EachRunStartsAFreshFileAndLinesCarryTheirTimeStamp) {
@@ -48,15 +49,10 @@ TEST_F(LogFolder, EachRunStartsAFreshFileAndLinesCarryTheirTimeStamp) {
 }
 
 TEST_F(LogFolder, TheLogGoesToHomeWhenNoDataHomeIsSet) {
-  const char* saved = std::getenv("HOME");
-  std::string savedHome = saved ? saved : "";
-  ::unsetenv("XDG_DATA_HOME");
-  std::string home = folder + "/home";
-  ::setenv("HOME", home.c_str(), 1);
+  testing::ScopedVariable noDataHome("XDG_DATA_HOME", std::nullopt);
   platform::LogFile().Write("here", true);
-  std::ifstream log(home + "/.local/share/com.velmora.log");
+  std::ifstream log(folder + "/home/.local/share/com.velmora.log");
   EXPECT_TRUE(log.good());
-  ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST(LogSink, LinesGoToTheInstalledSinkOnlyAndNowhereWithoutOne) {

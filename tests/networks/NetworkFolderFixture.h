@@ -2,35 +2,21 @@
 // A private folder per test for the networks folder, and the log kept in memory, so that tests
 // can read back exactly the lines they caused.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/LogCapture.h"
+#include "support/ScratchFolder.h"
+#include "support/FileText.h"
 
 namespace velmora::testing {
 
 class NetworkFolderFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-nw-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    base_ = pattern;
-    folder_ = (base_ / "velmora-server").string();
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::permissions(base_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(base_, ignored);
-  }
-
   // Writes a file into the networks folder and returns its full path.
   std::string WriteNetworkFile(const std::string& name, const std::string& content) {
     std::filesystem::create_directories(folder_);
@@ -39,12 +25,7 @@ class NetworkFolderFixture : public ::testing::Test {
     return path;
   }
 
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  static std::string ReadFile(const std::string& path) { return testing::ReadFile(path); }
 
   // The messages of the log so far, without their "[date time] " prefixes.
   std::vector<std::string> LogLines() const { return log_.Messages(); }
@@ -56,8 +37,8 @@ class NetworkFolderFixture : public ::testing::Test {
   }
 
   LogCapture log_;
-  std::filesystem::path base_;
-  std::string folder_;
+  ScratchFolder base_{"velmora-nw"};
+  std::string folder_ = base_ / "velmora-server";
 };
 
 }  // namespace velmora::testing

@@ -94,7 +94,7 @@ TEST_F(RewriteCrashTest, AKillAtAnyMomentLeavesTheOldOrTheNewFile) {
   const std::string original = ManyUsers(3000);
   std::string path = WriteNetworkFile("big.conf", original);
   // What a finished registration writes, and about how long it takes.
-  std::string copy = (base_ / "copy.conf").string();
+  std::string copy = base_ / "copy.conf";
   std::filesystem::copy_file(path, copy);
   auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(RegisterInChild(copy, std::nullopt, false), 0);

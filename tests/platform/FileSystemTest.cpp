@@ -10,6 +10,7 @@
 
 #include "platform/FileError.h"
 #include "platform/FileSystem.h"
+#include "support/ScratchFolder.h"
 
 namespace velmora::platform {
 namespace {
@@ -18,21 +19,13 @@ namespace fs = std::filesystem;
 
 class FileSystemTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velmora-fs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-  std::string Path(const std::string& name) const { return folder + "/" + name; }
+  std::string Path(const std::string& name) const { return scratch / name; }
   void Write(const std::string& name, const std::string& content) const {
     std::ofstream(Path(name), std::ios::binary) << content;
   }
 
-  std::string folder;
+  testing::ScratchFolder scratch{"velmora-fs"};
+  std::string folder = scratch.Path();
 };
 
 // A FIFO nobody writes to would block the reader for good, a device never end; the log and the

@@ -16,11 +16,6 @@ namespace {
 
 class FrameBound : public ::testing::Test {
  protected:
-  size_t CountLog(const std::string& message) const {
-    auto& lines = server.LogLines();
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
-  }
-
   ServerHarness server;
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
   MapSocket& listener = server.AddListener();
@@ -41,8 +36,8 @@ TEST_F(FrameBound, AChatLineWhoseRelayWouldExceedTheBoundIsNotRelayed) {
   ann.Send(MessageCode::kChat, over);
   ann.Send(MessageCode::kChat, "short");
   EXPECT_EQ(bob.Receive()->data, std::string("Ann\0short", 9));
-  EXPECT_EQ(CountLog("127.0.0.1: Chat Too Long To Relay (" + std::to_string(over.size()) +
-                     " bytes)."),
+  EXPECT_EQ(server.CountLog("127.0.0.1: Chat Too Long To Relay (" +
+                            std::to_string(over.size()) + " bytes)."),
             1u);  // once per connection
 }
 
@@ -64,7 +59,7 @@ TEST_F(FrameBound, TheBanListCarriesTheWholeRowsThatFitInOneFrame) {
   ASSERT_TRUE(list);
   EXPECT_EQ(std::count(list->data.begin(), list->data.end(), '\0'), 1);
   EXPECT_EQ(list->data.rfind("1|10.0.0.0|Root|", 0), 0u);
-  EXPECT_EQ(CountLog("127.0.0.1: Ban List Cut Short (1 Of 2 Bans)."), 1u);
+  EXPECT_EQ(server.CountLog("127.0.0.1: Ban List Cut Short (1 Of 2 Bans)."), 1u);
 }
 
 }  // namespace

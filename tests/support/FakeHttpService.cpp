@@ -8,6 +8,8 @@
 
 #include <stdexcept>
 
+#include "support/SendAll.h"
+
 namespace velmora::testing {
 
 namespace {
@@ -122,8 +124,7 @@ void FakeHttpService::Serve(int socket, int number) {
   bool going = true;
   for (auto& chunk : reply.chunks) {
     do {
-      going = Pause(chunk.delay) &&
-              ::send(socket, chunk.bytes.data(), chunk.bytes.size(), MSG_NOSIGNAL) >= 0;
+      going = Pause(chunk.delay) && SendAll(socket, chunk.bytes);
     } while (going && chunk.untilReleased && !released_);
     if (!going) break;
   }

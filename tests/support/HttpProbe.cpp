@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "base/TextCase.h"
+#include "support/SendAll.h"
 
 namespace velmora::testing {
 
@@ -48,15 +49,7 @@ HttpProbe::~HttpProbe() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool HttpProbe::Send(std::string_view bytes) {
-  while (fd_ >= 0 && !bytes.empty()) {
-    ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(sent));
-  }
-  return fd_ >= 0;
-}
+bool HttpProbe::Send(std::string_view bytes) { return fd_ >= 0 && SendAll(fd_, bytes); }
 
 bool HttpProbe::Fill(std::chrono::steady_clock::time_point deadline) {
   while (fd_ >= 0 && !closed_) {

@@ -101,9 +101,11 @@ void ServerHarness::Spin(int ms) {
   while (Clock::now() < until) RunPass(1);
 }
 
-bool ServerHarness::Logged(const std::string& message) const {
+bool ServerHarness::Logged(const std::string& message) const { return CountLog(message) > 0; }
+
+size_t ServerHarness::CountLog(const std::string& message) const {
   auto& lines = LogLines();
-  return std::find(lines.begin(), lines.end(), message) != lines.end();
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
 }
 
 Peer::Peer(MapSocket& listener, std::string address) {

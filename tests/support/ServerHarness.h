@@ -70,6 +70,7 @@ class ServerHarness {
 
   const std::vector<std::string>& LogLines() const { return log_.Messages(); }
   bool Logged(const std::string& message) const;
+  size_t CountLog(const std::string& message) const;
   std::vector<std::shared_ptr<ServerNetworks>>& Networks() { return networks_; }
   const std::vector<std::shared_ptr<ServerNetworks>>& Networks() const { return networks_; }
   BanStore& Bans() { return *bans_; }

@@ -1,11 +1,7 @@
 #include "support/ServerProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -46,22 +40,6 @@ std::string XmlEscape(const std::string& text) {
   return out;
 }
 
-void WriteWholeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string MakeTempFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/velmora-e2e-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-  // The server names its files by the canonical path of its executable; so must we.
-  return fs::canonical(pattern).string();
-}
-
 // A hard link is enough for /proc/self/exe to name the new folder, and costs nothing; a copy
 // serves where linking is not possible (another file system).
 void PlaceBinary(const std::string& from, const std::string& to) {
@@ -73,75 +51,6 @@ void PlaceBinary(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
-
-namespace {
-
-// Whether nothing holds `port` on any address of `family`.
-bool PortIsFree(int family, uint16_t port) {
-  int fd = ::socket(family, SOCK_STREAM, 0);
-  if (fd < 0) return family == AF_INET6;  // a host without IPv6 has nothing to collide with
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (family == AF_INET6) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-    auto& any = reinterpret_cast<sockaddr_in6&>(address);
-    any.sin6_family = AF_INET6;
-    any.sin6_addr = in6addr_any;
-    any.sin6_port = htons(port);
-    length = sizeof any;
-  } else {
-    auto& any = reinterpret_cast<sockaddr_in&>(address);
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    any.sin_port = htons(port);
-    length = sizeof any;
-  }
-  bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
-  ::close(fd);
-  return free;
-}
-
-// Test processes run side by side and pick from the same range; a lock held until this process
-// ends keeps the others off a port it has handed out, between the check and the server's bind.
-bool ClaimPort(uint16_t port) {
-  static const std::string folder = [] {
-    std::string path = "/tmp/velmora-e2e-ports";
-    std::error_code ignored;
-    fs::create_directories(path, ignored);
-    return path;
-  }();
-  int fd =
-      ::open((folder + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
-  }
-  return true;  // the descriptor stays open, and the lock held, for the rest of the process
-}
-
-}  // namespace
-
-uint16_t FreePort() {
-  // Below the kernel's ephemeral range: a port from inside it may be taken, between this check
-  // and the server's bind, by any client connection of a test running in parallel.
-  int low = 32768;
-  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
-  range >> low;
-  int first = std::max(1024, low - 12000);
-  if (low - first < 1000) throw std::runtime_error("no port range below the ephemeral ports");
-  static std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-  static std::set<uint16_t> handedOut;
-  std::uniform_int_distribution<int> pick(first, low - 1);
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    auto port = static_cast<uint16_t>(pick(random));
-    if (handedOut.count(port) || !ClaimPort(port)) continue;
-    handedOut.insert(port);
-    if (PortIsFree(AF_INET, port) && PortIsFree(AF_INET6, port)) return port;
-  }
-  throw std::runtime_error("no free port");
-}
 
 std::string NetworkXml(const NetworkEntry& network) {
   // The network element must follow the root's start tag directly, without white space.
@@ -186,7 +95,6 @@ int DecodeStatus(int status) {
 }  // namespace
 
 ServerProcess::ServerProcess() {
-  root_ = MakeTempFolder();
   folder_ = root_;
   binary_ = folder_ + "/velmora";
   PlaceBinary(VELMORA_BINARY, binary_);
@@ -196,10 +104,6 @@ ServerProcess::ServerProcess() {
 
 ServerProcess::~ServerProcess() {
   if (Running()) Stop();
-  if (std::getenv("VELMORA_KEEP_E2E") == nullptr) {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
 }
 
 std::string ServerProcess::NetworksFolder() const { return folder_ + "/velmora-server"; }
@@ -209,7 +113,7 @@ std::string ServerProcess::LogPath() const { return root_ + "/data/com.velmora.l
 std::string ServerProcess::PreviousLogPath() const { return LogPath() + ".1"; }
 
 void ServerProcess::WriteNetworkFile(const std::string& fileName, const std::string& content) {
-  WriteWholeFile(NetworksFolder() + "/" + fileName, content);
+  testing::WriteFile(NetworksFolder() + "/" + fileName, content);
 }
 
 void ServerProcess::WriteNetwork(const NetworkEntry& network) {
@@ -219,7 +123,7 @@ void ServerProcess::WriteNetwork(const NetworkEntry& network) {
 }
 
 void ServerProcess::WriteSettings(const std::string& content) {
-  WriteWholeFile(SettingsPath(), content);
+  testing::WriteFile(SettingsPath(), content);
 }
 
 void ServerProcess::SetEnvironment(const std::string& name, const std::string& value) {
@@ -372,12 +276,5 @@ bool ServerProcess::WaitForLog(const std::string& message, std::chrono::millisec
 }
 
 std::string ServerProcess::Output() const { return ReadFile(root_ + "/server.out"); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 }  // namespace velmora::e2e

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "support/FileText.h"
+#include "support/FreePort.h"
+#include "support/ScratchFolder.h"
+
 namespace velmora::e2e {
 
 using namespace std::chrono_literals;
@@ -17,8 +21,8 @@ using namespace std::chrono_literals;
 // Start appends this line to the log before it starts the binary, whose new log must not have it.
 inline constexpr const char* kStaleLogLine = "[stale] a line of an earlier run";
 
-// A port that nothing holds right now, outside the range the kernel hands to client sockets.
-uint16_t FreePort();
+using testing::FreePort;
+using testing::ReadFile;
 
 // One "User" element of a network file; empty fields are left out of the element.
 struct UserEntry {
@@ -110,8 +114,9 @@ class ServerProcess {
   std::string PreviousLogPath() const;
 
  private:
-  std::string root_;    // the temporary folder
-  std::string folder_;  // root_/server: binary, settings, networks, database
+  testing::ScratchFolder scratch_{"velmora-e2e"};
+  std::string root_ = scratch_.Path();
+  std::string folder_;  // the binary's: root_ itself, with settings, networks, database
   std::string binary_;
   // Forks and executes the binary with `args`, its output going to `outputPath`.
   pid_t Spawn(const std::vector<std::string>& args, const std::string& outputPath) const;
@@ -123,8 +128,5 @@ class ServerProcess {
   std::optional<int> exitCode_;
   int runs_ = 0;
 };
-
-// The whole content of a file, or empty text when it cannot be read.
-std::string ReadFile(const std::string& path);
 
 }  // namespace velmora::e2e

@@ -14,6 +14,7 @@
 
 #include "platform/Md5.h"
 #include "protocol/FrameCodec.h"
+#include "support/SendAll.h"
 
 namespace velmora {
 
@@ -159,13 +160,7 @@ bool WireClient::TrySend(int32_t command, std::string_view data) {
 }
 
 bool WireClient::TrySendRaw(std::string_view bytes) {
-  while (fd_ >= 0 && !bytes.empty()) {
-    ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(sent));
-  }
-  return fd_ >= 0;
+  return fd_ >= 0 && testing::SendAll(fd_, bytes);
 }
 
 bool WireClient::Fill(std::chrono::steady_clock::time_point deadline) {

@@ -8,12 +8,12 @@
 
 #include <chrono>
 #include <stdexcept>
-#include <random>
 #include <thread>
 
 #include "platform/EventLoop.h"
 #include "transport/EasyTCPSocket.h"
 #include "protocol/FrameCodec.h"
+#include "support/FreePort.h"
 
 namespace velmora {
 namespace {
@@ -151,20 +151,8 @@ TEST(EasyTCPSocket, WaitForMessageOnAnUnconnectedSocketReturnsAtOnce) {
 }
 
 TEST(EasyTCPSocket, WaitForConnectionAcceptsAPeer) {
-  // Find a free port, then let a peer connect while the wait runs. The port comes from below
-  // the range the kernel hands out to outgoing connections: one freed from that range can be
-  // taken by a connection of a test running alongside before the wait binds it.
-  uint16_t port = 0;
-  for (int attempt = 0; attempt < 100 && port == 0; ++attempt) {
-    auto candidate = static_cast<uint16_t>(20000 + std::random_device{}() % 12000);
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(candidate);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) port = candidate;
-    ::close(fd);
-  }
-  ASSERT_NE(port, 0);
+  // A free port, and a peer that connects to it while the wait runs.
+  uint16_t port = testing::FreePort();
   auto socket = std::make_shared<RecordingSocket>();
   socket->SetPort(port);
   std::thread peer([port] {
