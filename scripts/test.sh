@@ -7,7 +7,9 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 scripts/build.sh build
-(cd build && ctest --output-on-failure -j "$jobs")
+# Most tests wait on sockets and child processes rather than compute: twice as many as there
+# are cores keep the cores busy.
+(cd build && ctest --output-on-failure -j "$((2 * jobs))")
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
