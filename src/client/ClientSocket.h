@@ -51,6 +51,8 @@ class ClientSocket : public MapConnection {
   ServerNetworks* SeatNetwork() const { return seat_.Network(); }
   // Established, but not yet prompted: its address is being looked up.
   bool Locating() const { return state_ == LoginState::kLocating; }
+  // Its log-in is accepted and waits for the record to be written before its "OK".
+  bool Recording() const { return state_ == LoginState::kRecording; }
   // When the connection was established; 0 before.
   std::time_t ConnectedSince() const { return connectedSince_; }
   // Messages this client has sent. Counted with the messages by code, on the relay's path.

@@ -230,23 +230,25 @@ void Harness::Drop(size_t index) {
   peers_[index].socket->Fail(platform::TcpConnection::kErrorLostConnection);
 }
 
-void Harness::RunPass() {
-  platform::EventLoop::Instance().RunOnce(0);
+void Harness::RunPass(int maxWaitMs) {
+  platform::EventLoop::Instance().RunOnce(maxWaitMs);
   CheckNoUnaccountedFrames();
   CheckSeats();
 }
 
 void Harness::Drain() {
   auto& loop = platform::EventLoop::Instance();
-  for (int pass = 0; pass < 400; ++pass) {
+  for (int pass = 0; pass < 2000; ++pass) {
     bool queued = false;
     for (size_t i = 0; i < peers_.size(); ++i) {
       Feed(i);
       if (Alive(i) && (peers_[i].socket->QueuedMessageCount() > 0 || !peers_[i].backlog.empty()))
         queued = true;
     }
-    RunPass();
-    if (!queued && !loop.HasPendingWork()) break;
+    // A record being written comes back from the worker: wait for it rather than spin.
+    bool recording = server_.RecordsWaiting() > 0;
+    RunPass(recording ? 1 : 0);
+    if (!queued && !recording && !loop.HasPendingWork()) break;
   }
   RunPass();  // handlers that the last pass posted, such as a connection's end
   for (size_t i = 0; i < peers_.size(); ++i) {
@@ -285,9 +287,28 @@ void Harness::AccountPrompts() {
   }
 }
 
+void Harness::AccountRecordedLogIns() {
+  // A recorded log-in's "OK" comes from no handler, and before anything else that no handler
+  // accounts for: a peer that was no member hears nothing of its network until then.
+  for (auto& peer : peers_) {
+    if (!peer.awaitingOk || peer.inbox->size() <= peer.accounted) continue;
+    FUZZ_CHECK(((*peer.inbox)[peer.accounted] == Frame{4, "OK"}),
+               "a log-in waiting for its record got " +
+                   Describe(std::vector<Frame>(
+                       peer.inbox->begin() + static_cast<long>(peer.accounted), peer.inbox->end())));
+    ++peer.accounted;
+    peer.awaitingOk = false;
+    FUZZ_CHECK(peer.socket->IsMember() && peer.socket->Username() == peer.recordingName,
+               "answered OK but not logged in");
+    peer.admin = peer.recordingAdmin;
+    CheckRecorded(peer);
+  }
+}
+
 void Harness::CheckNoUnaccountedFrames() {
   AccountPrompts();
   if (!open_.empty()) return;
+  AccountRecordedLogIns();
   for (size_t i = 0; i < peers_.size(); ++i)
     FUZZ_CHECK(peers_[i].inbox->size() == peers_[i].accounted,
                "peer " + std::to_string(i) + " got frames outside any handler: " +
@@ -386,10 +407,12 @@ void Harness::PredictLogIn(Bracket& bracket) {
     if (EqualsIgnoreCase(row.address, peer.address) &&
         EqualsIgnoreCase(row.network, network->NetworkName))
       return;
-  for (size_t i = 0; i < bracket.before.size(); ++i)
-    if (i != bracket.sender && peers_[i].listener == peer.listener && bracket.before[i].member &&
-        EqualsIgnoreCase(bracket.before[i].name, name))
-      return;
+  // A name is taken by a member of the listener, or by a log-in waiting for its record.
+  for (size_t i = 0; i < bracket.before.size(); ++i) {
+    if (i == bracket.sender || peers_[i].listener != peer.listener) continue;
+    if (bracket.before[i].member && EqualsIgnoreCase(bracket.before[i].name, name)) return;
+    if (peers_[i].awaitingOk && EqualsIgnoreCase(peers_[i].recordingName, name)) return;
+  }
   bracket.loginAccepted = true;
   bracket.usersBefore = network->Users.size();
   if (network == lobby_) {
@@ -462,13 +485,22 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
       break;
     }
     case 3: {
+      bool admin = false;
+      if (bracket.loginAccepted && bracket.loginRecord != nullptr)
+        for (auto& record : self.network->Admins) admin = admin || record.get() == bracket.loginRecord;
+      if (client.Recording()) {
+        // Its record goes to the network's file first; the "OK" follows once it is on disk.
+        FUZZ_CHECK(bracket.loginAccepted, "a refused log-in waits for a record");
+        FUZZ_CHECK(self.network == lobby_, "a log-in to a network without a file waits");
+        peer.awaitingOk = true;
+        peer.recordingName = data;
+        peer.recordingAdmin = admin;
+        break;
+      }
       Expect(expected, s, {4, bracket.loginAccepted ? "OK" : "FAIL"}, bracket);
       if (bracket.loginAccepted) {
         FUZZ_CHECK(client.IsMember() && client.Username() == data, "accepted but not logged in");
-        peer.admin = false;
-        for (auto& admin : self.network->Admins)
-          if (bracket.loginRecord != nullptr && admin.get() == bracket.loginRecord)
-            peer.admin = true;
+        peer.admin = admin;
         CheckRegistration(bracket);
       } else {
         FUZZ_CHECK(client.IsMember() == self.member && client.Username() == self.name,
@@ -601,6 +633,17 @@ void Harness::ExpectAdminOutcome(const Bracket& bracket,
   }
 }
 
+void Harness::CheckRecorded(const Peer& peer) const {
+  auto file = modGlobal::ReadNetworkXML(lobbyFile_);
+  FUZZ_CHECK(file != nullptr, "the lobby file does not load after a log-in was recorded");
+  bool found = false;
+  for (auto& user : file->Users) found = found || EqualsIgnoreCase(user->Name, peer.recordingName);
+  // A name the file cannot hold well-formed is not written; the log-in goes on, and says so.
+  bool refused = server_.Logged("Error adding user " + modGlobal::LogSafe(peer.recordingName) +
+                                " to network " + lobby_->NetworkName);
+  FUZZ_CHECK(found || refused, "answered OK before " + peer.recordingName + " was in the file");
+}
+
 void Harness::CheckRegistration(const Bracket& bracket) const {
   const Peer& peer = peers_[bracket.sender];
   ServerNetworks* network = bracket.before[bracket.sender].network;
@@ -680,6 +723,7 @@ void Harness::AfterEnd(FuzzClient& client) {
       if (r != s) Expect(expected, r, {6, self.name}, bracket);
   CompareInboxes(bracket, expected);
   peer.ended = true;
+  peer.awaitingOk = false;  // a log-in that ends while its record is written gets no answer
   peer.seat = nullptr;
   FUZZ_CHECK(client.SeatNetwork() == nullptr, "an ended connection keeps its seat");
   FUZZ_CHECK(!client.IsMember(), "an ended connection is still a member");

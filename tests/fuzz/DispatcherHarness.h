@@ -77,6 +77,10 @@ struct Peer {
   int wrongPasswords = 0;
   bool guessedOut = false;  // its last wrong password ended it
   bool admin = false;
+  // A log-in accepted into a network with a file: its "OK" comes once the record is on disk.
+  bool awaitingOk = false;
+  std::string recordingName;
+  bool recordingAdmin = false;
   std::map<size_t, int64_t> lastSequenceFrom;  // sender peer -> last relayed number
 };
 
@@ -100,7 +104,7 @@ class Harness {
   void Drop(size_t index);
   // Runs passes of the main loop until nothing is queued (bounded).
   void Drain();
-  void RunPass();
+  void RunPass(int maxWaitMs = 0);
   // Drops every peer and checks that all seats come back.
   void Finish();
 
@@ -140,6 +144,7 @@ class Harness {
   void Collect();
   void Feed(size_t index);
   void AccountPrompts();
+  void AccountRecordedLogIns();
   void CheckNoUnaccountedFrames();
   void CheckSeats() const;
   // Members of `network` on `listener` in the state before, in accept order.
@@ -154,6 +159,8 @@ class Harness {
   void CompareInboxes(const Bracket& bracket,
                       const std::map<size_t, std::vector<Frame>>& expected);
   void CheckRegistration(const Bracket& bracket) const;
+  // A log-in answered "OK" after its record was written: the file on disk holds the name.
+  void CheckRecorded(const Peer& peer) const;
 
   std::string folder_;
   std::string lobbyFile_;

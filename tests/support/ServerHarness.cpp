@@ -108,6 +108,8 @@ size_t ServerHarness::CountLog(const std::string& message) const {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
 }
 
+size_t ServerHarness::RecordsWaiting() const { return registrar_->Waiting(); }
+
 Peer::Peer(MapSocket& listener, std::string address) {
   auto [channel, far] = platform::MemoryChannel::Make(std::move(address));
   far_ = std::move(far);

@@ -76,6 +76,8 @@ class ServerHarness {
   BanStore& Bans() { return *bans_; }
   ClientContext& Clients() { return clientContext_; }
   ServerCounters& Counters() { return counters_; }
+  // Log-ins waiting for their record in a network file.
+  size_t RecordsWaiting() const;
   const std::vector<std::unique_ptr<MapSocket>>& Listeners() const { return listeners_; }
 
  private:
