@@ -418,6 +418,10 @@ TEST_F(Admin, AnAnnouncementOfTheAllNetworksNetworkReachesEveryNetwork) {
 TEST_F(Admin, AnAdministratorRecordFromAnotherAddressGrantsNothing) {
   Start();
   auto impostor = InLobby("Boss", "127.0.0.5");
+  // The record keeps its address, so the impostor holds nothing after a restart either.
+  EXPECT_TRUE(Logged("127.0.0.5: Admin Address Kept (Boss stays at 127.0.0.1)"));
+  EXPECT_NE(NetworkFile(lobby).find("LastIP=\"127.0.0.1\""), std::string::npos);
+  EXPECT_EQ(NetworkFile(lobby).find("127.0.0.5"), std::string::npos);
   auto bob = InLobby("Bob", "127.0.0.2");
   for (int32_t code : {10, 11, 12, 13, 14}) impostor->Send(code, "Bob|x");
   EXPECT_TRUE(impostor->ExpectNothing());

@@ -19,12 +19,6 @@ class Login : public ServerTest {
 
   void Start() { StartServer({lobby}); }
 
-  // The network file of `network` as the server left it.
-  std::string NetworkFile(const NetworkEntry& network) const {
-    return ReadFile(server.NetworksFolder() + "/" + network.name + std::to_string(network.port) +
-                    ".conf");
-  }
-
   NetworkEntry lobby;
 };
 

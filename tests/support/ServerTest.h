@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FileText.h"
 #include "support/ServerProcess.h"
 #include "support/WireClient.h"
 
@@ -45,6 +46,12 @@ class ServerTest : public ::testing::Test {
     auto client = std::make_unique<WireClient>(port, options);
     EXPECT_TRUE(client->LogIn(network, password, user)) << "log-in of " << user;
     return client;
+  }
+
+  // The network file of `network` as the server left it.
+  std::string NetworkFile(const NetworkEntry& network) const {
+    return testing::ReadFile(server.NetworksFolder() + "/" + network.name +
+                             std::to_string(network.port) + ".conf");
   }
 
   std::string DescribeLog() const {
