@@ -77,6 +77,18 @@ LoadOptions WithWatcher(LoadOptions options) {
   return options;
 }
 
+// A position report "X,Y,1,100,0,0" that carries its send time as X and its sequence number as
+// Y, written into `buffer`: 20 characters hold any 64-bit number, so it always fits.
+std::string_view ReportPayload(char (&buffer)[64], int64_t sentUs, uint64_t sequence) {
+  char* at = std::to_chars(buffer, buffer + 20, sentUs).ptr;
+  *at++ = ',';
+  at = std::to_chars(at, at + 20, sequence).ptr;
+  static constexpr char kRest[] = ",1,100,0,0";
+  std::memcpy(at, kRest, sizeof kRest - 1);
+  at += sizeof kRest - 1;
+  return std::string_view(buffer, static_cast<size_t>(at - buffer));
+}
+
 }  // namespace
 
 LoadGenerator::LoadGenerator(const LoadOptions& options)
@@ -492,15 +504,8 @@ void LoadGenerator::SendReport(uint32_t index) {
   Member& member = members_[index];
   int64_t x = NowUs();
   uint32_t seq = member.nextSeq++;
-  // 20 characters hold any 64-bit number and 10 any 32-bit one, so every write below fits.
   char payload[64];
-  char* at = std::to_chars(payload, payload + 20, x).ptr;
-  *at++ = ',';
-  at = std::to_chars(at, at + 10, seq).ptr;
-  static constexpr char kRest[] = ",1,100,0,0";
-  std::memcpy(at, kRest, sizeof kRest - 1);
-  at += sizeof kRest - 1;
-  Queue(index, 4, std::string_view(payload, static_cast<size_t>(at - payload)));
+  Queue(index, 4, ReportPayload(payload, x, seq));
   int recipients = Recipients(index);
   if (x >= measureStartUs_ && x < measureEndUs_) {
     ++sentMeasured_;
@@ -830,13 +835,7 @@ void LoadGenerator::SlowReaderPhase() {
       int64_t x = NowUs();
       while (out.size() < kSendChunk && sent < total) {
         char payload[64];
-        char* at = std::to_chars(payload, payload + 20, x).ptr;
-        *at++ = ',';
-        at = std::to_chars(at, at + 10, sent).ptr;
-        static constexpr char kRest[] = ",1,100,0,0";
-        std::memcpy(at, kRest, sizeof kRest - 1);
-        at += sizeof kRest - 1;
-        AppendPacket(out, 4, std::string_view(payload, static_cast<size_t>(at - payload)));
+        AppendPacket(out, 4, ReportPayload(payload, x, sent));
         ++sent;
         if (chatEvery > 0 && sent % chatEvery == 0) {
           AppendPacket(out, 7, "c" + std::to_string(chatsSent++));
