@@ -4,10 +4,21 @@
 #include <sys/uio.h>
 
 #include <cstddef>
-#include <functional>
+#include <memory>
 #include <string>
 
 namespace velmora::platform {
+
+// Told when a channel it waits on may make progress. The channel holds the waiter while the
+// wait is pending, so that whatever waits stays alive until it hears back.
+class ChannelWaiter {
+ public:
+  virtual void ChannelReadable() = 0;
+  virtual void ChannelWritable() = 0;
+
+ protected:
+  ~ChannelWaiter() = default;
+};
 
 class Channel {
  public:
@@ -23,10 +34,11 @@ class Channel {
   virtual Result Receive(char* into, size_t size) = 0;
   // Writes as much of `buffers` as the stream takes now.
   virtual Result Send(const iovec* buffers, size_t count) = 0;
-  // Calls `ready` once, on the loop's thread, when Receive (or Send) may make progress, or when
-  // the channel is closed; never inside the call.
-  virtual void AwaitReadable(std::function<void()> ready) = 0;
-  virtual void AwaitWritable(std::function<void()> ready) = 0;
+  // Tells `waiter` once, on the loop's thread, when Receive (or Send) may make progress, or when
+  // the channel is closed; never inside the call. An idle connection has a read wait pending
+  // all the time, so a wait costs no allocation beyond the one the event loop makes.
+  virtual void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) = 0;
+  virtual void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) = 0;
   // Ends the stream; waits that are pending are called back.
   virtual void Close() = 0;
   // The peer's address as text, as operators write it; empty when unknown.

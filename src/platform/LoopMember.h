@@ -1,14 +1,16 @@
 #pragma once
-// Something the event loop reads, delivers messages for and flushes once per pass. The loop
-// keeps its own bookkeeping here (which of its lists the member is on); the member only
-// answers the three calls.
+// Something the event loop reads, delivers messages for and flushes once per pass, and that
+// waits on a channel between passes. The loop keeps its own bookkeeping here (which of its
+// lists the member is on); the member only answers the calls.
 #include <memory>
+
+#include "platform/Channel.h"
 
 namespace velmora::platform {
 
 class EventLoop;
 
-class LoopMember : public std::enable_shared_from_this<LoopMember> {
+class LoopMember : public ChannelWaiter, public std::enable_shared_from_this<LoopMember> {
  public:
   virtual ~LoopMember() = default;
 

@@ -17,18 +17,22 @@ struct MemoryChannel::Shared {
   bool peerClosedWrite = false;
   bool reset = false;
   bool closed = false;
-  std::function<void()> readWaiter;
-  std::function<void()> writeWaiter;
+  std::shared_ptr<ChannelWaiter> readWaiter;
+  std::shared_ptr<ChannelWaiter> writeWaiter;
 
-  // Waiters run in a later handler of the loop, never inside the call that made progress.
-  static void Wake(std::function<void()>& waiter) {
+  // Waiters hear back in a later handler of the loop, never inside the call that made progress.
+  static void Wake(std::shared_ptr<ChannelWaiter>& waiter, bool writable) {
     if (!waiter) return;
-    EventLoop::Instance().Post(std::move(waiter));
+    EventLoop::Instance().Post([waiter = std::move(waiter), writable] {
+      writable ? waiter->ChannelWritable() : waiter->ChannelReadable();
+    });
     waiter = nullptr;
   }
+  void WakeReader() { Wake(readWaiter, false); }
+  void WakeWriter() { Wake(writeWaiter, true); }
   void WakeAll() {
-    Wake(readWaiter);
-    Wake(writeWaiter);
+    WakeReader();
+    WakeWriter();
   }
 };
 
@@ -71,16 +75,16 @@ Channel::Result MemoryChannel::Send(const iovec* buffers, size_t count) {
   return {Status::kDone, sent, 0};
 }
 
-void MemoryChannel::AwaitReadable(std::function<void()> ready) {
+void MemoryChannel::AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) {
   Shared& s = *shared_;
-  s.readWaiter = std::move(ready);
-  if (!s.inbound.empty() || s.peerClosedWrite || s.reset || s.closed) Shared::Wake(s.readWaiter);
+  s.readWaiter = std::move(waiter);
+  if (!s.inbound.empty() || s.peerClosedWrite || s.reset || s.closed) s.WakeReader();
 }
 
-void MemoryChannel::AwaitWritable(std::function<void()> ready) {
+void MemoryChannel::AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) {
   Shared& s = *shared_;
-  s.writeWaiter = std::move(ready);
-  if (s.outbound.size() < s.window || s.reset || s.closed) Shared::Wake(s.writeWaiter);
+  s.writeWaiter = std::move(waiter);
+  if (s.outbound.size() < s.window || s.reset || s.closed) s.WakeWriter();
 }
 
 void MemoryChannel::Close() {
@@ -93,12 +97,12 @@ std::string MemoryChannel::RemoteAddress() const { return shared_->address; }
 
 void MemoryPeer::Push(std::string_view bytes) {
   shared_->inbound.append(bytes);
-  MemoryChannel::Shared::Wake(shared_->readWaiter);
+  shared_->WakeReader();
 }
 
 void MemoryPeer::CloseWrite() {
   shared_->peerClosedWrite = true;
-  MemoryChannel::Shared::Wake(shared_->readWaiter);
+  shared_->WakeReader();
 }
 
 void MemoryPeer::Reset() {
@@ -109,13 +113,13 @@ void MemoryPeer::Reset() {
 std::string MemoryPeer::Take() {
   std::string taken = std::move(shared_->outbound);
   shared_->outbound.clear();
-  MemoryChannel::Shared::Wake(shared_->writeWaiter);
+  shared_->WakeWriter();
   return taken;
 }
 
 void MemoryPeer::SetWindow(size_t bytes) {
   shared_->window = bytes;
-  if (shared_->outbound.size() < bytes) MemoryChannel::Shared::Wake(shared_->writeWaiter);
+  if (shared_->outbound.size() < bytes) shared_->WakeWriter();
 }
 
 size_t MemoryPeer::Unread() const { return shared_->outbound.size(); }

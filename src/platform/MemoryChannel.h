@@ -4,7 +4,6 @@
 // through. The far end can stop reading (a window on what it holds unread), close its side
 // (end of stream) or reset.
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,8 +25,8 @@ class MemoryChannel final : public Channel {
   ~MemoryChannel() override;
   Result Receive(char* into, size_t size) override;
   Result Send(const iovec* buffers, size_t count) override;
-  void AwaitReadable(std::function<void()> ready) override;
-  void AwaitWritable(std::function<void()> ready) override;
+  void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override;
+  void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override;
   void Close() override;
   std::string RemoteAddress() const override;
 

@@ -10,7 +10,8 @@ long RaiseOpenFileLimit();
 
 // Connection buffers come and go with every pass; by default the C library hands the top of
 // the heap back to the system each time and faults it in again at once. This keeps freed
-// memory for reuse instead; GiveBackFreeMemory returns what is left over after a busy time.
+// memory for reuse instead, in one heap for all threads; GiveBackFreeMemory returns what is left
+// over after a busy time.
 void KeepFreedMemoryForReuse();
 void GiveBackFreeMemory();
 // The value of the environment variable `name`; nothing when it is unset or empty.

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include "platform/SocketImpl.h"
 
 namespace velmora::platform {
 
@@ -38,29 +37,29 @@ int OpenAcceptor(TcpAcceptor& acceptor, asio::ip::tcp::endpoint endpoint, bool d
   return error.value();
 }
 
-SocketChannel::SocketChannel() : socket_(std::make_unique<Socket>()) {}
+SocketChannel::SocketChannel() : socket_(IoContext().get_executor()) {}
 
 void SocketChannel::Established() {
   std::error_code error;
-  socket_->socket.non_blocking(true, error);
-  socket_->socket.set_option(asio::ip::tcp::no_delay(true), error);
+  socket_.non_blocking(true, error);
+  socket_.set_option(asio::ip::tcp::no_delay(true), error);
   // The accept saw the peer already; a connect did not.
-  if (socket_->peer.port() == 0) {
-    auto peer = socket_->socket.remote_endpoint(error);
-    if (!error) socket_->peer = peer;
+  if (peer_.port() == 0) {
+    auto peer = socket_.remote_endpoint(error);
+    if (!error) peer_ = peer;
   }
 }
 
 std::string SocketChannel::RemoteAddress() const {
-  if (socket_->peer.port() == 0) return {};
-  return AddressText(socket_->peer.address());
+  if (peer_.port() == 0) return {};
+  return AddressText(peer_.address());
 }
 
 SocketChannel::~SocketChannel() { Close(); }
 
 Channel::Result SocketChannel::Receive(char* into, size_t size) {
   for (;;) {
-    ssize_t got = ::recv(socket_->socket.native_handle(), into, size, 0);
+    ssize_t got = ::recv(socket_.native_handle(), into, size, 0);
     if (got > 0) return {Status::kDone, static_cast<size_t>(got), 0};
     if (got == 0) return {Status::kEnded, 0, 0};
     if (errno == EINTR) continue;
@@ -74,7 +73,7 @@ Channel::Result SocketChannel::Send(const iovec* buffers, size_t count) {
   message.msg_iov = const_cast<iovec*>(buffers);
   message.msg_iovlen = count;
   for (;;) {
-    ssize_t sent = ::sendmsg(socket_->socket.native_handle(), &message, MSG_NOSIGNAL);
+    ssize_t sent = ::sendmsg(socket_.native_handle(), &message, MSG_NOSIGNAL);
     if (sent >= 0) return {Status::kDone, static_cast<size_t>(sent), 0};
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return {Status::kWouldBlock, 0, 0};
@@ -82,24 +81,52 @@ Channel::Result SocketChannel::Send(const iovec* buffers, size_t count) {
   }
 }
 
-void SocketChannel::AwaitReadable(std::function<void()> ready) {
-  socket_->socket.async_wait(asio::socket_base::wait_read,
-                             [ready = std::move(ready)](const std::error_code&) { ready(); });
+namespace {
+
+// Every idle connection holds one wait. Asio's own allocator for waits (also the one it uses for
+// std::allocator) hands out blocks kept from earlier operations of any size, rounded up; this one
+// gives each wait just what it needs.
+template <typename T>
+struct ExactAllocator {
+  using value_type = T;
+  ExactAllocator() = default;
+  template <typename U>
+  ExactAllocator(const ExactAllocator<U>&) {}
+  T* allocate(size_t count) { return std::allocator<T>().allocate(count); }
+  void deallocate(T* pointer, size_t count) { std::allocator<T>().deallocate(pointer, count); }
+  template <typename U>
+  bool operator==(const ExactAllocator<U>&) const { return true; }
+};
+
+// What a wait calls when it ends: the waiter, with the exact allocator for the wait.
+template <bool kWritable>
+struct WakeWaiter {
+  using allocator_type = ExactAllocator<void>;
+  allocator_type get_allocator() const noexcept { return {}; }
+  void operator()(const std::error_code&) const {
+    kWritable ? waiter->ChannelWritable() : waiter->ChannelReadable();
+  }
+  std::shared_ptr<ChannelWaiter> waiter;
+};
+
+}  // namespace
+
+void SocketChannel::AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) {
+  socket_.async_wait(asio::socket_base::wait_read, WakeWaiter<false>{std::move(waiter)});
 }
 
-void SocketChannel::AwaitWritable(std::function<void()> ready) {
-  socket_->socket.async_wait(asio::socket_base::wait_write,
-                             [ready = std::move(ready)](const std::error_code&) { ready(); });
+void SocketChannel::AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) {
+  socket_.async_wait(asio::socket_base::wait_write, WakeWaiter<true>{std::move(waiter)});
 }
 
 void SocketChannel::Close() {
   std::error_code ignored;
-  if (socket_->socket.is_open()) socket_->socket.close(ignored);
+  if (socket_.is_open()) socket_.close(ignored);
 }
 
 uint16_t SocketChannel::LocalPort() const {
   std::error_code error;
-  auto endpoint = socket_->socket.local_endpoint(error);
+  auto endpoint = socket_.local_endpoint(error);
   return error ? 0 : endpoint.port();
 }
 
@@ -111,7 +138,7 @@ void SocketChannel::Connect(const std::string& host, uint16_t port, Connected do
                                          asio::ip::tcp::resolver::results_type results) mutable {
         if (error) return done(nullptr, error.value());
         auto channel = std::make_unique<SocketChannel>();
-        auto* raw = &channel->socket_->socket;
+        auto* raw = &channel->socket_;
         asio::async_connect(*raw, results,
                             [channel = std::move(channel), done = std::move(done)](
                                 const std::error_code& error,

@@ -1,28 +1,30 @@
 #pragma once
-// A channel over a TCP socket on the event loop.
+// Platform-internal: a channel over a TCP socket on the event loop. The socket lives inside the
+// channel, one allocation per connection.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/Channel.h"
+#include "platform/SocketImpl.h"
 
 namespace velmora::platform {
 
 class SocketChannel final : public Channel {
  public:
-  struct Socket;
   // A socket not yet connected, for an acceptor to accept into; Established sets it up after.
   SocketChannel();
   ~SocketChannel() override;
   // The socket is connected: non-blocking, no delay, and its peer noted.
   void Established();
-  Socket& Raw() { return *socket_; }
+  TcpSocket& Socket() { return socket_; }
+  asio::ip::tcp::endpoint& Peer() { return peer_; }
 
   Result Receive(char* into, size_t size) override;
   Result Send(const iovec* buffers, size_t count) override;
-  void AwaitReadable(std::function<void()> ready) override;
-  void AwaitWritable(std::function<void()> ready) override;
+  void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override;
+  void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override;
   void Close() override;
   std::string RemoteAddress() const override;
   uint16_t LocalPort() const;
@@ -33,7 +35,10 @@ class SocketChannel final : public Channel {
   static void Connect(const std::string& host, uint16_t port, Connected done);
 
  private:
-  std::unique_ptr<Socket> socket_;
+  TcpSocket socket_;
+  // The peer as the accept saw it: a peer that reset the connection before it was taken up has
+  // no address to ask for any more.
+  asio::ip::tcp::endpoint peer_;
 };
 
 }  // namespace velmora::platform

@@ -1,22 +1,14 @@
 #pragma once
-// Platform-internal: the Asio objects behind sockets, channels and acceptors.
+// Platform-internal: the Asio types behind sockets, channels and acceptors.
 #include <memory>
 #include <string>
 
 #include "platform/AsioContext.h"
-#include "platform/SocketChannel.h"
 
 namespace velmora::platform {
 
 using TcpSocket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::executor_type>;
 using TcpAcceptor = asio::basic_socket_acceptor<asio::ip::tcp, asio::io_context::executor_type>;
-
-struct SocketChannel::Socket {
-  TcpSocket socket{IoContext().get_executor()};
-  // The peer as the accept saw it: a peer that reset the connection before it was taken up has
-  // no address to ask for any more.
-  asio::ip::tcp::endpoint peer;
-};
 
 // The address of an endpoint as operators write it: IPv4-mapped IPv6 in dotted form.
 std::string AddressText(const asio::ip::address& address);

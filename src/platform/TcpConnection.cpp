@@ -4,7 +4,6 @@
 
 #include "platform/EventLoop.h"
 #include "platform/SocketChannel.h"
-#include "platform/SocketImpl.h"
 
 namespace velmora::platform {
 
@@ -99,7 +98,7 @@ bool TcpConnection::TryAcceptWaitingPeer() {
   if (!listening_ || !listening_->acceptor.is_open()) return false;
   auto channel = std::make_unique<SocketChannel>();
   std::error_code error;
-  listening_->acceptor.accept(channel->Raw().socket, channel->Raw().peer, error);
+  listening_->acceptor.accept(channel->Socket(), channel->Peer(), error);
   if (error) {
     if (error != asio::error::would_block && error != asio::error::try_again)
       lastError_ = error.value();
@@ -160,10 +159,12 @@ void TcpConnection::ReadNow() {
 void TcpConnection::ArmRead() {
   if (readArmed_ || !IsConnected()) return;
   readArmed_ = true;
-  channel_->AwaitReadable([self = Self()] {
-    self->readArmed_ = false;
-    self->ReadNow();
-  });
+  channel_->AwaitReadable(AsWaiter());
+}
+
+void TcpConnection::ChannelReadable() {
+  readArmed_ = false;
+  ReadNow();
 }
 
 void TcpConnection::ResumeReading() {
@@ -216,10 +217,12 @@ void TcpConnection::FlushNow() {
 void TcpConnection::ArmWrite() {
   if (writeArmed_ || !IsConnected()) return;
   writeArmed_ = true;
-  channel_->AwaitWritable([self = Self()] {
-    self->writeArmed_ = false;
-    self->FlushNow();
-  });
+  channel_->AwaitWritable(AsWaiter());
+}
+
+void TcpConnection::ChannelWritable() {
+  writeArmed_ = false;
+  FlushNow();
 }
 
 }  // namespace velmora::platform

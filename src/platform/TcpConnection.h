@@ -106,6 +106,8 @@ class TcpConnection : public LoopMember {
   void LoopRead() override { ReadNow(); }
   bool LoopDeliver() override { return false; }
   void LoopFlush() override { FlushNow(); }
+  void ChannelReadable() override;
+  void ChannelWritable() override;
 
  private:
   struct Listening;
@@ -116,6 +118,8 @@ class TcpConnection : public LoopMember {
   void ArmRead();
   void ArmWrite();
   void Queued();
+  // This connection as the channel's waiter, kept alive by the wait.
+  std::shared_ptr<ChannelWaiter> AsWaiter() { return {shared_from_this(), this}; }
 
   std::unique_ptr<Channel> channel_;
   std::unique_ptr<Listening> listening_;  // only for Listen

@@ -3,7 +3,6 @@
 #include "platform/DescriptorReserve.h"
 #include "platform/EventLoop.h"
 #include "platform/SocketChannel.h"
-#include "platform/SocketImpl.h"
 
 namespace velmora::platform {
 
@@ -69,7 +68,7 @@ void TcpListener::StopListening() {
 void TcpListener::AcceptNext(Acceptor& entry) {
   entry.next = std::make_unique<SocketChannel>();
   std::weak_ptr<bool> alive = alive_;
-  entry.acceptor.async_accept(entry.next->Raw().socket, entry.next->Raw().peer,
+  entry.acceptor.async_accept(entry.next->Socket(), entry.next->Peer(),
                               [this, &entry, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (error) {
@@ -87,7 +86,7 @@ void TcpListener::AcceptNext(Acceptor& entry) {
     }
     auto channel = std::move(entry.next);
     if (active_ >= maxConnections_ ||
-        !(DescriptorReserveIntact(channel->Raw().socket.native_handle()) ||
+        !(DescriptorReserveIntact(channel->Socket().native_handle()) ||
           Event_ShedForNewcomer())) {
       channel->Close();
     } else {
