@@ -71,6 +71,7 @@ bool UpdateNetworkInPlace(ServerNetworks& live, const ServerNetworks& fresh) {
   live.Enabled = fresh.Enabled;
   live.Path = fresh.Path;
   live.Users = std::move(users);
+  live.UsersReplaced();
   live.Admins = std::move(admins);
   live.Bans = std::move(bans);
   return changed;

@@ -6,20 +6,6 @@
 
 namespace velmora {
 
-namespace {
-
-// FNV-1a over the name without letter case.
-uint64_t NameHash(std::string_view name) {
-  uint64_t hash = 14695981039346656037ull;
-  for (char c : name) {
-    hash ^= static_cast<unsigned char>(FoldCase(c));
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
-}  // namespace
-
 ServerNetworks::ServerNetworks(std::string name, std::string password, int64_t maxusers,
                                bool enabled)
     : NetworkName(std::move(name)), Password(std::move(password)), MaxUsers(maxusers),
@@ -33,21 +19,25 @@ bool ServerNetworks::TakeSeat() {
 
 std::shared_ptr<VelmoraUser> ServerNetworks::FindUser(std::string_view name,
                                                       std::string_view address) {
-  if (indexedUsers_ > Users.size()) {
-    usersByName_.clear();
-    indexedUsers_ = 0;
-  }
+  if (indexedUsers_ > Users.size()) UsersReplaced();
+  auto hashOf = [this](uint32_t entry) { return FoldedHash(Users[entry - 1]->Name); };
   for (; indexedUsers_ < Users.size(); ++indexedUsers_)
-    usersByName_.emplace(NameHash(Users[indexedUsers_]->Name), indexedUsers_);
+    usersByName_.Insert(static_cast<uint32_t>(indexedUsers_ + 1), hashOf);
   size_t first = Users.size();
-  auto [begin, end] = usersByName_.equal_range(NameHash(name));
-  for (auto entry = begin; entry != end; ++entry) {
-    const VelmoraUser& user = *Users[entry->second];
-    if (entry->second < first && EqualsIgnoreCase(user.Name, name) &&
+  usersByName_.ForEach(FoldedHash(name), hashOf, [&](uint32_t entry) {
+    size_t position = entry - 1;
+    const VelmoraUser& user = *Users[position];
+    if (position < first && EqualsIgnoreCase(user.Name, name) &&
         EqualsIgnoreCase(user.LastIP, address))
-      first = entry->second;
-  }
+      first = position;
+    return false;
+  });
   return first < Users.size() ? Users[first] : nullptr;
+}
+
+void ServerNetworks::UsersReplaced() {
+  usersByName_.Clear();
+  indexedUsers_ = 0;
 }
 
 void ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {

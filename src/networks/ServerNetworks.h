@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "base/HashIndex.h"
 #include "networks/VelmoraUser.h"
 
 namespace velmora {
@@ -38,8 +38,10 @@ class ServerNetworks {
   void ReturnSeat() { --CurrentUsers; }
 
   // The first record of Users whose Name and LastIP equal these (any letter case), or nothing.
-  // Users only ever grows, so the lookup indexes what was appended since it last ran.
+  // The lookup indexes what was appended to Users since it last ran.
   std::shared_ptr<VelmoraUser> FindUser(std::string_view name, std::string_view address);
+  // Users was assigned anew rather than appended to: the index of names starts over.
+  void UsersReplaced();
 
   std::string NetworkName;
   std::string Password;
@@ -57,9 +59,9 @@ class ServerNetworks {
   std::vector<std::shared_ptr<VelmoraUser>> Bans;
 
  private:
-  // Positions in Users by a hash of the name without letter case: a log-in into a network of
-  // many thousand users must not walk them all on the loop's thread.
-  std::unordered_multimap<uint64_t, size_t> usersByName_;
+  // Positions in Users, plus one, by the hash of the name without letter case: a log-in into a
+  // network of many thousand users must not walk them all on the loop's thread.
+  HashIndex<uint32_t> usersByName_;
   size_t indexedUsers_ = 0;
   std::shared_ptr<const std::string> usersPath_;
 };

@@ -69,7 +69,7 @@ MapSocket::~MapSocket() {
   auto connections = std::move(active_);
   active_.clear();
   members_.clear();
-  membersByName_.clear();
+  membersByName_.Clear();
   for (auto& connection : connections) {
     if (!connection) continue;
     connection->member_ = false;
@@ -171,11 +171,13 @@ bool MapSocket::NameInUse(std::string_view name, const MapConnection& self) cons
 }
 
 MapConnection* MapSocket::FindMember(std::string_view name, const MapConnection* self) const {
-  auto [first, last] = membersByName_.equal_range(FoldedHash(name));
-  for (auto entry = first; entry != last; ++entry)
-    if (entry->second != self && EqualsIgnoreCase(entry->second->username_, name))
-      return entry->second;
-  return nullptr;
+  MapConnection* found = nullptr;
+  membersByName_.ForEach(FoldedHash(name), NameHashOf, [&](MapConnection* member) {
+    if (member == self || !EqualsIgnoreCase(member->username_, name)) return false;
+    found = member;
+    return true;
+  });
+  return found;
 }
 
 void MapSocket::Join(MapConnection& connection, std::string_view name) {
@@ -190,7 +192,7 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
   }
   connection.username_ = name;
   connection.nameHash_ = FoldedHash(name);
-  membersByName_.emplace(connection.nameHash_, &connection);
+  membersByName_.Insert(&connection, NameHashOf);
 }
 
 void MapSocket::Leave(MapConnection& connection) {
@@ -233,12 +235,7 @@ void MapSocket::AnnounceDeparture(MapConnection& departed) {
 }
 
 void MapSocket::ForgetName(MapConnection& member) {
-  auto [first, last] = membersByName_.equal_range(member.nameHash_);
-  for (auto entry = first; entry != last; ++entry) {
-    if (entry->second != &member) continue;
-    membersByName_.erase(entry);
-    return;
-  }
+  membersByName_.Erase(&member, NameHashOf);
 }
 
 void MapSocket::ClientDisconnect(MapConnection& user) {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/HashIndex.h"
 #include "platform/TcpListener.h"
 #include "server/MapConnection.h"
 #include "server/ServerContext.h"
@@ -79,6 +80,8 @@ class MapSocket : public platform::TcpListener {
 
  private:
   void ForgetName(MapConnection& member);
+  // What membersByName_ files a member under.
+  static uint64_t NameHashOf(MapConnection* member) { return member->nameHash_; }
   // Who is logged in under `name` here, `self` aside.
   MapConnection* FindMember(std::string_view name, const MapConnection* self) const;
   void AnnounceDeparture(MapConnection& departed);
@@ -93,7 +96,7 @@ class MapSocket : public platform::TcpListener {
   size_t activeCount_ = 0;
   std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
   // The members by the hash of their name without letter case.
-  std::unordered_multimap<uint64_t, MapConnection*> membersByName_;
+  HashIndex<MapConnection*> membersByName_;
   // The departures announced in the current pass, shared by their recipients.
   std::shared_ptr<std::string> departures_;
   uint64_t departuresPass_ = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "networks/NetworkReload.h"
 #include "networks/ServerNetworks.h"
 
 namespace velmora {
@@ -23,6 +24,22 @@ TEST(FindUser, AnswersTheFirstRecordOfNameAndAddressAlsoAfterTheListGrew) {
 
   network.Users.push_back(User("Cy", "10.0.0.3"));
   EXPECT_EQ(network.FindUser("cy", "10.0.0.3"), network.Users[4]);
+}
+
+// A reload assigns a new list: a record that moved must still be found, or a user banned in the
+// edited file would log in as one the server does not know.
+TEST(FindUser, FindsARecordThatAReloadMoved) {
+  ServerNetworks live;
+  live.Users = {User("Ann", "10.0.0.1"), User("Bob", "10.0.0.2")};
+  ASSERT_EQ(live.FindUser("Bob", "10.0.0.2"), live.Users[1]);
+  ServerNetworks fresh;
+  fresh.Users = {User("Bob", "10.0.0.2"), User("Ann", "10.0.0.1")};
+  fresh.Users[0]->IsBanned = true;
+  UpdateNetworkInPlace(live, fresh);
+  auto bob = live.FindUser("bob", "10.0.0.2");
+  ASSERT_NE(bob, nullptr);
+  EXPECT_TRUE(bob->IsBanned);
+  EXPECT_EQ(live.FindUser("Ann", "10.0.0.1"), live.Users[1]);
 }
 
 }  // namespace
