@@ -1,5 +1,7 @@
 #include "client/ClientSocket.h"
 
+#include <utility>
+
 #include "base/Log.h"
 #include "base/ServerCounters.h"
 #include "base/TextCase.h"
@@ -91,8 +93,9 @@ void ClientSocket::GetClientInfo() {
   // The lookup runs in the background so that a slow service holds up this connection alone;
   // the network prompt follows once it has ended. A connection that goes away first cancels it,
   // so `this` is alive whenever the answer comes.
+  waiting_ = std::make_unique<Waiting>();
   auto located = [this](const ClientLocation& where) {
-    lookupTicket_ = 0;
+    if (state_ == LoginState::kLocating) waiting_.reset();
     bool found = where.Country || where.State || where.City || where.Zip || where.TimeZone ||
                  where.Flag;
     if (found && !location_) location_ = std::make_unique<ClientLocation>();
@@ -104,13 +107,13 @@ void ClientSocket::GetClientInfo() {
     if (where.Flag) location_->Flag = where.Flag;
     if (IsConnected()) SendPrompt();
   };
-  lookupTicket_ = context_.locator.Locate(RemoteAddress(), std::move(located));
+  Locator::Ticket ticket = context_.locator.Locate(RemoteAddress(), std::move(located));
+  if (waiting_ && state_ == LoginState::kLocating) waiting_->lookupTicket = ticket;
 }
 
 void ClientSocket::CancelLookup() {
-  if (lookupTicket_ == 0) return;
-  context_.locator.Cancel(lookupTicket_);
-  lookupTicket_ = 0;
+  if (!waiting_ || waiting_->lookupTicket == 0) return;
+  context_.locator.Cancel(std::exchange(waiting_->lookupTicket, 0));
 }
 
 void ClientSocket::SendPrompt() {
@@ -126,7 +129,7 @@ void ClientSocket::Event_Error(int64_t code) {
   CancelLookup();
   ReleasePendingName();
   // A log-in waiting for its record has its name already, though it is no member yet.
-  const std::string& name = state_ == LoginState::kRecording && pending_ ? pending_->name
+  const std::string& name = state_ == LoginState::kRecording && waiting_ ? waiting_->name
                                                                           : Username();
   Counters().CountDeparture(DepartureFor(code));
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
@@ -229,10 +232,10 @@ void ClientSocket::LogIn(std::string_view name) {
   // The connection joins its network with its "OK", once the record is on disk: until then
   // it hears nothing of the network, and its name is held for it.
   state_ = LoginState::kRecording;
-  pending_ = std::make_unique<PendingRecord>(PendingRecord{std::string(name), record, true});
-  context_.pendingNames.Take(myParent, pending_->name);
+  waiting_ = std::make_unique<Waiting>(Waiting{0, std::string(name), record, true});
+  context_.pendingNames.Take(myParent, waiting_->name);
   auto self = std::static_pointer_cast<ClientSocket>(Self());
-  myParent.Context().registrar.Record(network, pending_->name, RemoteAddress(),
+  myParent.Context().registrar.Record(network, waiting_->name, RemoteAddress(),
                                       [self] { self->FinishLogIn(); });
 }
 
@@ -241,20 +244,20 @@ void ClientSocket::FinishLogIn() {
   ReleasePendingName();
   if (!IsConnected()) return;  // ending: its departure is under way
   state_ = LoginState::kLoggedIn;
-  myParent.Join(*this, pending_->name);
+  myParent.Join(*this, waiting_->name);
   SetInputLimits(kDefaultInputLimits);
   SetOutputLimit(kMaxUnsentBytes);
-  myUser = std::move(pending_->user);
-  pending_.reset();
+  myUser = std::move(waiting_->user);
+  waiting_.reset();
   myParent.CallUserLoggedIn(*this);
   Answer(MessageCode::kUserNameResult, kOk);
   DeliveryMayStart();
 }
 
 void ClientSocket::ReleasePendingName() {
-  if (!pending_ || !pending_->nameTaken) return;
-  pending_->nameTaken = false;
-  context_.pendingNames.Release(myParent, pending_->name);
+  if (!waiting_ || !waiting_->nameTaken) return;
+  waiting_->nameTaken = false;
+  context_.pendingNames.Release(myParent, waiting_->name);
 }
 
 bool ClientSocket::CanLogin(std::string_view name) {

@@ -102,26 +102,28 @@ class ClientSocket : public MapConnection {
                                               std::string_view address) const;
   ServerCounters& Counters() const;
 
+  // The small fields first: they fill the end of the listener's part of the connection.
+  LoginState state_ = LoginState::kLocating;
+  uint8_t wrongPasswords_ = 0;
   ClientContext& context_;
   // Out of line: only a located connection has one.
   std::unique_ptr<ClientLocation> location_;
   // Shared with the network's lists: a reload of the network file may drop the record from them
   // while this connection is still logged in as it.
   std::shared_ptr<VelmoraUser> myUser;
-  // The log-in waiting for its record: the name it takes and the user record it found. Out of
-  // line: a connection waits for its record only for a moment.
-  struct PendingRecord {
+  // What the connection holds only while it waits: for the lookup of its address, or for the
+  // record of its log-in (the name it takes and the user record it found). Out of line: a
+  // member waits for neither.
+  struct Waiting {
+    Locator::Ticket lookupTicket = 0;
     std::string name;
     std::shared_ptr<VelmoraUser> user;
     bool nameTaken = false;  // name stands in context_.pendingNames
   };
-  std::unique_ptr<PendingRecord> pending_;
+  std::unique_ptr<Waiting> waiting_;
   Seat seat_;
-  Locator::Ticket lookupTicket_ = 0;
   std::time_t connectedSince_ = 0;
   uint64_t messagesSent_ = 0;
-  LoginState state_ = LoginState::kLocating;
-  uint8_t wrongPasswords_ = 0;
 };
 
 }  // namespace velmora

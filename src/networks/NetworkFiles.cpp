@@ -29,7 +29,7 @@ bool IsUserElement(const platform::XmlNode& node) {
 namespace {
 
 std::shared_ptr<VelmoraUser> ReadUser(const platform::XmlNode& element,
-                                      const std::shared_ptr<const std::string>& path) {
+                                      const std::string* path) {
   auto user = std::make_shared<VelmoraUser>();
   user->Name = element.AttributeOrEmpty("Name");
   user->LastIP = element.AttributeOrEmpty("LastIP");
@@ -62,10 +62,10 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
 
   auto network = std::make_shared<ServerNetworks>();
   network->Path = path;
-  auto sharedPath = network->UsersPath();
+  const std::string* keptPath = VelmoraUser::KeepPath(path);
   for (auto child = element.FirstChild(); child; child = child.NextSibling()) {
     if (!IsUserElement(child)) continue;
-    auto user = ReadUser(child, sharedPath);
+    auto user = ReadUser(child, keptPath);
     if (user->IsAdmin) network->Admins.push_back(user);
     if (user->IsBanned) network->Bans.push_back(user);
     network->Users.push_back(std::move(user));

@@ -58,7 +58,7 @@ void ServerNetworks::TakeOutcome(const std::string& username, const std::string&
     auto user = std::make_shared<VelmoraUser>();
     user->Name = username;
     user->LastIP = address;
-    user->SetPath(UsersPath());
+    user->SetPath(VelmoraUser::KeepPath(Path));
     Users.push_back(std::move(user));
   }
   if (outcome.failed)

@@ -30,11 +30,6 @@ class ServerNetworks {
   // Counts one more connection in CurrentUsers when the network is enabled and not full; false,
   // and nothing counted, otherwise. Seat (networks/Seat.h) is the way to hold one.
   bool TakeSeat();
-  // Path, shared by the records of this network's users.
-  std::shared_ptr<const std::string> UsersPath() {
-    if (!usersPath_ || *usersPath_ != Path) usersPath_ = std::make_shared<const std::string>(Path);
-    return usersPath_;
-  }
   void ReturnSeat() { --CurrentUsers; }
 
   // The first record of Users whose Name and LastIP equal these (any letter case), or nothing.
@@ -63,7 +58,6 @@ class ServerNetworks {
   // network of many thousand users must not walk them all on the loop's thread.
   HashIndex<uint32_t> usersByName_;
   size_t indexedUsers_ = 0;
-  std::shared_ptr<const std::string> usersPath_;
 };
 
 }  // namespace velmora

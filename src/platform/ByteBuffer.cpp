@@ -11,53 +11,56 @@ namespace velmora::platform {
 
 namespace {
 // The first allocation holds a log-in dialogue's answers; later ones double.
-constexpr size_t kFirstCapacity = 128;
+constexpr uint8_t kFirstCapacityLog = 7;
+// Remembered up to 64 KiB: a buffer that needed more starts there again.
+constexpr uint8_t kLargestRememberedLog = 16;
 }  // namespace
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      head_(std::exchange(other.head_, 0)),
+    : block_(std::exchange(other.block_, nullptr)),
       tail_(std::exchange(other.tail_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacityLog_(std::exchange(other.capacityLog_, 0)),
+      lastGrowth_(other.lastGrowth_) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this != &other) {
     Release();
-    data_ = std::exchange(other.data_, nullptr);
-    head_ = std::exchange(other.head_, 0);
+    block_ = std::exchange(other.block_, nullptr);
     tail_ = std::exchange(other.tail_, 0);
-    capacity_ = std::exchange(other.capacity_, 0);
+    capacityLog_ = std::exchange(other.capacityLog_, 0);
+    lastGrowth_ = other.lastGrowth_;
   }
   return *this;
 }
 
 char* ByteBuffer::Grow(size_t count) {
+  uint32_t head = Head();
   size_t used = Size();
-  if (head_ > 0 && used + count <= capacity_ / 2) {
+  size_t capacity = Capacity();
+  if (head > 0 && used + count <= capacity / 2) {
     // Plenty of room once what was consumed is given up: move instead of growing.
-    std::memmove(data_, data_ + head_, used);
+    std::memmove(Bytes(), Bytes() + head, used);
   } else {
-    size_t capacity = capacity_ ? size_t(capacity_) * 2
-                                : std::max(kFirstCapacity, size_t{1} << lastGrowth_);
-    while (capacity < used + count) capacity *= 2;
-    auto* grown = static_cast<char*>(std::malloc(capacity));
+    uint8_t log = block_ ? capacityLog_ + 1 : std::max(kFirstCapacityLog, lastGrowth_);
+    while ((size_t{1} << log) < used + count) ++log;
+    auto* grown = static_cast<char*>(std::malloc(kHeader + (size_t{1} << log)));
     if (grown == nullptr) throw std::bad_alloc();
-    if (used > 0) std::memcpy(grown, data_ + head_, used);
-    std::free(data_);
-    data_ = grown;
-    capacity_ = static_cast<uint32_t>(capacity);
+    if (used > 0) std::memcpy(grown + kHeader, Bytes() + head, used);
+    std::free(block_);
+    block_ = grown;
+    capacityLog_ = log;
   }
-  head_ = 0;
+  HeadField() = 0;
   tail_ = static_cast<uint32_t>(used);
-  return data_ + tail_;
+  return Bytes() + tail_;
 }
 
 void ByteBuffer::Release() {
-  // Remembered up to 64 KiB: a buffer that needed more starts there again.
-  if (capacity_ > 0) lastGrowth_ = static_cast<uint8_t>(std::min<int>(16, static_cast<int>(std::bit_width(capacity_)) - 1));
-  std::free(data_);
-  data_ = nullptr;
-  head_ = tail_ = capacity_ = 0;
+  if (block_ != nullptr) lastGrowth_ = std::min(kLargestRememberedLog, capacityLog_);
+  std::free(block_);
+  block_ = nullptr;
+  tail_ = 0;
+  capacityLog_ = 0;
 }
 
 }  // namespace velmora::platform

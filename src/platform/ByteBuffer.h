@@ -1,6 +1,8 @@
 #pragma once
-// A contiguous byte queue: the bytes [head, tail) of one allocation, grown on demand and given
-// back as soon as it is empty, so that an idle connection holds no buffer at all.
+// A contiguous byte queue in one allocation, grown on demand and given back as soon as it is
+// empty, so that an idle connection holds no buffer at all. Every connection has two, so the
+// object itself is kept to 16 bytes: the capacity is a power of two, kept as its exponent, and
+// the read position lives in the allocation, in front of the bytes.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -16,14 +18,14 @@ class ByteBuffer {
   ByteBuffer(const ByteBuffer&) = delete;
   ByteBuffer& operator=(const ByteBuffer&) = delete;
 
-  size_t Size() const { return tail_ - head_; }
-  bool Empty() const { return head_ == tail_; }
-  const char* Data() const { return data_ + head_; }
+  size_t Size() const { return tail_ - Head(); }
+  bool Empty() const { return Size() == 0; }
+  const char* Data() const { return Bytes() + Head(); }
   std::string_view View() const { return {Data(), Size()}; }
-  size_t Capacity() const { return capacity_; }
+  size_t Capacity() const { return block_ ? size_t{1} << capacityLog_ : 0; }
 
   // Space for `count` more bytes at the tail; Commit says how many were written into it.
-  char* Room(size_t count) { return tail_ + count <= capacity_ ? data_ + tail_ : Grow(count); }
+  char* Room(size_t count) { return tail_ + count <= Capacity() ? Bytes() + tail_ : Grow(count); }
   void Commit(size_t count) { tail_ += static_cast<uint32_t>(count); }
   void Append(std::string_view bytes) {
     if (bytes.empty()) return;
@@ -34,19 +36,25 @@ class ByteBuffer {
   // next one starts as large as it had grown, so that a busy buffer does not grow again from
   // nothing every time.
   void Consume(size_t count) {
-    head_ += static_cast<uint32_t>(count);
-    if (head_ >= tail_) Release();
+    if (count == 0) return;
+    HeadField() += static_cast<uint32_t>(count);
+    if (HeadField() >= tail_) Release();
   }
   void Release();
 
  private:
+  // The allocation: the read position, then the bytes.
+  static constexpr size_t kHeader = 8;
+
+  char* Bytes() const { return block_ + kHeader; }
+  uint32_t Head() const { return block_ ? HeadField() : 0; }
+  uint32_t& HeadField() const { return *reinterpret_cast<uint32_t*>(block_); }
   char* Grow(size_t count);
 
-  char* data_ = nullptr;
-  uint32_t head_ = 0;
+  char* block_ = nullptr;
   uint32_t tail_ = 0;
-  uint32_t capacity_ = 0;
-  uint8_t lastGrowth_ = 0;  // log2 of the capacity given back last
+  uint8_t capacityLog_ = 0;
+  uint8_t lastGrowth_ = 0;  // the exponent of the capacity given back last
 };
 
 }  // namespace velmora::platform

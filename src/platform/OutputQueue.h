@@ -67,9 +67,10 @@ class OutputQueue {
   void MoveLatestIn(size_t softMark);
 
   ByteBuffer own_;
+  // Bounded far below 4 GiB by the connection's limit on unsent output.
+  uint32_t unsent_ = 0;
   // Nothing while everything queued is in own_, the usual case; otherwise the stream in order.
   std::unique_ptr<Pieces> pieces_;
-  size_t unsent_ = 0;
   std::unique_ptr<Latest> latest_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 
@@ -39,20 +40,36 @@ int OpenAcceptor(TcpAcceptor& acceptor, asio::ip::tcp::endpoint endpoint, bool d
 
 SocketChannel::SocketChannel() : socket_(IoContext().get_executor()) {}
 
-void SocketChannel::Established() {
+void SocketChannel::Established(const asio::ip::tcp::endpoint* peer) {
   std::error_code error;
   socket_.non_blocking(true, error);
   socket_.set_option(asio::ip::tcp::no_delay(true), error);
-  // The accept saw the peer already; a connect did not.
-  if (peer_.port() == 0) {
-    auto peer = socket_.remote_endpoint(error);
-    if (!error) peer_ = peer;
+  asio::ip::tcp::endpoint asked;
+  if (peer == nullptr) {
+    asked = socket_.remote_endpoint(error);
+    if (error) return;
+    peer = &asked;
+  }
+  asio::ip::address address = peer->address();
+  if (address.is_v4()) {
+    auto bytes = address.to_v4().to_bytes();
+    std::copy(bytes.begin(), bytes.end(), peerAddress_.begin());
+    peerFamily_ = 4;
+  } else {
+    peerAddress_ = address.to_v6().to_bytes();
+    peerScope_ = address.to_v6().scope_id();
+    peerFamily_ = 6;
   }
 }
 
 std::string SocketChannel::RemoteAddress() const {
-  if (peer_.port() == 0) return {};
-  return AddressText(peer_.address());
+  if (peerFamily_ == 4) {
+    asio::ip::address_v4::bytes_type bytes;
+    std::copy_n(peerAddress_.begin(), bytes.size(), bytes.begin());
+    return AddressText(asio::ip::address_v4(bytes));
+  }
+  if (peerFamily_ == 6) return AddressText(asio::ip::address_v6(peerAddress_, peerScope_));
+  return {};
 }
 
 SocketChannel::~SocketChannel() { Close(); }

@@ -16,10 +16,10 @@ class SocketChannel final : public Channel {
   // A socket not yet connected, for an acceptor to accept into; Established sets it up after.
   SocketChannel();
   ~SocketChannel() override;
-  // The socket is connected: non-blocking, no delay, and its peer noted.
-  void Established();
+  // The socket is connected: non-blocking, no delay, and its peer noted: `peer` as the accept
+  // saw it, or, without one, as the socket says.
+  void Established(const asio::ip::tcp::endpoint* peer = nullptr);
   TcpSocket& Socket() { return socket_; }
-  asio::ip::tcp::endpoint& Peer() { return peer_; }
 
   Result Receive(char* into, size_t size) override;
   Result Send(const iovec* buffers, size_t count) override;
@@ -36,9 +36,12 @@ class SocketChannel final : public Channel {
 
  private:
   TcpSocket socket_;
-  // The peer as the accept saw it: a peer that reset the connection before it was taken up has
-  // no address to ask for any more.
-  asio::ip::tcp::endpoint peer_;
+  // The peer's address as the accept saw it: a peer that reset the connection before it was
+  // taken up has no address to ask for any more. Its bytes only, not a whole endpoint: every
+  // connection carries it.
+  asio::ip::address_v6::bytes_type peerAddress_{};
+  uint32_t peerScope_ = 0;  // of a link-local IPv6 address
+  uint8_t peerFamily_ = 0;  // 0 unknown, 4 or 6
 };
 
 }  // namespace velmora::platform

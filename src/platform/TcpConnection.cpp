@@ -53,7 +53,7 @@ void TcpConnection::Close() {
 void TcpConnection::Fail(int64_t code) {
   if (state_ != State::kOpen && state_ != State::kConnecting) return;
   state_ = State::kFailing;
-  lastError_ = code;
+  lastError_ = static_cast<int32_t>(code);
   // Nothing more goes out; the channel is closed by whoever handles the error (Close).
   out_.Clear();
   EventLoop::Instance().Post([self = Self()] {
@@ -98,14 +98,15 @@ bool TcpConnection::TryAcceptWaitingPeer() {
   if (!listening_ || !listening_->acceptor.is_open()) return false;
   auto channel = std::make_unique<SocketChannel>();
   std::error_code error;
-  listening_->acceptor.accept(channel->Socket(), channel->Peer(), error);
+  asio::ip::tcp::endpoint peer;
+  listening_->acceptor.accept(channel->Socket(), peer, error);
   if (error) {
     if (error != asio::error::would_block && error != asio::error::try_again)
       lastError_ = error.value();
     return false;
   }
   listening_.reset();
-  channel->Established();
+  channel->Established(&peer);
   Attach(std::move(channel), owner_);
   return true;
 }

@@ -121,11 +121,12 @@ class TcpConnection : public LoopMember {
   // This connection as the channel's waiter, kept alive by the wait.
   std::shared_ptr<ChannelWaiter> AsWaiter() { return {shared_from_this(), this}; }
 
+  // Fields in an order that leaves no gaps: every connection carries them.
+  int32_t lastError_ = 0;  // codes and the system's error numbers are small
   std::unique_ptr<Channel> channel_;
   std::unique_ptr<Listening> listening_;  // only for Listen
   ConnectionOwner* owner_ = nullptr;
   OutputQueue out_;
-  int64_t lastError_ = 0;
   uint32_t outputLimit_ = kMaxUnsentBytes;
   State state_ = State::kIdle;
   ReadProgress readProgress_ = ReadProgress::kDrained;

@@ -9,6 +9,7 @@ namespace velmora::platform {
 struct TcpListener::Acceptor {
   TcpAcceptor acceptor{IoContext().get_executor()};
   std::unique_ptr<SocketChannel> next;
+  asio::ip::tcp::endpoint peer;  // of `next`, as the accept saw it
 };
 
 TcpListener::TcpListener() : alive_(std::make_shared<bool>(true)) {}
@@ -68,7 +69,7 @@ void TcpListener::StopListening() {
 void TcpListener::AcceptNext(Acceptor& entry) {
   entry.next = std::make_unique<SocketChannel>();
   std::weak_ptr<bool> alive = alive_;
-  entry.acceptor.async_accept(entry.next->Socket(), entry.next->Peer(),
+  entry.acceptor.async_accept(entry.next->Socket(), entry.peer,
                               [this, &entry, alive](const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (error) {
@@ -90,7 +91,7 @@ void TcpListener::AcceptNext(Acceptor& entry) {
           Event_ShedForNewcomer())) {
       channel->Close();
     } else {
-      channel->Established();
+      channel->Established(&entry.peer);
       AcceptChannel(std::move(channel));
     }
     AcceptAgain(entry);

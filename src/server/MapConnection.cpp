@@ -6,7 +6,7 @@
 namespace velmora {
 
 MapConnection::~MapConnection() {
-  if (pendingList_ != nullptr) pendingList_->Remove(*this);
+  PendingLogins::Forget(*this);
 }
 
 void MapConnection::Prompted() { myParent.Context().pending.Prompted(*this); }

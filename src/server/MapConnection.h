@@ -15,6 +15,7 @@ namespace velmora {
 
 class MapSocket;
 class PendingLogins;
+struct PendingPlace;
 class ServerNetworks;
 
 class MapConnection : public EasyTCPSocket {
@@ -63,14 +64,12 @@ class MapConnection : public EasyTCPSocket {
   ServerNetworks* myNetwork = nullptr;
   std::string username_;
   uint64_t nameHash_ = 0;  // of username_ without letter case: most comparisons end there
-  PositionReport position_;
   uint64_t acceptSequence_ = 0;
-  size_t registrySlot_ = 0;  // in the listener's list of active connections
-  // Place among the connections that have not logged in (PendingLogins); members have none.
-  PendingLogins* pendingList_ = nullptr;
-  MapConnection* pendingPrev_ = nullptr;
-  MapConnection* pendingNext_ = nullptr;
-  std::chrono::steady_clock::time_point promptedAt_{};  // the epoch until prompted
+  // Place among the connections that have not logged in (PendingLogins); members have none,
+  // so it is kept out of line.
+  PendingPlace* pendingPlace_ = nullptr;
+  PositionReport position_;
+  uint32_t registrySlot_ = 0;  // in the listener's list of active connections
   bool member_ = false;
   bool toldChatTooLong_ = false;
 };

@@ -109,7 +109,7 @@ void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection
   auto client = std::static_pointer_cast<MapConnection>(connection);
   client->acceptSequence_ = nextSequence_++;
   context_.pending.Add(*client, false);
-  client->registrySlot_ = active_.size();
+  client->registrySlot_ = static_cast<uint32_t>(active_.size());
   active_.push_back(std::move(client));
   ++activeCount_;
   toldRefusal_ = false;
@@ -146,7 +146,7 @@ void MapSocket::PackRegistry() {
   size_t kept = 0;
   for (auto& connection : active_) {
     if (!connection) continue;
-    connection->registrySlot_ = kept;
+    connection->registrySlot_ = static_cast<uint32_t>(kept);
     active_[kept++] = std::move(connection);
   }
   active_.resize(kept);

@@ -1,6 +1,7 @@
 #include "server/PendingLogins.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/EventLoop.h"
 #include "server/MapConnection.h"
@@ -13,47 +14,59 @@ PendingLogins::PendingLogins(std::chrono::milliseconds deadline)
 
 PendingLogins::~PendingLogins() {
   *alive_ = false;
-  while (head_ != nullptr) Remove(*head_);
+  while (head_ != nullptr) Remove(*head_->connection);
 }
 
-void PendingLogins::PushBack(MapConnection& connection) {
-  connection.pendingList_ = this;
-  connection.pendingPrev_ = tail_;
-  connection.pendingNext_ = nullptr;
-  (tail_ != nullptr ? tail_->pendingNext_ : head_) = &connection;
-  tail_ = &connection;
+void PendingLogins::PushBack(PendingPlace& place) {
+  place.list = this;
+  place.prev = tail_;
+  place.next = nullptr;
+  (tail_ != nullptr ? tail_->next : head_) = &place;
+  tail_ = &place;
   ++count_;
   ArmSweep();
 }
 
+void PendingLogins::Unlink(PendingPlace& place) {
+  (place.prev != nullptr ? place.prev->next : head_) = place.next;
+  (place.next != nullptr ? place.next->prev : tail_) = place.prev;
+  place.prev = place.next = nullptr;
+  --count_;
+}
+
 void PendingLogins::Add(MapConnection& connection, bool prompted) {
-  if (connection.pendingList_ != nullptr) return;
-  connection.promptedAt_ = prompted ? Clock::now() : Clock::time_point{};
-  PushBack(connection);
+  if (connection.pendingPlace_ != nullptr) return;
+  auto* place = new PendingPlace;
+  place->connection = &connection;
+  place->promptedAt = prompted ? Clock::now() : Clock::time_point{};
+  connection.pendingPlace_ = place;
+  PushBack(*place);
 }
 
 void PendingLogins::Prompted(MapConnection& connection) {
-  if (connection.pendingList_ != this) return;
+  PendingPlace* place = connection.pendingPlace_;
+  if (place == nullptr || place->list != this) return;
   // To the back: prompted connections stand in the order of their deadlines.
-  Remove(connection);
-  connection.promptedAt_ = Clock::now();
-  PushBack(connection);
+  Unlink(*place);
+  place->promptedAt = Clock::now();
+  PushBack(*place);
 }
 
 void PendingLogins::Remove(MapConnection& connection) {
-  if (connection.pendingList_ != this) return;
-  (connection.pendingPrev_ != nullptr ? connection.pendingPrev_->pendingNext_ : head_) =
-      connection.pendingNext_;
-  (connection.pendingNext_ != nullptr ? connection.pendingNext_->pendingPrev_ : tail_) =
-      connection.pendingPrev_;
-  connection.pendingList_ = nullptr;
-  connection.pendingPrev_ = connection.pendingNext_ = nullptr;
-  --count_;
+  PendingPlace* place = connection.pendingPlace_;
+  if (place == nullptr || place->list != this) return;
+  Unlink(*place);
+  connection.pendingPlace_ = nullptr;
+  delete place;
+}
+
+void PendingLogins::Forget(MapConnection& connection) {
+  if (connection.pendingPlace_ != nullptr) connection.pendingPlace_->list->Remove(connection);
 }
 
 bool PendingLogins::ShedOldest() {
   if (head_ == nullptr) return false;
-  MapConnection& connection = *head_;
+  MapConnection& connection = *head_->connection;
   auto keepAlive = connection.shared_from_this();
   connection.myParent.CallStatusMessage(connection.RemoteAddress() +
                                         ": Dropped For A Newcomer, Out Of Descriptors.");
@@ -63,17 +76,21 @@ bool PendingLogins::ShedOldest() {
 }
 
 void PendingLogins::Sweep(Clock::time_point now) {
-  MapConnection* next = head_;
-  while (next != nullptr) {
-    MapConnection& connection = *next;
-    next = connection.pendingNext_;
-    if (connection.promptedAt_ == Clock::time_point{}) continue;  // its lookup still runs
+  // Collect first: ending one connection frees its place in the list.
+  std::vector<MapConnection*> expired;
+  for (PendingPlace* place = head_; place != nullptr; place = place->next) {
+    if (place->promptedAt == Clock::time_point{}) continue;  // its lookup still runs
     // Those behind were prompted later still.
-    if (now - connection.promptedAt_ < deadline_) break;
-    auto keepAlive = connection.shared_from_this();
-    connection.myParent.CallStatusMessage(connection.RemoteAddress() + ": Login Timed Out.");
-    connection.Depart(MapConnection::kErrorLoginDeadline);
-    Remove(connection);
+    if (now - place->promptedAt >= deadline_) expired.push_back(place->connection);
+    else break;
+  }
+  std::vector<std::shared_ptr<platform::LoopMember>> keepAlive;
+  for (MapConnection* connection : expired) keepAlive.push_back(connection->shared_from_this());
+  for (MapConnection* connection : expired) {
+    if (connection->pendingPlace_ == nullptr) continue;
+    connection->myParent.CallStatusMessage(connection->RemoteAddress() + ": Login Timed Out.");
+    connection->Depart(MapConnection::kErrorLoginDeadline);
+    Remove(*connection);
   }
 }
 

@@ -10,6 +10,16 @@
 namespace velmora {
 
 class MapConnection;
+class PendingLogins;
+
+// Where a connection stands among those that have not logged in.
+struct PendingPlace {
+  PendingLogins* list = nullptr;
+  MapConnection* connection = nullptr;
+  PendingPlace* prev = nullptr;
+  PendingPlace* next = nullptr;
+  std::chrono::steady_clock::time_point promptedAt{};  // the epoch until prompted
+};
 
 class PendingLogins {
  public:
@@ -31,6 +41,8 @@ class PendingLogins {
   void Prompted(MapConnection& connection);
   // Logged in, or gone. Nothing for a connection that is not listed.
   void Remove(MapConnection& connection);
+  // Takes `connection` off whichever list holds it, if any.
+  static void Forget(MapConnection& connection);
 
   // Ends the oldest connection that has not logged in, to free its descriptor; false when there
   // is none.
@@ -42,13 +54,14 @@ class PendingLogins {
   std::chrono::milliseconds Deadline() const { return deadline_; }
 
  private:
-  void PushBack(MapConnection& connection);
+  void PushBack(PendingPlace& place);
+  void Unlink(PendingPlace& place);
   void ArmSweep();
 
   std::chrono::milliseconds deadline_;
   // Prompted connections stand in prompt order; one not prompted yet keeps its accept place.
-  MapConnection* head_ = nullptr;
-  MapConnection* tail_ = nullptr;
+  PendingPlace* head_ = nullptr;
+  PendingPlace* tail_ = nullptr;
   size_t count_ = 0;
   bool sweepArmed_ = false;
   std::shared_ptr<bool> alive_;

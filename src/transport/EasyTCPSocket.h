@@ -88,13 +88,14 @@ class EasyTCPSocket : public platform::TcpConnection {
   void FireEvents();
   void UpdateReadingPause();
 
-  platform::ByteBuffer mDataBuffer;  // received, not yet handled: complete frames, then a part
-  std::unique_ptr<Waiting> mWaiting;  // only while WaitForMessage runs or has run
-  InputLimits limits_ = kDefaultInputLimits;
+  // The small fields first: they fill the end of the connection's own.
   uint32_t cut_ = 0;     // bytes at the front of mDataBuffer that are complete frames
   uint32_t queued_ = 0;  // frames among them
   bool lengthChecked_ = false;  // the length of the part after the complete frames was judged
   bool endOfStream_ = false;    // the peer closed its side; what came before is still handled
+  InputLimits limits_ = kDefaultInputLimits;
+  platform::ByteBuffer mDataBuffer;  // received, not yet handled: complete frames, then a part
+  std::unique_ptr<Waiting> mWaiting;  // only while WaitForMessage runs or has run
 };
 
 }  // namespace velmora
