@@ -1,5 +1,6 @@
 #include "networks/ServerNetworks.h"
 
+#include "base/GentleGrowth.h"
 #include "base/Log.h"
 #include "base/TextCase.h"
 #include "networks/LogInRecords.h"
@@ -59,6 +60,7 @@ void ServerNetworks::TakeOutcome(const std::string& username, const std::string&
     user->Name = username;
     user->LastIP = address;
     user->SetPath(VelmoraUser::KeepPath(Path));
+    RoomForOneMore(Users);
     Users.push_back(std::move(user));
   }
   if (outcome.failed)

@@ -38,6 +38,9 @@ class OutputQueue {
 
   // Bytes queued to be written, pieces counted at their cost; waiting latest frames excluded.
   size_t Unsent() const { return unsent_; }
+  // How much may be unsent before the connection is ended (its owner checks).
+  size_t Bound() const { return bound_; }
+  void SetBound(size_t bytes) { bound_ = static_cast<uint32_t>(bytes); }
   size_t WaitingLatest() const { return latest_ ? latest_->order.size() : 0; }
   bool Empty() const { return unsent_ == 0 && !latest_; }
   // What the queue's own buffer holds allocated now.
@@ -69,6 +72,7 @@ class OutputQueue {
   ByteBuffer own_;
   // Bounded far below 4 GiB by the connection's limit on unsent output.
   uint32_t unsent_ = 0;
+  uint32_t bound_ = UINT32_MAX;
   // Nothing while everything queued is in own_, the usual case; otherwise the stream in order.
   std::unique_ptr<Pieces> pieces_;
   std::unique_ptr<Latest> latest_;

@@ -1,5 +1,6 @@
 #include "platform/TcpConnection.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "platform/EventLoop.h"
@@ -16,14 +17,43 @@ char g_readBuffer[kReadChunk];
 // How many queued pieces one write hands to the kernel at most.
 constexpr size_t kMaxWriteBuffers = 64;
 
-}  // namespace
+// A connection that listens for its one peer (Listen) holds the acceptor where its channel will
+// be, so that connections that never listen carry nothing for it. No data flows through it.
+class ListeningChannel final : public Channel {
+ public:
+  Result Receive(char*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
+  Result Send(const iovec*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
+  void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override {
+    EventLoop::Instance().Post([waiter = std::move(waiter)] { waiter->ChannelReadable(); });
+  }
+  void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override {
+    EventLoop::Instance().Post([waiter = std::move(waiter)] { waiter->ChannelWritable(); });
+  }
+  void Close() override {
+    std::error_code ignored;
+    if (acceptor.is_open()) acceptor.close(ignored);
+  }
+  std::string RemoteAddress() const override { return {}; }
 
-struct TcpConnection::Listening {
   TcpAcceptor acceptor{IoContext().get_executor()};
   uint16_t port = 0;
 };
 
-TcpConnection::TcpConnection() = default;
+ListeningChannel* AsListening(const std::unique_ptr<Channel>& channel) {
+  return dynamic_cast<ListeningChannel*>(channel.get());
+}
+
+// The acceptor of a connection that listens, made on first use; nothing once it is connected.
+ListeningChannel* MakeListening(std::unique_ptr<Channel>& channel) {
+  if (ListeningChannel* listening = AsListening(channel)) return listening;
+  if (channel) return nullptr;
+  channel = std::make_unique<ListeningChannel>();
+  return static_cast<ListeningChannel*>(channel.get());
+}
+
+}  // namespace
+
+TcpConnection::TcpConnection() { out_.SetBound(kMaxUnsentBytes); }
 
 TcpConnection::~TcpConnection() = default;
 
@@ -46,7 +76,6 @@ void TcpConnection::Close() {
   state_ = State::kClosed;
   out_.Clear();
   if (channel_) channel_->Close();
-  listening_.reset();
   if (ConnectionOwner* owner = std::exchange(owner_, nullptr)) owner->ConnectionClosed(*this);
 }
 
@@ -72,14 +101,14 @@ void TcpConnection::Connect(const std::string& host, uint16_t port) {
 }
 
 void TcpConnection::SetPort(uint16_t port) {
-  if (!listening_) listening_ = std::make_unique<Listening>();
-  listening_->port = port;
+  if (ListeningChannel* listening = MakeListening(channel_)) listening->port = port;
 }
 
 uint16_t TcpConnection::LocalPort() const {
-  if (listening_ && listening_->acceptor.is_open()) {
+  if (ListeningChannel* listening = AsListening(channel_);
+      listening && listening->acceptor.is_open()) {
     std::error_code error;
-    auto endpoint = listening_->acceptor.local_endpoint(error);
+    auto endpoint = listening->acceptor.local_endpoint(error);
     return error ? 0 : endpoint.port();
   }
   if (auto* socket = dynamic_cast<SocketChannel*>(channel_.get())) return socket->LocalPort();
@@ -87,25 +116,26 @@ uint16_t TcpConnection::LocalPort() const {
 }
 
 void TcpConnection::Listen() {
-  if (!listening_) listening_ = std::make_unique<Listening>();
-  int error = OpenAcceptor(listening_->acceptor,
-                           asio::ip::tcp::endpoint(asio::ip::tcp::v6(), listening_->port), true);
+  ListeningChannel* listening = MakeListening(channel_);
+  if (listening == nullptr) return;  // connected already
+  int error = OpenAcceptor(listening->acceptor,
+                           asio::ip::tcp::endpoint(asio::ip::tcp::v6(), listening->port), true);
   if (error != 0) lastError_ = error;
 }
 
 bool TcpConnection::TryAcceptWaitingPeer() {
   if (IsConnected()) return true;
-  if (!listening_ || !listening_->acceptor.is_open()) return false;
+  ListeningChannel* listening = AsListening(channel_);
+  if (listening == nullptr || !listening->acceptor.is_open()) return false;
   auto channel = std::make_unique<SocketChannel>();
   std::error_code error;
   asio::ip::tcp::endpoint peer;
-  listening_->acceptor.accept(channel->Socket(), peer, error);
+  listening->acceptor.accept(channel->Socket(), peer, error);
   if (error) {
     if (error != asio::error::would_block && error != asio::error::try_again)
       lastError_ = error.value();
     return false;
   }
-  listening_.reset();
   channel->Established(&peer);
   Attach(std::move(channel), owner_);
   return true;
@@ -194,7 +224,7 @@ bool TcpConnection::WriteLatest(uint64_t key, std::string_view bytes) {
 }
 
 void TcpConnection::Queued() {
-  if (out_.Unsent() > outputLimit_) return Fail(kErrorOutputOverflow);
+  if (out_.Unsent() > out_.Bound()) return Fail(kErrorOutputOverflow);
   if (!writeArmed_) EventLoop::Instance().RequestFlush(*this);
 }
 

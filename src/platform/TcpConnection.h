@@ -81,7 +81,7 @@ class TcpConnection : public LoopMember {
   // Without waiting for the end of the pass: hands what is queued to the kernel now.
   void Flush() { FlushNow(); }
   // Unsent output beyond `bytes` ends the connection (kErrorOutputOverflow).
-  void SetOutputLimit(size_t bytes) { outputLimit_ = static_cast<uint32_t>(bytes); }
+  void SetOutputLimit(size_t bytes) { out_.SetBound(bytes); }
 
  protected:
   virtual void OnConnected() {}
@@ -110,7 +110,6 @@ class TcpConnection : public LoopMember {
   void ChannelWritable() override;
 
  private:
-  struct Listening;
   enum class ReadProgress : uint8_t { kDrained, kMore, kEnded, kFailed };
 
   void ReadNow();
@@ -124,10 +123,8 @@ class TcpConnection : public LoopMember {
   // Fields in an order that leaves no gaps: every connection carries them.
   int32_t lastError_ = 0;  // codes and the system's error numbers are small
   std::unique_ptr<Channel> channel_;
-  std::unique_ptr<Listening> listening_;  // only for Listen
   ConnectionOwner* owner_ = nullptr;
-  OutputQueue out_;
-  uint32_t outputLimit_ = kMaxUnsentBytes;
+  OutputQueue out_;  // bounded by kMaxUnsentBytes unless set otherwise
   State state_ = State::kIdle;
   ReadProgress readProgress_ = ReadProgress::kDrained;
   bool readArmed_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "base/GentleGrowth.h"
 #include "base/Log.h"
 #include "base/ServerCounters.h"
 #include "base/TextCase.h"
@@ -110,6 +111,7 @@ void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection
   client->acceptSequence_ = nextSequence_++;
   context_.pending.Add(*client, false);
   client->registrySlot_ = static_cast<uint32_t>(active_.size());
+  RoomForOneMore(active_);
   active_.push_back(std::move(client));
   ++activeCount_;
   toldRefusal_ = false;
@@ -185,6 +187,7 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
     ForgetName(connection);
   } else {
     auto& list = members_[connection.myNetwork];
+    RoomForOneMore(list);
     list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
                 &connection);
     connection.member_ = true;

@@ -1,5 +1,6 @@
 #include "transport/EasyTCPSocket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -55,7 +56,9 @@ void EasyTCPSocket::Write(const std::string&) {
 }
 
 void EasyTCPSocket::SetInputLimits(const InputLimits& limits) {
-  limits_ = limits;
+  maxFrame_ = limits.maxFrame;
+  maxQueuedBytes_ = limits.maxQueuedBytes;
+  maxQueuedFrames_ = static_cast<uint16_t>(std::min<uint32_t>(limits.maxQueuedFrames, UINT16_MAX));
   UpdateReadingPause();
 }
 
@@ -74,10 +77,10 @@ void EasyTCPSocket::OnError() {
 void EasyTCPSocket::OnDataAvailable() {
   // One read per notification, no more than the limits leave room for: a flooding peer cannot
   // starve the others, and what it sends beyond the limits stays in the kernel.
-  size_t room = limits_.maxQueuedBytes > mDataBuffer.Size()
-                    ? limits_.maxQueuedBytes - mDataBuffer.Size()
+  size_t room = maxQueuedBytes_ > mDataBuffer.Size()
+                    ? maxQueuedBytes_ - mDataBuffer.Size()
                     : 0;
-  if (room == 0 || queued_ >= limits_.maxQueuedFrames) return UpdateReadingPause();
+  if (room == 0 || queued_ >= maxQueuedFrames_) return UpdateReadingPause();
   std::string_view incoming = ReadAvailable(room);
   if (incoming.empty()) return;
   mDataBuffer.Append(incoming);
@@ -91,7 +94,7 @@ bool EasyTCPSocket::CutFrames() {
   for (;;) {
     // A frame's length is judged once, when its header arrives, by the limits of that moment.
     std::string_view rest = mDataBuffer.View().substr(cut_);
-    int32_t longest = lengthChecked_ ? kMaxFrameLength : static_cast<int32_t>(limits_.maxFrame);
+    int32_t longest = lengthChecked_ ? kMaxFrameLength : static_cast<int32_t>(maxFrame_);
     CutResult cut = CutFrame(rest, longest);
     if (cut.status == CutStatus::kNeedMore) {
       lengthChecked_ = rest.size() >= 4;
@@ -119,7 +122,7 @@ void EasyTCPSocket::TakeAwaitedMessages(uint32_t firstNew) {
   std::string_view all = mDataBuffer.View();
   uint32_t at = firstNew;
   while (at < cut_ && mWaiting->mWaitingForACommand) {
-    CutResult cut = CutFrame(all.substr(at), static_cast<int32_t>(limits_.maxFrame));
+    CutResult cut = CutFrame(all.substr(at), static_cast<int32_t>(maxFrame_));
     if (cut.command == mWaiting->mWaitForThisCommand) {
       mWaiting->mWaitingForACommand = false;
       mWaiting->mCommandResponse.assign(cut.data);
@@ -173,7 +176,7 @@ void EasyTCPSocket::DeliveryMayStart() {
 }
 
 void EasyTCPSocket::UpdateReadingPause() {
-  bool full = queued_ >= limits_.maxQueuedFrames || mDataBuffer.Size() >= limits_.maxQueuedBytes;
+  bool full = queued_ >= maxQueuedFrames_ || mDataBuffer.Size() >= maxQueuedBytes_;
   if (full || endOfStream_)
     PauseReading();
   else

@@ -91,9 +91,12 @@ class EasyTCPSocket : public platform::TcpConnection {
   // The small fields first: they fill the end of the connection's own.
   uint32_t cut_ = 0;     // bytes at the front of mDataBuffer that are complete frames
   uint32_t queued_ = 0;  // frames among them
+  // The input limits, packed (frames waiting count up to 65,535).
+  uint32_t maxFrame_ = kDefaultInputLimits.maxFrame;
+  uint32_t maxQueuedBytes_ = kDefaultInputLimits.maxQueuedBytes;
+  uint16_t maxQueuedFrames_ = kDefaultInputLimits.maxQueuedFrames;
   bool lengthChecked_ = false;  // the length of the part after the complete frames was judged
   bool endOfStream_ = false;    // the peer closed its side; what came before is still handled
-  InputLimits limits_ = kDefaultInputLimits;
   platform::ByteBuffer mDataBuffer;  // received, not yet handled: complete frames, then a part
   std::unique_ptr<Waiting> mWaiting;  // only while WaitForMessage runs or has run
 };
