@@ -20,12 +20,14 @@ class ByteBuffer {
 
   size_t Size() const { return tail_ - Head(); }
   bool Empty() const { return Size() == 0; }
-  const char* Data() const { return Bytes() + Head(); }
+  const char* Data() const { return block_ ? Bytes() + HeadField() : nullptr; }
   std::string_view View() const { return {Data(), Size()}; }
   size_t Capacity() const { return block_ ? size_t{1} << capacityLog_ : 0; }
 
   // Space for `count` more bytes at the tail; Commit says how many were written into it.
-  char* Room(size_t count) { return tail_ + count <= Capacity() ? Bytes() + tail_ : Grow(count); }
+  char* Room(size_t count) {
+    return block_ && tail_ + count <= Capacity() ? Bytes() + tail_ : Grow(count);
+  }
   void Commit(size_t count) { tail_ += static_cast<uint32_t>(count); }
   void Append(std::string_view bytes) {
     if (bytes.empty()) return;
@@ -46,7 +48,7 @@ class ByteBuffer {
   // The allocation: the read position, then the bytes.
   static constexpr size_t kHeader = 8;
 
-  char* Bytes() const { return block_ + kHeader; }
+  char* Bytes() const { return block_ + kHeader; }  // only with a block
   uint32_t Head() const { return block_ ? HeadField() : 0; }
   uint32_t& HeadField() const { return *reinterpret_cast<uint32_t*>(block_); }
   char* Grow(size_t count);
