@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace velmora::bench {
 
@@ -32,6 +33,24 @@ int ReadInteger(const std::string& flag, const std::string& text, int low, int h
   double value = ReadNumber(flag, text, low, high);
   if (value != std::floor(value)) throw std::invalid_argument(flag + " wants a whole number");
   return static_cast<int>(value);
+}
+
+// What --mode takes, in the order its error message lists them.
+constexpr std::pair<const char*, LoadMode> kModes[] = {
+    {"window", LoadMode::kWindow}, {"rate", LoadMode::kRate},
+    {"idle", LoadMode::kIdle},     {"floor", LoadMode::kFloor},
+    {"depart", LoadMode::kDepart}, {"slowreader", LoadMode::kSlowReader},
+    {"strangers", LoadMode::kStrangers},
+};
+
+LoadMode ReadMode(const std::string& text) {
+  std::string names;
+  for (const auto& [name, mode] : kModes) {
+    if (text == name) return mode;
+    names += names.empty() ? "" : ", ";
+    names += name;
+  }
+  throw std::invalid_argument("--mode is one of " + names);
 }
 
 void RequireLoopback(const std::string& host) {
@@ -122,24 +141,7 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
     } else if (flag == "--login-timeout") {
       options.loginTimeout = ReadNumber(flag, value, 1, 3600);
     } else if (flag == "--mode") {
-      if (value == "window") {
-        options.mode = LoadMode::kWindow;
-      } else if (value == "rate") {
-        options.mode = LoadMode::kRate;
-      } else if (value == "idle") {
-        options.mode = LoadMode::kIdle;
-      } else if (value == "floor") {
-        options.mode = LoadMode::kFloor;
-      } else if (value == "depart") {
-        options.mode = LoadMode::kDepart;
-      } else if (value == "slowreader") {
-        options.mode = LoadMode::kSlowReader;
-      } else if (value == "strangers") {
-        options.mode = LoadMode::kStrangers;
-      } else {
-        throw std::invalid_argument(
-            "--mode is window, rate, idle, floor, depart, slowreader or strangers");
-      }
+      options.mode = ReadMode(value);
     } else if (flag == "--window") {
       options.window = ReadInteger(flag, value, 1, 65536);
     } else if (flag == "--rate") {

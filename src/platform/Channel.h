@@ -15,6 +15,7 @@ class ChannelWaiter {
  public:
   virtual void ChannelReadable() = 0;
   virtual void ChannelWritable() = 0;
+  void ChannelReady(bool writable) { writable ? ChannelWritable() : ChannelReadable(); }
 
  protected:
   ~ChannelWaiter() = default;

@@ -34,6 +34,10 @@ class EventLoop {
 
   // Runs `work` on the loop's thread during a later pass. Safe to call from any thread.
   void Post(std::function<void()> work);
+  // Tells `waiter` in a later handler that its channel may go on (reading, or writing).
+  void PostReady(std::shared_ptr<ChannelWaiter> waiter, bool writable) {
+    Post([waiter = std::move(waiter), writable] { waiter->ChannelReady(writable); });
+  }
   // Tests that count what one pass delivers give it all the time it needs.
   void SetDeliveryBudget(std::chrono::microseconds budget) { deliveryBudget_ = budget; }
 

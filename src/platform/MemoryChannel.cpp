@@ -23,9 +23,7 @@ struct MemoryChannel::Shared {
   // Waiters hear back in a later handler of the loop, never inside the call that made progress.
   static void Wake(std::shared_ptr<ChannelWaiter>& waiter, bool writable) {
     if (!waiter) return;
-    EventLoop::Instance().Post([waiter = std::move(waiter), writable] {
-      writable ? waiter->ChannelWritable() : waiter->ChannelReadable();
-    });
+    EventLoop::Instance().PostReady(std::move(waiter), writable);
     waiter = nullptr;
   }
   void WakeReader() { Wake(readWaiter, false); }

@@ -2,9 +2,7 @@
 
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
-
 
 namespace velmora::platform {
 
@@ -51,25 +49,13 @@ void SocketChannel::Established(const asio::ip::tcp::endpoint* peer) {
     peer = &asked;
   }
   asio::ip::address address = peer->address();
-  if (address.is_v4()) {
-    auto bytes = address.to_v4().to_bytes();
-    std::copy(bytes.begin(), bytes.end(), peerAddress_.begin());
-    peerFamily_ = 4;
-  } else {
-    peerAddress_ = address.to_v6().to_bytes();
-    peerScope_ = address.to_v6().scope_id();
-    peerFamily_ = 6;
-  }
+  peer_ = address.is_v4() ? asio::ip::make_address_v6(asio::ip::v4_mapped, address.to_v4())
+                          : address.to_v6();
+  peerKnown_ = true;
 }
 
 std::string SocketChannel::RemoteAddress() const {
-  if (peerFamily_ == 4) {
-    asio::ip::address_v4::bytes_type bytes;
-    std::copy_n(peerAddress_.begin(), bytes.size(), bytes.begin());
-    return AddressText(asio::ip::address_v4(bytes));
-  }
-  if (peerFamily_ == 6) return AddressText(asio::ip::address_v6(peerAddress_, peerScope_));
-  return {};
+  return peerKnown_ ? AddressText(asio::ip::address(peer_)) : std::string();
 }
 
 SocketChannel::~SocketChannel() { Close(); }
@@ -120,9 +106,7 @@ template <bool kWritable>
 struct WakeWaiter {
   using allocator_type = ExactAllocator<void>;
   allocator_type get_allocator() const noexcept { return {}; }
-  void operator()(const std::error_code&) const {
-    kWritable ? waiter->ChannelWritable() : waiter->ChannelReadable();
-  }
+  void operator()(const std::error_code&) const { waiter->ChannelReady(kWritable); }
   std::shared_ptr<ChannelWaiter> waiter;
 };
 

@@ -37,11 +37,10 @@ class SocketChannel final : public Channel {
  private:
   TcpSocket socket_;
   // The peer's address as the accept saw it: a peer that reset the connection before it was
-  // taken up has no address to ask for any more. Its bytes only, not a whole endpoint: every
-  // connection carries it.
-  asio::ip::address_v6::bytes_type peerAddress_{};
-  uint32_t peerScope_ = 0;  // of a link-local IPv6 address
-  uint8_t peerFamily_ = 0;  // 0 unknown, 4 or 6
+  // taken up has no address to ask for any more. The address alone, not a whole endpoint (every
+  // connection carries it); an IPv4 peer as an IPv4-mapped one, which AddressText writes dotted.
+  asio::ip::address_v6 peer_;
+  bool peerKnown_ = false;
 };
 
 }  // namespace velmora::platform

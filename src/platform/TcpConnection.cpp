@@ -24,10 +24,10 @@ class ListeningChannel final : public Channel {
   Result Receive(char*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
   Result Send(const iovec*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
   void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override {
-    EventLoop::Instance().Post([waiter = std::move(waiter)] { waiter->ChannelReadable(); });
+    EventLoop::Instance().PostReady(std::move(waiter), false);
   }
   void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override {
-    EventLoop::Instance().Post([waiter = std::move(waiter)] { waiter->ChannelWritable(); });
+    EventLoop::Instance().PostReady(std::move(waiter), true);
   }
   void Close() override {
     std::error_code ignored;

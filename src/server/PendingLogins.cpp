@@ -76,17 +76,16 @@ bool PendingLogins::ShedOldest() {
 }
 
 void PendingLogins::Sweep(Clock::time_point now) {
-  // Collect first: ending one connection frees its place in the list.
-  std::vector<MapConnection*> expired;
+  // Collect first (and keep alive): ending one connection frees its place in the list.
+  std::vector<std::shared_ptr<MapConnection>> expired;
   for (PendingPlace* place = head_; place != nullptr; place = place->next) {
     if (place->promptedAt == Clock::time_point{}) continue;  // its lookup still runs
     // Those behind were prompted later still.
-    if (now - place->promptedAt >= deadline_) expired.push_back(place->connection);
-    else break;
+    if (now - place->promptedAt < deadline_) break;
+    expired.push_back(
+        std::static_pointer_cast<MapConnection>(place->connection->shared_from_this()));
   }
-  std::vector<std::shared_ptr<platform::LoopMember>> keepAlive;
-  for (MapConnection* connection : expired) keepAlive.push_back(connection->shared_from_this());
-  for (MapConnection* connection : expired) {
+  for (const auto& connection : expired) {
     if (connection->pendingPlace_ == nullptr) continue;
     connection->myParent.CallStatusMessage(connection->RemoteAddress() + ": Login Timed Out.");
     connection->Depart(MapConnection::kErrorLoginDeadline);
