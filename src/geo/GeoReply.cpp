@@ -68,7 +68,8 @@ GeoFields ParseGeoReply(std::string_view body) {
       fields.City = std::string(value);
     } else if (EqualsIgnoringCase(key, "cityid")) {
       // Codes that lost their leading zero upstream get it back.
-      fields.Zip = value.size() == 4 ? "0" + std::string(value) : std::string(value);
+      std::string zip(value.size() == 4 ? 1 : 0, '0');
+      fields.Zip = zip.append(value);
     } else if (EqualsIgnoringCase(key, "timezone")) {
       fields.TimeZone = std::string(value);
     }
