@@ -14,6 +14,7 @@
 #include "host/console/ConsoleError.h"
 #include "host/console/StatusAddress.h"
 #include "host/NICByMac.h"
+#include "host/StartUpLog.h"
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkReload.h"
 #include "networks/Registrar.h"
@@ -81,7 +82,8 @@ void App::Destroy() {
 
 App::App()
     : log_(std::make_unique<platform::LogFile>()),
-      echo_(std::make_unique<EchoingLog>(*log_, platform::WriteStandardError)) {
+      startUpLog_(std::make_unique<StartUpLog>(*log_)),
+      echo_(std::make_unique<EchoingLog>(*startUpLog_, platform::WriteStandardError)) {
   previousLog_ = InstallLogSink(echo_.get());
 }
 
@@ -112,6 +114,8 @@ int App::Event_Run(const std::vector<std::string>&) {
   echo_->SetStartingUp(true);
   modGlobal::LogMessage("Loading Settings...", true);
   bool serving = StartUp();
+  // Only a server that serves begins a new log; one that gives up leaves the log as it was.
+  startUpLog_->Finish(serving);
   echo_->SetStartingUp(false);
   if (!serving) return 1;
   reportedStatus_ = StatusText();

@@ -17,6 +17,7 @@ namespace velmora {
 class AppSettings;
 class BanStore;
 class EchoingLog;
+class StartUpLog;
 class ConsoleService;
 class GeoLookup;
 class LogSink;
@@ -87,6 +88,7 @@ class App {
   void ScheduleStatusReports();
 
   std::unique_ptr<platform::LogFile> log_;
+  std::unique_ptr<StartUpLog> startUpLog_;
   std::unique_ptr<EchoingLog> echo_;
   LogSink* previousLog_ = nullptr;
   std::unique_ptr<platform::InstanceLock> instanceLock_;

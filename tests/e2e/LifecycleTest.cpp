@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -43,6 +44,37 @@ TEST_F(Lifecycle, EachRunReplacesTheLogOfTheRunBefore) {
   ASSERT_TRUE(server.Start()) << DescribeLog();
   EXPECT_EQ(server.LogMessages(), kStartWithoutNetworks);
   EXPECT_EQ(server.CountLog("Received quit signal.  Exiting."), 0u);
+}
+
+// The log's place depends on the user, not on the folder: a second server the same user runs
+// from another folder must leave the running server's log where it is, whether it gives up
+// because its port is taken or starts and serves beside it.
+TEST_F(Lifecycle, AServerInAnotherFolderNeverMovesTheRunningServersLog) {
+  uint16_t port = FreePort();
+  StartServer({{.name = "Lobby", .password = "pw", .port = port}});
+  std::string previous = testing::ReadFile(server.PreviousLogPath());
+  ServerProcess other;
+  other.ShareLogOf(server);
+  other.WriteSettings(AllAddressesSettings());
+  other.WriteNetwork({.name = "Arena", .password = "pw", .port = port});
+  EXPECT_EQ(other.RunToEnd({}).exitCode, 1);
+
+  std::filesystem::remove(other.NetworksFolder() + "/Arena" + std::to_string(port) + ".conf");
+  uint16_t otherPort = FreePort();
+  other.WriteNetwork({.name = "Arena", .password = "pw", .port = otherPort});
+  ASSERT_TRUE(other.Start()) << DescribeLog() << other.Output();
+  auto ann = Member(port, "Lobby", "pw", "Ann");
+  ASSERT_TRUE(Logged("127.0.0.1: User Logged In (Ann)"));
+
+  Messages messages = server.LogMessages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.front(), "Loading Settings...");
+  // The failed start appended its lines, error included, and the successful one its own.
+  EXPECT_EQ(server.CountLog("Loading Settings..."), 3u) << DescribeLog();
+  EXPECT_EQ(server.CountLog("Error: not one listener could be opened; exiting."), 1u);
+  EXPECT_EQ(server.CountLog("Listening..."), 2u);
+  EXPECT_EQ(testing::ReadFile(server.PreviousLogPath()), previous);
+  EXPECT_EQ(other.Stop(), 0) << other.Output();
 }
 
 TEST_F(Lifecycle, LogsEachNetworkFileItLoads) {

@@ -48,6 +48,20 @@ TEST_F(LogFolder, EachRunStartsAFreshFileAndLinesCarryTheirTimeStamp) {
   InstallLogSink(before);
 }
 
+TEST_F(LogFolder, ALogThatAnotherServerWritesIsAppendedToNotStartedAfresh) {
+  {
+    platform::LogFile running(folder);
+    running.Write("first run", true);
+    platform::LogFile second(folder);
+    second.Write("second run", true);
+    EXPECT_EQ(Lines().size(), 2u);
+  }
+  // Once it is let go, a new log begins there again.
+  platform::LogFile third(folder);
+  third.Write("third run", true);
+  EXPECT_EQ(Lines().size(), 1u);
+}
+
 TEST_F(LogFolder, TheLogGoesToHomeWhenNoDataHomeIsSet) {
   testing::ScopedVariable noDataHome("XDG_DATA_HOME", std::nullopt);
   platform::LogFile().Write("here", true);

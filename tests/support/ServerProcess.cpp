@@ -109,7 +109,7 @@ ServerProcess::~ServerProcess() {
 std::string ServerProcess::NetworksFolder() const { return folder_ + "/velmora-server"; }
 std::string ServerProcess::SettingsPath() const { return folder_ + "/velmora.conf"; }
 std::string ServerProcess::DatabasePath() const { return folder_ + "/velmora.db"; }
-std::string ServerProcess::LogPath() const { return root_ + "/data/com.velmora.log"; }
+std::string ServerProcess::LogPath() const { return dataFolder_ + "/com.velmora.log"; }
 std::string ServerProcess::PreviousLogPath() const { return LogPath() + ".1"; }
 
 void ServerProcess::WriteNetworkFile(const std::string& fileName, const std::string& content) {
@@ -133,7 +133,7 @@ void ServerProcess::SetEnvironment(const std::string& name, const std::string& v
 pid_t ServerProcess::Spawn(const std::vector<std::string>& args,
                            const std::string& outputPath) const {
   auto variables = environment_;
-  variables.emplace_back("XDG_DATA_HOME", root_ + "/data");
+  variables.emplace_back("XDG_DATA_HOME", dataFolder_);
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string_view text(*entry);
@@ -175,16 +175,19 @@ pid_t ServerProcess::Spawn(const std::vector<std::string>& args,
 
 bool ServerProcess::Start(std::chrono::milliseconds limit) {
   if (Running()) throw std::logic_error("server already running");
+  bool ownLog = dataFolder_ == root_ + "/data";
   // A line no run of the server writes: the previous run's log would satisfy the wait below at
   // once. Appended, so that the new run keeps that log as the previous one, marked at its end.
-  std::ofstream(LogPath(), std::ios::binary | std::ios::app) << kStaleLogLine << "\n";
+  // A log shared with a running server is left alone: this one appends to it.
+  if (ownLog) std::ofstream(LogPath(), std::ios::binary | std::ios::app) << kStaleLogLine << "\n";
+  size_t listeningBefore = ownLog ? 0 : CountLog("Listening...");
   exitCode_.reset();
   pid_ = Spawn({}, root_ + "/server.out");
   auto deadline = std::chrono::steady_clock::now() + limit;
-  auto started = [this] {
+  auto started = [&] {
     auto lines = LogLines();
     return std::find(lines.begin(), lines.end(), kStaleLogLine) == lines.end() &&
-           CountLog("Listening...") != 0;
+           CountLog("Listening...") > listeningBefore;
   };
   while (!started()) {
     int status = 0;

@@ -69,6 +69,9 @@ class ServerProcess {
   // An environment variable for the next Start, replacing the test's own value. The test's
   // NOTIFY_SOCKET is never passed on: the server would report to whoever started the test.
   void SetEnvironment(const std::string& name, const std::string& value);
+  // Makes the next Start write its log where `other` writes its own, as two servers that one
+  // user runs from two folders do. Start then waits for one more "Listening..." in that log.
+  void ShareLogOf(const ServerProcess& other) { dataFolder_ = other.dataFolder_; }
 
   // Starts the binary and waits until the log shows "Listening..."; false when it does not
   // within the time limit (the process is then left running for Stop to collect), or when it
@@ -117,6 +120,7 @@ class ServerProcess {
   testing::ScratchFolder scratch_{"velmora-e2e"};
   std::string root_ = scratch_.Path();
   std::string folder_;  // the binary's: root_ itself, with settings, networks, database
+  std::string dataFolder_ = root_ + "/data";  // where the log lies
   std::string binary_;
   // Forks and executes the binary with `args`, its output going to `outputPath`.
   pid_t Spawn(const std::vector<std::string>& args, const std::string& outputPath) const;
