@@ -25,8 +25,8 @@ echo "windows-cross: compiling with $cxx"
 "$cxx" -std=c++20 -O1 -Wall -Wextra -Wno-unused-parameter -DUNICODE -D_UNICODE \
   -Isrc -Itests -static -o "$out/velmora-probe.exe" \
   tests/win32/ServiceDispatchProbe.cpp \
-  src/host/ProcessEntry.cpp src/host/ServiceMain.cpp src/platform/WindowsPathParts.cpp \
-  src/platform/win32/*.cpp \
+  src/host/ProcessEntry.cpp src/host/ServiceMain.cpp src/platform/adapters/WindowsPathParts.cpp \
+  src/platform/adapters/win32/*.cpp \
   -ladvapi32 -lshlwapi -lshell32 -lole32 -luuid
 echo "windows-cross: built $out/velmora-probe.exe"
 

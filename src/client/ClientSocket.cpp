@@ -8,7 +8,7 @@
 #include "client/PasswordGuesses.h"
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
-#include "platform/Md5.h"
+#include "platform/adapters/Md5.h"
 #include "protocol/Position.h"
 #include "protocol/UserName.h"
 #include "server/BanStore.h"

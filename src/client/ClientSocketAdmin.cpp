@@ -3,7 +3,7 @@
 #include "base/NumberText.h"
 #include "client/ClientSocket.h"
 #include "networks/ServerNetworks.h"
-#include "platform/Clock.h"
+#include "platform/adapters/Clock.h"
 #include "protocol/AdminPayloads.h"
 #include "protocol/FrameCodec.h"
 #include "server/BanStore.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Picture.h"
+#include "platform/adapters/Picture.h"
 
 namespace velmora {
 

@@ -4,11 +4,11 @@
 #include <utility>
 
 #include "geo/GeoReply.h"
-#include "platform/EventLoop.h"
-#include "platform/FileError.h"
-#include "platform/FileSystem.h"
-#include "platform/GifImage.h"
-#include "platform/HttpClient.h"
+#include "platform/net/EventLoop.h"
+#include "platform/adapters/FileError.h"
+#include "platform/adapters/FileSystem.h"
+#include "platform/adapters/GifImage.h"
+#include "platform/adapters/HttpClient.h"
 
 #ifndef VELMORA_GEO_HOST
 #define VELMORA_GEO_HOST ""

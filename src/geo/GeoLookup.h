@@ -13,7 +13,7 @@
 
 #include "base/ServerCounters.h"
 #include "client/Locator.h"
-#include "platform/Picture.h"
+#include "platform/adapters/Picture.h"
 
 namespace velmora {
 namespace platform {

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "host/App.h"
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora {
 

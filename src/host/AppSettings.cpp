@@ -1,8 +1,8 @@
 #include "host/AppSettings.h"
 
-#include "platform/FileError.h"
-#include "platform/FileSystem.h"
-#include "platform/XmlDocument.h"
+#include "platform/adapters/FileError.h"
+#include "platform/adapters/FileSystem.h"
+#include "platform/adapters/XmlDocument.h"
 
 namespace velmora {
 

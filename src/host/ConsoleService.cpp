@@ -1,6 +1,6 @@
 #include "host/ConsoleService.h"
 
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora {
 

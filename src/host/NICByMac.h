@@ -2,7 +2,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/NetworkInterfaces.h"
+#include "platform/net/NetworkInterfaces.h"
 
 namespace velmora::modGlobal {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/HostedApplication.h"
-#include "platform/ServiceControl.h"
+#include "platform/adapters/ServiceControl.h"
 
 namespace velmora {
 

@@ -6,7 +6,7 @@
 #include "base/TextCase.h"
 #include "client/ClientSocket.h"
 #include "networks/ServerNetworks.h"
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 

@@ -4,8 +4,8 @@
 #include "host/AppHost.h"
 #include "host/CommandLine.h"
 #include "host/ProcessEntry.h"
-#include "platform/ServiceControl.h"
-#include "platform/StandardStreams.h"
+#include "platform/adapters/ServiceControl.h"
+#include "platform/adapters/StandardStreams.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);

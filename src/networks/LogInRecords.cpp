@@ -9,8 +9,8 @@
 #include "base/NumberText.h"
 #include "base/TextCase.h"
 #include "networks/NetworkFiles.h"
-#include "platform/FileSystem.h"
-#include "platform/XmlDocument.h"
+#include "platform/adapters/FileSystem.h"
+#include "platform/adapters/XmlDocument.h"
 
 namespace velmora {
 

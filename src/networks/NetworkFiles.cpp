@@ -6,9 +6,9 @@
 #include "base/NumberText.h"
 #include "base/TextCase.h"
 #include "base/Log.h"
-#include "platform/FileError.h"
-#include "platform/FileSystem.h"
-#include "platform/XmlDocument.h"
+#include "platform/adapters/FileError.h"
+#include "platform/adapters/FileSystem.h"
+#include "platform/adapters/XmlDocument.h"
 
 namespace velmora {
 

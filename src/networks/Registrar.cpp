@@ -4,7 +4,7 @@
 
 #include "base/ServerCounters.h"
 #include "networks/ServerNetworks.h"
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora {
 

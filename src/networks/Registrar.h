@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "networks/LogInRecords.h"
-#include "platform/BackgroundWorker.h"
+#include "platform/net/BackgroundWorker.h"
 
 namespace velmora {
 

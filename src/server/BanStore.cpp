@@ -1,8 +1,8 @@
 #include "server/BanStore.h"
 
 #include "base/Log.h"
-#include "platform/Clock.h"
-#include "platform/SqliteDatabase.h"
+#include "platform/adapters/Clock.h"
+#include "platform/adapters/SqliteDatabase.h"
 
 namespace velmora {
 

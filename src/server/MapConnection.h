@@ -25,6 +25,9 @@ class MapConnection : public EasyTCPSocket {
   static constexpr int64_t kErrorLoginDeadline = 110;         // no log-in in time
   static constexpr int64_t kErrorShedForNewcomer = 24;        // out of descriptors
   static constexpr int64_t kErrorTooManyWrongPasswords = 13;  // password guessing
+  // Past this much unsent output, a member's position reports are conflated: only the newest
+  // of each sender waits, so a slow reader gets the present rather than the past.
+  static constexpr size_t kConflationMark = 256u << 10;
 
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}
   ~MapConnection() override;
@@ -54,6 +57,7 @@ class MapConnection : public EasyTCPSocket {
   // The network prompt has gone out: the log-in deadline runs from now.
   void Prompted();
   void StorePosition(const PositionReport& position) { position_ = position; }
+  size_t ConflationMark() const override { return kConflationMark; }
 
   MapSocket& myParent;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/HashIndex.h"
-#include "platform/TcpListener.h"
+#include "platform/net/TcpListener.h"
 #include "server/MapConnection.h"
 #include "server/ServerContext.h"
 

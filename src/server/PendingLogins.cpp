@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 #include "server/MapConnection.h"
 #include "server/MapSocket.h"
 

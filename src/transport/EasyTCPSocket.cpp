@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/Clock.h"
-#include "platform/EventLoop.h"
+#include "platform/adapters/Clock.h"
+#include "platform/net/EventLoop.h"
 #include "protocol/FrameCodec.h"
 
 namespace velmora {

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ByteBuffer.h"
-#include "platform/TcpConnection.h"
+#include "platform/net/ByteBuffer.h"
+#include "platform/net/TcpConnection.h"
 
 namespace velmora {
 

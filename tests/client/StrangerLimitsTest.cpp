@@ -5,8 +5,8 @@
 #include <string>
 
 #include "client/ClientSocket.h"
-#include "platform/MemoryChannel.h"
-#include "platform/TcpConnection.h"
+#include "platform/net/MemoryChannel.h"
+#include "platform/net/TcpConnection.h"
 #include "protocol/FrameCodec.h"
 #include "support/ServerHarness.h"
 

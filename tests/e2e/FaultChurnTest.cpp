@@ -16,7 +16,7 @@
 #include "support/ProcessProbe.h"
 #include "support/Sanitizer.h"
 #include "support/ServerTest.h"
-#include "platform/DescriptorReserve.h"
+#include "platform/net/DescriptorReserve.h"
 #include "protocol/FrameCodec.h"
 
 namespace velmora::e2e {

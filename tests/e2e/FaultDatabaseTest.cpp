@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/SqliteDatabase.h"
+#include "platform/adapters/SqliteDatabase.h"
 #include "support/ServerTest.h"
 
 namespace velmora::e2e {

@@ -8,7 +8,7 @@
 
 #include "DispatcherHarness.h"
 #include "FuzzSupport.h"
-#include "platform/Md5.h"
+#include "platform/adapters/Md5.h"
 #include "protocol/FrameCodec.h"
 
 namespace velmora::fuzz {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "platform/EventLoop.h"
-#include "platform/MemoryChannel.h"
-#include "platform/TcpListener.h"
+#include "platform/net/EventLoop.h"
+#include "platform/net/MemoryChannel.h"
+#include "platform/net/TcpListener.h"
 #include "transport/EasyTCPSocket.h"
 #include "protocol/FrameCodec.h"
 

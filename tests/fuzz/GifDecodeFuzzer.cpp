@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "platform/GifImage.h"
+#include "platform/adapters/GifImage.h"
 
 using namespace velmora;
 using namespace velmora::fuzz;

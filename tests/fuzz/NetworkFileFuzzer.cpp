@@ -12,7 +12,7 @@
 #include "base/Log.h"
 #include "networks/NetworkFiles.h"
 #include "networks/ServerNetworks.h"
-#include "platform/XmlWellFormedness.h"
+#include "platform/adapters/XmlWellFormedness.h"
 
 namespace velmora::fuzz {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "FuzzSupport.h"
 #include "host/AppSettings.h"
-#include "platform/XmlDocument.h"
-#include "platform/XmlWellFormedness.h"
+#include "platform/adapters/XmlDocument.h"
+#include "platform/adapters/XmlWellFormedness.h"
 
 namespace velmora::fuzz {
 namespace {

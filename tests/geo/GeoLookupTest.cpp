@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "geo/GeoLookup.h"
-#include "platform/FileSystem.h"
+#include "platform/adapters/FileSystem.h"
 #include "support/FakeHttpService.h"
 #include "support/RunLoop.h"
 #include "support/ScratchFolder.h"

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "host/App.h"
-#include "platform/EventLoop.h"
-#include "platform/FileSystem.h"
+#include "platform/net/EventLoop.h"
+#include "platform/adapters/FileSystem.h"
 #include "support/ScopedVariable.h"
 #include "support/ScratchFolder.h"
 

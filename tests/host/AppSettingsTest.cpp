@@ -2,7 +2,7 @@
 
 
 #include "host/AppSettings.h"
-#include "platform/XmlDocument.h"
+#include "platform/adapters/XmlDocument.h"
 #include "support/FileText.h"
 #include "support/ScratchFolder.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/HostedApplication.h"
-#include "platform/ServiceControl.h"
-#include "platform/WindowsPathParts.h"
+#include "platform/adapters/ServiceControl.h"
+#include "platform/adapters/WindowsPathParts.h"
 
 namespace velmora::testing {
 

@@ -6,11 +6,11 @@
 
 #include "base/Log.h"
 #include "host/NICByMac.h"
-#include "platform/LogFile.h"
+#include "platform/adapters/LogFile.h"
 #include "support/LogCapture.h"
 #include "support/ScopedVariable.h"
 #include "support/ScratchFolder.h"
-#include "platform/NetworkInterfaces.h"
+#include "platform/net/NetworkInterfaces.h"
 
 namespace velmora {
 namespace {

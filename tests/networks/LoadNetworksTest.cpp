@@ -5,7 +5,7 @@
 
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkFolderFixture.h"
-#include "platform/FileSystem.h"
+#include "platform/adapters/FileSystem.h"
 
 namespace velmora {
 namespace {

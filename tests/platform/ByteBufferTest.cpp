@@ -1,4 +1,4 @@
-#include "platform/ByteBuffer.h"
+#include "platform/net/ByteBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
+#include "platform/adapters/Clock.h"
 
 namespace velmora::platform {
 namespace {

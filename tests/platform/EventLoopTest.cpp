@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora::platform {
 namespace {

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/FileError.h"
-#include "platform/FileSystem.h"
+#include "platform/adapters/FileError.h"
+#include "platform/adapters/FileSystem.h"
 #include "support/ScratchFolder.h"
 
 namespace velmora::platform {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/GifImage.h"
+#include "platform/adapters/GifImage.h"
 #include "support/TinyGif.h"
 
 namespace velmora::platform {

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/HttpClient.h"
+#include "platform/adapters/HttpClient.h"
 #include "support/FakeHttpService.h"
 #include "support/RunLoop.h"
 

@@ -1,4 +1,4 @@
-#include "platform/HttpServer.h"
+#include "platform/adapters/HttpServer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/JsonFields.h"
-#include "platform/JsonWriter.h"
+#include "platform/adapters/JsonFields.h"
+#include "platform/adapters/JsonWriter.h"
 
 namespace velmora::platform {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/XmlWellFormedness.h"
+#include "platform/adapters/XmlWellFormedness.h"
 
 namespace velmora::platform {
 namespace {

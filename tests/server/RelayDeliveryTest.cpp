@@ -11,8 +11,8 @@
 
 #include "base/NumberText.h"
 #include "client/ClientSocket.h"
-#include "platform/MemoryChannel.h"
-#include "platform/TcpConnection.h"
+#include "platform/net/MemoryChannel.h"
+#include "platform/net/TcpConnection.h"
 #include "protocol/Chat.h"
 #include "protocol/Position.h"
 #include "support/ServerHarness.h"
@@ -47,7 +47,7 @@ TEST_F(RelayDelivery, ARecipientPastTheMarkGetsTheNewestPositionsInOrderWithTheR
   auto fast = Member("Fast");
   slow->SetWindow(0);  // reads nothing for now
   // Enough positions from Ann to take the slow reader well past the mark.
-  const int64_t flood = platform::TcpConnection::kConflationMark / 20 + 2000;
+  const int64_t flood = MapConnection::kConflationMark / 20 + 2000;
   for (int64_t x = 1; x <= flood; ++x) Report(*ann, x);
   for (int64_t x = 1; x <= 3; ++x) Report(*dan, x);
   ann->Send(MessageCode::kChat, "hello");

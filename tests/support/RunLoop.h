@@ -3,7 +3,7 @@
 #include <chrono>
 #include <functional>
 
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora::testing {
 

@@ -12,7 +12,7 @@
 #include <ostream>
 #include <thread>
 
-#include "platform/Md5.h"
+#include "platform/adapters/Md5.h"
 #include "protocol/FrameCodec.h"
 #include "support/SendAll.h"
 

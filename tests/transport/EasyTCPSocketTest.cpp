@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 #include "transport/EasyTCPSocket.h"
 #include "protocol/FrameCodec.h"
 #include "support/FreePort.h"

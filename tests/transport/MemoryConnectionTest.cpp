@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/EventLoop.h"
-#include "platform/MemoryChannel.h"
-#include "platform/OutputQueue.h"
-#include "platform/TcpListener.h"
+#include "platform/net/EventLoop.h"
+#include "platform/net/MemoryChannel.h"
+#include "platform/net/OutputQueue.h"
+#include "platform/net/TcpListener.h"
 #include "protocol/FrameCodec.h"
 #include "transport/EasyTCPSocket.h"
 

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "host/ProcessEntry.h"
-#include "platform/FileSystem.h"
-#include "platform/ServiceControl.h"
-#include "platform/WindowsPathParts.h"
+#include "platform/adapters/FileSystem.h"
+#include "platform/adapters/ServiceControl.h"
+#include "platform/adapters/WindowsPathParts.h"
 
 namespace {
 

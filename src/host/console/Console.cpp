@@ -3,7 +3,7 @@
 #include "host/console/ConsoleError.h"
 #include "host/console/ConsoleRoutes.h"
 #include "host/console/StatusAddress.h"
-#include "platform/HttpServer.h"
+#include "platform/adapters/HttpServer.h"
 
 namespace velmora::console {
 

@@ -2,8 +2,8 @@
 
 #include "base/TextCase.h"
 #include "host/console/ConsoleError.h"
-#include "platform/Md5.h"
-#include "platform/Sha256.h"
+#include "platform/adapters/Md5.h"
+#include "platform/adapters/Sha256.h"
 
 namespace velmora::console {
 

@@ -6,7 +6,7 @@
 // Actions always need it.
 #include <string>
 
-#include "platform/HttpServer.h"
+#include "platform/adapters/HttpServer.h"
 
 namespace velmora::console {
 

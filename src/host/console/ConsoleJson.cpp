@@ -1,7 +1,7 @@
 #include "host/console/ConsoleJson.h"
 
-#include "platform/Clock.h"
-#include "platform/JsonWriter.h"
+#include "platform/adapters/Clock.h"
+#include "platform/adapters/JsonWriter.h"
 
 namespace velmora::console {
 

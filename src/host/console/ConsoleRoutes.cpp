@@ -3,7 +3,7 @@
 #include "host/console/ConsoleJson.h"
 #include "host/console/MetricsText.h"
 #include "host/console/WebAssets.h"
-#include "platform/JsonFields.h"
+#include "platform/adapters/JsonFields.h"
 
 namespace velmora::console {
 

@@ -7,7 +7,7 @@
 #include "host/console/ActionRunner.h"
 #include "host/console/ConsoleAccess.h"
 #include "host/console/SnapshotHolder.h"
-#include "platform/HttpServer.h"
+#include "platform/adapters/HttpServer.h"
 
 namespace velmora::console {
 

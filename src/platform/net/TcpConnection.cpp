@@ -1,0 +1,259 @@
+#include "platform/net/TcpConnection.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/net/EventLoop.h"
+#include "platform/net/SocketChannel.h"
+
+namespace velmora::platform {
+
+namespace {
+
+// One receive buffer for the whole loop: idle connections hold no input buffer of their own.
+constexpr size_t kReadChunk = 64 * 1024;
+char g_readBuffer[kReadChunk];
+
+// How many queued pieces one write hands to the kernel at most.
+constexpr size_t kMaxWriteBuffers = 64;
+
+// A connection that listens for its one peer (Listen) holds the acceptor where its channel will
+// be, so that connections that never listen carry nothing for it. No data flows through it.
+class ListeningChannel final : public Channel {
+ public:
+  Result Receive(char*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
+  Result Send(const iovec*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
+  void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override {
+    EventLoop::Instance().PostReady(std::move(waiter), false);
+  }
+  void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override {
+    EventLoop::Instance().PostReady(std::move(waiter), true);
+  }
+  void Close() override {
+    std::error_code ignored;
+    if (acceptor.is_open()) acceptor.close(ignored);
+  }
+  std::string RemoteAddress() const override { return {}; }
+
+  TcpAcceptor acceptor{IoContext().get_executor()};
+  uint16_t port = 0;
+};
+
+ListeningChannel* AsListening(const std::unique_ptr<Channel>& channel) {
+  return dynamic_cast<ListeningChannel*>(channel.get());
+}
+
+// The acceptor of a connection that listens, made on first use; nothing once it is connected.
+ListeningChannel* MakeListening(std::unique_ptr<Channel>& channel) {
+  if (ListeningChannel* listening = AsListening(channel)) return listening;
+  if (channel) return nullptr;
+  channel = std::make_unique<ListeningChannel>();
+  return static_cast<ListeningChannel*>(channel.get());
+}
+
+}  // namespace
+
+TcpConnection::TcpConnection() { out_.SetBound(kMaxUnsentBytes); }
+
+TcpConnection::~TcpConnection() = default;
+
+std::shared_ptr<TcpConnection> TcpConnection::Self() {
+  return std::static_pointer_cast<TcpConnection>(shared_from_this());
+}
+
+void TcpConnection::Attach(std::unique_ptr<Channel> channel, ConnectionOwner* owner) {
+  channel_ = std::move(channel);
+  owner_ = owner;
+  state_ = State::kOpen;
+  lastError_ = 0;
+  auto self = Self();  // the handler may end this connection
+  OnConnected();
+  ArmRead();
+}
+
+void TcpConnection::Close() {
+  if (state_ == State::kClosed) return;
+  state_ = State::kClosed;
+  out_.Clear();
+  if (channel_) channel_->Close();
+  if (ConnectionOwner* owner = std::exchange(owner_, nullptr)) owner->ConnectionClosed(*this);
+}
+
+void TcpConnection::Fail(int64_t code) {
+  if (state_ != State::kOpen && state_ != State::kConnecting) return;
+  state_ = State::kFailing;
+  lastError_ = static_cast<int32_t>(code);
+  // Nothing more goes out; the channel is closed by whoever handles the error (Close).
+  out_.Clear();
+  EventLoop::Instance().Post([self = Self()] {
+    if (self->state_ == State::kFailing) self->OnError();
+  });
+}
+
+void TcpConnection::Connect(const std::string& host, uint16_t port) {
+  state_ = State::kConnecting;
+  SocketChannel::Connect(host, port, [self = Self()](std::unique_ptr<SocketChannel> channel,
+                                                     int error) {
+    if (self->state_ != State::kConnecting) return;
+    if (!channel) return self->Fail(error);
+    self->Attach(std::move(channel), self->owner_);
+  });
+}
+
+void TcpConnection::SetPort(uint16_t port) {
+  if (ListeningChannel* listening = MakeListening(channel_)) listening->port = port;
+}
+
+uint16_t TcpConnection::LocalPort() const {
+  if (ListeningChannel* listening = AsListening(channel_);
+      listening && listening->acceptor.is_open()) {
+    std::error_code error;
+    auto endpoint = listening->acceptor.local_endpoint(error);
+    return error ? 0 : endpoint.port();
+  }
+  if (auto* socket = dynamic_cast<SocketChannel*>(channel_.get())) return socket->LocalPort();
+  return 0;
+}
+
+void TcpConnection::Listen() {
+  ListeningChannel* listening = MakeListening(channel_);
+  if (listening == nullptr) return;  // connected already
+  int error = OpenAcceptor(listening->acceptor,
+                           asio::ip::tcp::endpoint(asio::ip::tcp::v6(), listening->port), true);
+  if (error != 0) lastError_ = error;
+}
+
+bool TcpConnection::TryAcceptWaitingPeer() {
+  if (IsConnected()) return true;
+  ListeningChannel* listening = AsListening(channel_);
+  if (listening == nullptr || !listening->acceptor.is_open()) return false;
+  auto channel = std::make_unique<SocketChannel>();
+  std::error_code error;
+  asio::ip::tcp::endpoint peer;
+  listening->acceptor.accept(channel->Socket(), peer, error);
+  if (error) {
+    if (error != asio::error::would_block && error != asio::error::try_again)
+      lastError_ = error.value();
+    return false;
+  }
+  channel->Established(&peer);
+  Attach(std::move(channel), owner_);
+  return true;
+}
+
+void TcpConnection::PollNow() {
+  if (!IsConnected() || readPaused_) return;
+  FlushNow();
+  ReadNow();
+}
+
+std::string_view TcpConnection::ReadAvailable(size_t maxBytes) {
+  if (!IsConnected() || readProgress_ != ReadProgress::kMore) return {};
+  size_t wanted = maxBytes < kReadChunk ? maxBytes : kReadChunk;
+  if (wanted == 0) return {};
+  Channel::Result result = channel_->Receive(g_readBuffer, wanted);
+  switch (result.status) {
+    case Channel::Status::kDone:
+      EventLoop::Instance().TrafficTotals().bytesReceived += result.bytes;
+      // A short read from a stream means the kernel's queue is empty for now.
+      readProgress_ = result.bytes == wanted ? ReadProgress::kMore : ReadProgress::kDrained;
+      return std::string_view(g_readBuffer, result.bytes);
+    case Channel::Status::kWouldBlock: readProgress_ = ReadProgress::kDrained; break;
+    case Channel::Status::kEnded:
+      readProgress_ = ReadProgress::kEnded;
+      lastError_ = kErrorLostConnection;
+      break;
+    case Channel::Status::kFailed:
+      readProgress_ = ReadProgress::kFailed;
+      lastError_ = result.error;
+      break;
+  }
+  return {};
+}
+
+void TcpConnection::ReadNow() {
+  if (!IsConnected() || readPaused_) return;
+  auto self = Self();  // the handler may end this connection
+  readProgress_ = ReadProgress::kMore;
+  OnDataAvailable();
+  if (!IsConnected()) return;
+  switch (readProgress_) {
+    case ReadProgress::kEnded: OnEndOfStream(); break;
+    case ReadProgress::kFailed: Fail(lastError_); break;
+    case ReadProgress::kDrained: ArmRead(); break;
+    case ReadProgress::kMore:
+      if (!readPaused_) EventLoop::Instance().RequestRead(*this);
+      break;
+  }
+}
+
+void TcpConnection::ArmRead() {
+  if (readArmed_ || !IsConnected()) return;
+  readArmed_ = true;
+  channel_->AwaitReadable(AsWaiter());
+}
+
+void TcpConnection::ChannelReadable() {
+  readArmed_ = false;
+  ReadNow();
+}
+
+void TcpConnection::ResumeReading() {
+  if (!readPaused_) return;
+  readPaused_ = false;
+  if (IsConnected() && !readArmed_) EventLoop::Instance().RequestRead(*this);
+}
+
+void TcpConnection::WriteBytes(std::string_view bytes) {
+  if (!IsConnected() || bytes.empty()) return;
+  out_.Append(bytes);
+  Queued();
+}
+
+void TcpConnection::WriteShared(const SharedBytes& bytes, size_t offset, size_t length) {
+  if (!IsConnected() || length == 0) return;
+  out_.AppendShared(bytes, offset, length);
+  Queued();
+}
+
+bool TcpConnection::WriteLatest(uint64_t key, std::string_view bytes) {
+  if (!IsConnected() || bytes.empty()) return false;
+  bool replaced = out_.AppendLatest(key, bytes, ConflationMark());
+  Queued();
+  return replaced;
+}
+
+void TcpConnection::Queued() {
+  if (out_.Unsent() > out_.Bound()) return Fail(kErrorOutputOverflow);
+  if (!writeArmed_) EventLoop::Instance().RequestFlush(*this);
+}
+
+void TcpConnection::FlushNow() {
+  while (IsConnected() && !writeArmed_ && out_.Unsent() > 0) {
+    iovec buffers[kMaxWriteBuffers];
+    size_t count = out_.Gather(buffers, kMaxWriteBuffers);
+    size_t offered = 0;
+    for (size_t i = 0; i < count; ++i) offered += buffers[i].iov_len;
+    Channel::Result result = channel_->Send(buffers, count);
+    if (result.status == Channel::Status::kFailed) return Fail(result.error);
+    if (result.status == Channel::Status::kDone) {
+      out_.Consume(result.bytes, ConflationMark());
+      EventLoop::Instance().TrafficTotals().bytesSent += result.bytes;
+    }
+    // Whatever the kernel did not take waits until the channel is writable again.
+    if (result.status == Channel::Status::kWouldBlock || result.bytes < offered) ArmWrite();
+  }
+}
+
+void TcpConnection::ArmWrite() {
+  if (writeArmed_ || !IsConnected()) return;
+  writeArmed_ = true;
+  channel_->AwaitWritable(AsWaiter());
+}
+
+void TcpConnection::ChannelWritable() {
+  writeArmed_ = false;
+  FlushNow();
+}
+
+}  // namespace velmora::platform
