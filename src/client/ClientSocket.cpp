@@ -3,13 +3,13 @@
 #include <utility>
 
 #include "base/Log.h"
-#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "client/PasswordGuesses.h"
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/adapters/Md5.h"
 #include "protocol/Position.h"
+#include "protocol/ServerCounters.h"
 #include "protocol/UserName.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"

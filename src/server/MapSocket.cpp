@@ -5,7 +5,6 @@
 
 #include "base/GentleGrowth.h"
 #include "base/Log.h"
-#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "platform/net/EventLoop.h"
 #include "networks/ServerNetworks.h"
@@ -14,6 +13,7 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/MessageCode.h"
 #include "protocol/Position.h"
+#include "protocol/ServerCounters.h"
 #include "server/BanStore.h"
 #include "server/PendingLogins.h"
 

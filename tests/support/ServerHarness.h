@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "base/ServerCounters.h"
 #include "client/ClientContext.h"
 #include "client/Locator.h"
 #include "client/PasswordGuesses.h"
 #include "protocol/Message.h"
+#include "protocol/ServerCounters.h"
 #include "server/MapSocket.h"
 #include "server/PendingLogins.h"
 #include "server/ServerContext.h"
