@@ -3,13 +3,13 @@
 #include <utility>
 
 #include "base/Log.h"
-#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "client/PasswordGuesses.h"
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/adapters/Md5.h"
 #include "protocol/Position.h"
+#include "protocol/ServerCounters.h"
 #include "protocol/UserName.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
@@ -28,32 +28,42 @@ DepartureReason DepartureFor(int64_t code) {
   }
 }
 
+// Whether a dispatch table holds one handler for each of `codes`, in their order.
+template <typename Handlers, typename Codes>
+constexpr bool HandlesEach(const Handlers& handlers, const Codes& codes) {
+  if (std::size(handlers) != std::size(codes)) return false;
+  for (size_t i = 0; i < std::size(codes); ++i)
+    if (handlers[i].code != codes[i]) return false;
+  return true;
+}
+
 }  // namespace
 
 // The messages a client may send and who may send them; every other code is ignored without a
 // word, and so is an administrator's code from anyone else.
 struct ClientSocket::Handler {
-  MessageCode code;
+  ClientCode code;
   void (ClientSocket::*handle)(std::string_view data);
   bool administratorsOnly;
 };
 
 const ClientSocket::Handler* ClientSocket::FindHandler(int32_t command) {
   static constexpr Handler kHandlers[] = {
-      {MessageCode::kNetworkSelection, &ClientSocket::SelectNetwork, false},
-      {MessageCode::kPasswordDigest, &ClientSocket::CheckPassword, false},
-      {MessageCode::kUserName, &ClientSocket::LogIn, false},
-      {MessageCode::kPositionReport, &ClientSocket::ReportPosition, false},
-      {MessageCode::kMemberListRequest, &ClientSocket::ListMembers, false},
-      {MessageCode::kChat, &ClientSocket::Chat, false},
-      {MessageCode::kAdminQuery, &ClientSocket::AnswerAdminQuery, false},
-      {MessageCode::kKickRequest, &ClientSocket::Kick, true},
-      {MessageCode::kBanRequest, &ClientSocket::Ban, true},
-      {MessageCode::kAnnouncementRequest, &ClientSocket::Announce, true},
-      {MessageCode::kBanListRequest, &ClientSocket::SendBanList, true},
-      {MessageCode::kLiftBanRequest, &ClientSocket::LiftBan, true},
-      {MessageCode::kGoodbye, &ClientSocket::SayGoodbye, false},
+      {ClientCode::kNetworkSelection, &ClientSocket::SelectNetwork, false},
+      {ClientCode::kPasswordDigest, &ClientSocket::CheckPassword, false},
+      {ClientCode::kUserName, &ClientSocket::LogIn, false},
+      {ClientCode::kPositionReport, &ClientSocket::ReportPosition, false},
+      {ClientCode::kMemberListRequest, &ClientSocket::ListMembers, false},
+      {ClientCode::kChat, &ClientSocket::Chat, false},
+      {ClientCode::kAdminQuery, &ClientSocket::AnswerAdminQuery, false},
+      {ClientCode::kKickRequest, &ClientSocket::Kick, true},
+      {ClientCode::kBanRequest, &ClientSocket::Ban, true},
+      {ClientCode::kAnnouncementRequest, &ClientSocket::Announce, true},
+      {ClientCode::kBanListRequest, &ClientSocket::SendBanList, true},
+      {ClientCode::kLiftBanRequest, &ClientSocket::LiftBan, true},
+      {ClientCode::kGoodbye, &ClientSocket::SayGoodbye, false},
   };
+  static_assert(HandlesEach(kHandlers, kClientCodes), "one handler per client code, in order");
   for (const Handler& handler : kHandlers)
     if (Wire(handler.code) == command) return &handler;
   return nullptr;
@@ -78,7 +88,7 @@ const ClientLocation& ClientSocket::Location() const {
 
 ServerCounters& ClientSocket::Counters() const { return myParent.Context().counters; }
 
-void ClientSocket::Answer(MessageCode code, std::string_view text) {
+void ClientSocket::Answer(ServerCode code, std::string_view text) {
   ++Counters().Deliveries;
   SendMessage(Wire(code), text);
 }
@@ -119,7 +129,7 @@ void ClientSocket::CancelLookup() {
 void ClientSocket::SendPrompt() {
   if (state_ != LoginState::kLocating) return;
   state_ = LoginState::kAwaitingNetwork;
-  Answer(MessageCode::kNetworkPrompt, kPromptText);
+  Answer(ServerCode::kNetworkPrompt, kPromptText);
   Prompted();
   DeliveryMayStart();
 }
@@ -165,10 +175,10 @@ void ClientSocket::SelectNetwork(std::string_view name) {
   if (network != nullptr) seat_ = Seat::Take(*network);
   if (seat_) {
     state_ = LoginState::kAwaitingPassword;
-    Answer(MessageCode::kNetworkResult, kOk);
+    Answer(ServerCode::kNetworkResult, kOk);
   } else {
     state_ = LoginState::kAwaitingNetwork;
-    Answer(MessageCode::kNetworkResult, kFail);
+    Answer(ServerCode::kNetworkResult, kFail);
     Counters().CountLogin(LoginOutcome::kNetworkRefused);
     Log("Network Fail (" + modGlobal::LogSafe(name) + ")");
   }
@@ -182,7 +192,7 @@ void ClientSocket::CheckPassword(std::string_view digest) {
     // Past its allowance an address learns nothing until its window is up: not even a right
     // password is checked.
     state_ = LoginState::kAwaitingPassword;
-    Answer(MessageCode::kPasswordResult, kFail);
+    Answer(ServerCode::kPasswordResult, kFail);
     if (context_.guesses.FirstRefusal(RemoteAddress()))
       Log("Too Many Wrong Passwords From This Address, Locked Out For A Minute.");
     return;
@@ -191,7 +201,7 @@ void ClientSocket::CheckPassword(std::string_view digest) {
       seated && platform::ConstantTimeEquals(platform::Md5Digest(Network()->Password), digest);
   if (accepted) {
     if (state_ == LoginState::kAwaitingPassword) state_ = LoginState::kAwaitingUserName;
-    Answer(MessageCode::kPasswordResult, kOk);
+    Answer(ServerCode::kPasswordResult, kOk);
     return;
   }
   if (seated) {
@@ -203,14 +213,14 @@ void ClientSocket::CheckPassword(std::string_view digest) {
       return;
     }
   }
-  Answer(MessageCode::kPasswordResult, kFail);
+  Answer(ServerCode::kPasswordResult, kFail);
   Counters().CountLogin(LoginOutcome::kPasswordRefused);
   Log("Login Failed.");
 }
 
 void ClientSocket::LogIn(std::string_view name) {
   auto refuse = [&](const std::string& why, LoginOutcome outcome) {
-    Answer(MessageCode::kUserNameResult, kFail);
+    Answer(ServerCode::kUserNameResult, kFail);
     Counters().CountLogin(outcome);
     Log(why + " (" + modGlobal::LogSafe(name) + ")");
   };
@@ -250,7 +260,7 @@ void ClientSocket::FinishLogIn() {
   myUser = std::move(waiting_->user);
   waiting_.reset();
   myParent.CallUserLoggedIn(*this);
-  Answer(MessageCode::kUserNameResult, kOk);
+  Answer(ServerCode::kUserNameResult, kOk);
   DeliveryMayStart();
 }
 
@@ -298,7 +308,7 @@ void ClientSocket::ListMembers(std::string_view) {
   if (!IsMember()) return;
   for (MapConnection* member : myParent.Members(Network()))
     if (member != this)
-      Answer(MessageCode::kMemberPosition,
+      Answer(ServerCode::kMemberPosition,
              MemberPositionText(member->Username(), member->Position()));
 }
 
@@ -307,11 +317,11 @@ void ClientSocket::Chat(std::string_view text) {
 }
 
 void ClientSocket::AnswerAdminQuery(std::string_view) {
-  Answer(MessageCode::kAdminAnswer, isAdmin() ? "1" : "0");
+  Answer(ServerCode::kAdminAnswer, isAdmin() ? "1" : "0");
 }
 
 void ClientSocket::SayGoodbye(std::string_view) {
-  Answer(MessageCode::kGoodbyeAnswer, kGoodbyeText);
+  Answer(ServerCode::kGoodbyeAnswer, kGoodbyeText);
 }
 
 }  // namespace velmora

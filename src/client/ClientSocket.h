@@ -92,7 +92,7 @@ class ClientSocket : public MapConnection {
   void LiftBan(std::string_view data);
   void SayGoodbye(std::string_view);
 
-  void Answer(MessageCode code, std::string_view text);
+  void Answer(ServerCode code, std::string_view text);
   void FinishLogIn();
   void ReleasePendingName();
   void SendPrompt();

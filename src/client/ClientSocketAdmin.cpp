@@ -45,7 +45,7 @@ void ClientSocket::SendBanList(std::string_view) {
   if (listed < rows.size())
     Log("Ban List Cut Short (" + std::to_string(listed) + " Of " + std::to_string(rows.size()) +
         " Bans).");
-  Answer(MessageCode::kBanList, list);
+  Answer(ServerCode::kBanList, list);
 }
 
 void ClientSocket::LiftBan(std::string_view data) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "base/ServerCounters.h"
 #include "client/Locator.h"
 #include "platform/adapters/Picture.h"
+#include "protocol/ServerCounters.h"
 
 namespace velmora {
 namespace platform {

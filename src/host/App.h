@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "base/ServerCounters.h"
 #include "client/ClientContext.h"
+#include "protocol/ServerCounters.h"
 #include "server/ServerContext.h"
 
 namespace velmora {

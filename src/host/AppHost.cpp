@@ -1,6 +1,7 @@
 #include "host/AppHost.h"
 
 #include <mutex>
+#include <utility>
 
 #include "host/App.h"
 #include "platform/net/EventLoop.h"
@@ -14,7 +15,11 @@ struct AppHost::Shared {
   bool stopRequested = false;
 };
 
-AppHost::AppHost() : AppHost(Runner(&RunApplication)) {}
+AppHost::AppHost(CommandLineOptions options)
+    : AppHost(Runner([options = std::move(options)](const std::vector<std::string>& args,
+                                                    const AppLifeWatcher& watcher) {
+        return RunApplication(args, options, watcher);
+      })) {}
 
 AppHost::AppHost(Runner runner)
     : runner_(std::move(runner)), shared_(std::make_shared<Shared>()) {}

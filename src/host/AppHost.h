@@ -14,7 +14,8 @@ class AppHost final : public HostedApplication {
   // How the application is run; RunApplication unless a test brings its own.
   using Runner = std::function<int(const std::vector<std::string>& args, const AppLifeWatcher&)>;
 
-  AppHost();
+  // Runs App with what the command line set.
+  explicit AppHost(CommandLineOptions options);
   explicit AppHost(Runner runner);
 
   int Run(const std::vector<std::string>& args) override;

@@ -1,24 +1,9 @@
 #include "host/CommandLine.h"
 
+#include "host/console/ConsoleError.h"
+#include "host/console/StatusAddress.h"
+
 namespace velmora {
-
-namespace {
-
-// HOST:PORT, with an IPv6 host in brackets ("[::1]:5000"); the port from 1 to 65535.
-bool IsHostAndPort(const std::string& text) {
-  auto colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
-  std::string host = text.substr(0, colon);
-  std::string port = text.substr(colon + 1);
-  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
-  int number = std::stoi(port);
-  if (number < 1 || number > 65535) return false;
-  bool bracketed = host.front() == '[' && host.back() == ']' && host.size() > 2;
-  // A bare host with a colon of its own would make the port ambiguous.
-  return bracketed || host.find_first_of(":[]") == std::string::npos;
-}
-
-}  // namespace
 
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& args) {
   CommandLineOptions options;
@@ -37,8 +22,12 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& args) {
       } else {
         value = arg.substr(sizeof("--status=") - 1);
       }
-      if (!IsHostAndPort(value))
+      // The same rule as the setting's, since it stands in for it.
+      try {
+        console::StatusAddress::Parse(value);
+      } catch (const console::ConsoleError&) {
         throw CommandLineError("--status wants HOST:PORT, not '" + value + "'");
+      }
       options.statusAddress = value;
     } else {
       throw CommandLineError("unknown argument '" + arg + "'");

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "host/CommandLine.h"
+
 namespace velmora {
 
 class App;
@@ -12,6 +14,8 @@ class App;
 // so that requests from other threads reach it only while it is there.
 using AppLifeWatcher = std::function<void(App* app)>;
 
-int RunApplication(const std::vector<std::string>& args, const AppLifeWatcher& watcher = {});
+// `options` are those main read from `args`; the command line is read there and nowhere else.
+int RunApplication(const std::vector<std::string>& args, const CommandLineOptions& options,
+                   const AppLifeWatcher& watcher = {});
 
 }  // namespace velmora

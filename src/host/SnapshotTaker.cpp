@@ -2,11 +2,11 @@
 
 #include <ctime>
 
-#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "client/ClientSocket.h"
 #include "networks/ServerNetworks.h"
 #include "platform/net/EventLoop.h"
+#include "protocol/ServerCounters.h"
 #include "server/BanStore.h"
 #include "server/MapSocket.h"
 

@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/AppHost.h"
@@ -28,6 +29,6 @@ int main(int argc, char** argv) {
     case velmora::CommandLineOptions::Action::kRun:
       break;
   }
-  velmora::AppHost application;
+  velmora::AppHost application(std::move(options));
   return velmora::ProcessEntry(velmora::platform::SystemServiceControl(), application, args);
 }

@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "base/ServerCounters.h"
 #include "networks/ServerNetworks.h"
 #include "platform/net/EventLoop.h"
+#include "protocol/ServerCounters.h"
 
 namespace velmora {
 

@@ -14,8 +14,10 @@ struct Message {
 
   Message() = default;
   Message(int32_t command, std::string data) : command(command), data(std::move(data)) {}
-  Message(MessageCode code, std::string data) : command(Wire(code)), data(std::move(data)) {}
-  bool Is(MessageCode code) const { return command == Wire(code); }
+  Message(ClientCode code, std::string data) : command(Wire(code)), data(std::move(data)) {}
+  Message(ServerCode code, std::string data) : command(Wire(code)), data(std::move(data)) {}
+  bool Is(ClientCode code) const { return command == Wire(code); }
+  bool Is(ServerCode code) const { return command == Wire(code); }
   bool operator==(const Message&) const = default;
 };
 

@@ -1,12 +1,14 @@
 #pragma once
-// The message codes of the wire, in both directions. A code means one thing from the client and
-// another from the server; the log-in answers carry the code after their request's.
+// The message codes of the wire, one enum per direction: a code means one thing from the client
+// and another from the server, and the log-in answers carry the code after their request's.
+// This is the one list of the codes; the dispatcher and the counters take theirs from it.
+#include <array>
 #include <cstdint>
 
 namespace velmora {
 
-enum class MessageCode : int32_t {
-  // From the client.
+// The codes a client sends.
+enum class ClientCode : int32_t {
   kNetworkSelection = 1,     // the network's name
   kPasswordDigest = 2,       // MD5 of the network's password, 16 raw bytes
   kUserName = 3,             // the user name
@@ -20,8 +22,21 @@ enum class MessageCode : int32_t {
   kBanListRequest = 13,      // not read, administrators only
   kLiftBanRequest = 14,      // the ban's id, administrators only
   kGoodbye = 999,            // not read; answered with the same code
+};
 
-  // From the server.
+// Every code a client may send, ascending; any other code is ignored.
+inline constexpr std::array kClientCodes = {
+    ClientCode::kNetworkSelection,  ClientCode::kPasswordDigest,
+    ClientCode::kUserName,          ClientCode::kPositionReport,
+    ClientCode::kMemberListRequest, ClientCode::kChat,
+    ClientCode::kAdminQuery,        ClientCode::kKickRequest,
+    ClientCode::kBanRequest,        ClientCode::kAnnouncementRequest,
+    ClientCode::kBanListRequest,    ClientCode::kLiftBanRequest,
+    ClientCode::kGoodbye,
+};
+
+// The codes the server sends.
+enum class ServerCode : int32_t {
   kNetworkPrompt = 1,    // "Network", once the connection is established
   kNetworkResult = 2,    // "OK" / "FAIL"
   kPasswordResult = 3,   // "OK" / "FAIL"
@@ -37,7 +52,8 @@ enum class MessageCode : int32_t {
   kGoodbyeAnswer = 999,  // "BYE"
 };
 
-constexpr int32_t Wire(MessageCode code) { return static_cast<int32_t>(code); }
+constexpr int32_t Wire(ClientCode code) { return static_cast<int32_t>(code); }
+constexpr int32_t Wire(ServerCode code) { return static_cast<int32_t>(code); }
 
 // The fixed texts of the dialogue.
 inline constexpr const char* kPromptText = "Network";

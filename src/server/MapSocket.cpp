@@ -5,7 +5,6 @@
 
 #include "base/GentleGrowth.h"
 #include "base/Log.h"
-#include "base/ServerCounters.h"
 #include "base/TextCase.h"
 #include "platform/net/EventLoop.h"
 #include "networks/ServerNetworks.h"
@@ -14,6 +13,7 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/MessageCode.h"
 #include "protocol/Position.h"
+#include "protocol/ServerCounters.h"
 #include "server/BanStore.h"
 #include "server/PendingLogins.h"
 
@@ -34,7 +34,7 @@ bool AcceptedBefore(const MapConnection* a, const MapConnection* b) {
 // recipient's output (one write per recipient per pass); large ones are shared.
 class Relay {
  public:
-  Relay(MessageCode code, std::string_view payload, ServerCounters& counters)
+  Relay(ServerCode code, std::string_view payload, ServerCounters& counters)
       : counters_(counters) {
     if (payload.size() + kFrameHeaderSize >= kShareFramesFrom) {
       shared_ = platform::MakeShared(CreatePacket(Wire(code), payload));
@@ -226,7 +226,7 @@ void MapSocket::AnnounceDeparture(MapConnection& departed) {
     departuresPass_ = loop.Pass();
   }
   size_t offset = departures_->size();
-  AppendPacket(*departures_, Wire(MessageCode::kMemberLeft), departed.username_);
+  AppendPacket(*departures_, Wire(ServerCode::kMemberLeft), departed.username_);
   size_t length = departures_->size() - offset;
   auto& members = Members(departed.myNetwork);
   for (MapConnection* member : members) {
@@ -253,7 +253,7 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   static std::string frame;
   frame.assign(kFrameHeaderSize, '\0');
   AppendMemberPosition(frame, sender.username_, sender.position_);
-  FinishPacket(frame, 0, Wire(MessageCode::kMemberPosition));
+  FinishPacket(frame, 0, Wire(ServerCode::kMemberPosition));
   // Every connection logged in under the sender's name is skipped, not only the sender's own.
   // Only the newest position of a member matters: a recipient that falls behind gets that one.
   uint64_t delivered = 0;
@@ -281,7 +281,7 @@ void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
   }
   auto& members = Members(network);
   if (members.size() < 2) return;
-  Relay relay(MessageCode::kChatLine, ChatLinePayload(sender.username_, text),
+  Relay relay(ServerCode::kChatLine, ChatLinePayload(sender.username_, text),
               context_.counters);
   for (MapConnection* member : members)
     if (member != &sender) relay.To(*member);
@@ -292,14 +292,14 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
   // so they stay within it; the guards hold should their payloads ever carry more.
   if (text.empty() || text.size() > kMaxPayloadLength) return;
   bool everyNetwork = EqualsIgnoreCase(networkName, kAllNetworks);
-  Relay relay(MessageCode::kAnnouncement, text, context_.counters);
+  Relay relay(ServerCode::kAnnouncement, text, context_.counters);
   for (auto& [network, members] : members_)
     if (everyNetwork || EqualsIgnoreCase(network->NetworkName, networkName))
       for (MapConnection* member : members) relay.To(*member);
 }
 
 void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
-  Relay relay(MessageCode::kGoodbyeAnswer, kGoodbyeText, context_.counters);
+  Relay relay(ServerCode::kGoodbyeAnswer, kGoodbyeText, context_.counters);
   for (auto it = active_.rbegin(); it != active_.rend(); ++it)
     if (*it && (*it)->myNetwork == &network) relay.To(**it);
 }
@@ -316,7 +316,7 @@ void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
   uint64_t hash = FoldedHash(user);
   if (text.size() <= kMaxPayloadLength) {
-    Relay relay(MessageCode::kKickNotice, text, context_.counters);
+    Relay relay(ServerCode::kKickNotice, text, context_.counters);
     for (auto& [record, members] : members_) {
       if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
       for (MapConnection* member : members)
@@ -356,7 +356,7 @@ size_t MapSocket::BanUser(const std::string& by, const std::string& network,
       continue;
     ++stored;
     ++context_.counters.BansRecorded;
-    target->SendMessage(Wire(MessageCode::kBanNotice), reason);
+    target->SendMessage(Wire(ServerCode::kBanNotice), reason);
     modGlobal::LogMessage(modGlobal::LogSafe(target->username_) + " on network " +
                               modGlobal::LogSafe(target->myNetwork->NetworkName) +
                               " Banned: " + modGlobal::LogSafe(reason),

@@ -16,7 +16,7 @@ class LoginLimits : public ::testing::Test {
  protected:
   // Sends one password message and answers the reply's text, or "closed".
   std::string Password(Peer& client, const std::string& password) {
-    client.Send(MessageCode::kPasswordDigest, Md5(password));
+    client.Send(ClientCode::kPasswordDigest, Md5(password));
     auto reply = client.Receive(500);
     return reply ? reply->data : "closed";
   }
@@ -24,7 +24,7 @@ class LoginLimits : public ::testing::Test {
   std::unique_ptr<Peer> Seated(const std::string& address) {
     auto client = std::make_unique<Peer>(listener, address);
     EXPECT_TRUE(client->Receive());  // the prompt
-    client->Send(MessageCode::kNetworkSelection, "Lobby");
+    client->Send(ClientCode::kNetworkSelection, "Lobby");
     EXPECT_EQ(client->Receive()->data, "OK");
     return client;
   }
@@ -42,7 +42,7 @@ TEST_F(LoginLimits, UserNamesMustBeShortAndPrintableAtLogInAndRename) {
   for (const std::string& bad : {std::string(), std::string(65, 'b'), std::string("Bob|1"),
                                  std::string("Bob\0", 4), std::string("Bob\x1F"),
                                  std::string("Bob\x7F")}) {
-    bob.Send(MessageCode::kUserName, bad);
+    bob.Send(ClientCode::kUserName, bad);
     EXPECT_EQ(bob.Receive()->data, "FAIL") << modGlobal::LogSafe(bad);
     EXPECT_EQ(server.CountLog("127.0.0.1: Bad Username (" + modGlobal::LogSafe(bad) + ")"), 1u)
         << modGlobal::LogSafe(bad);

@@ -23,9 +23,9 @@ class PendingLogIn : public NetworkFolderFixture {
   std::unique_ptr<Peer> AtUserName() {
     auto peer = std::make_unique<Peer>(listener);
     EXPECT_TRUE(peer->Receive());
-    peer->Send(MessageCode::kNetworkSelection, "Guild");
+    peer->Send(ClientCode::kNetworkSelection, "Guild");
     EXPECT_EQ(peer->Receive()->data, kOk);
-    peer->Send(MessageCode::kPasswordDigest, Md5("pw"));
+    peer->Send(ClientCode::kPasswordDigest, Md5("pw"));
     EXPECT_EQ(peer->Receive()->data, kOk);
     return peer;
   }
@@ -38,30 +38,30 @@ class PendingLogIn : public NetworkFolderFixture {
 TEST_F(PendingLogIn, HoldsItsNameAndItsLaterMessagesUntilItsOk) {
   auto ann = AtUserName();
   auto rival = AtUserName();
-  ann->Send(MessageCode::kUserName, "Ann");
-  ann->Send(MessageCode::kAdminQuery, "");
-  rival->Send(MessageCode::kUserName, "ANN");
+  ann->Send(ClientCode::kUserName, "Ann");
+  ann->Send(ClientCode::kAdminQuery, "");
+  rival->Send(ClientCode::kUserName, "ANN");
 
   auto answer = ann->Receive();
   ASSERT_TRUE(answer);
-  EXPECT_TRUE(answer->Is(MessageCode::kUserNameResult) && answer->data == kOk);
+  EXPECT_TRUE(answer->Is(ServerCode::kUserNameResult) && answer->data == kOk);
   EXPECT_NE(ReadFile(guild->Path).find("Name=\"Ann\""), std::string::npos);
   auto next = ann->Receive();
   ASSERT_TRUE(next);
-  EXPECT_TRUE(next->Is(MessageCode::kAdminAnswer));
+  EXPECT_TRUE(next->Is(ServerCode::kAdminAnswer));
   EXPECT_EQ(rival->Receive()->data, kFail);
 }
 
 TEST_F(PendingLogIn, AConnectionThatEndsMeanwhileLeavesItsNameFree) {
   auto cy = AtUserName();
-  cy->Send(MessageCode::kUserName, "Cy");
+  cy->Send(ClientCode::kUserName, "Cy");
   server.RunPass();  // the name is taken and the record under way
   cy->CloseWrite();
   server.Spin(50);
   EXPECT_TRUE(server.Logged("Client Disconnect: (102) Cy"));
   EXPECT_NE(ReadFile(guild->Path).find("Name=\"Cy\""), std::string::npos);
   auto again = AtUserName();
-  again->Send(MessageCode::kUserName, "Cy");
+  again->Send(ClientCode::kUserName, "Cy");
   EXPECT_EQ(again->Receive()->data, kOk);
 }
 

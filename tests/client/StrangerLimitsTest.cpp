@@ -23,15 +23,15 @@ class StrangerLimits : public ::testing::Test {
 
 TEST_F(StrangerLimits, AFrameLongerThanAStrangerMaySendEndsTheConnection) {
   Peer fits(listener), tooLong(listener);
-  fits.Send(MessageCode::kChat, std::string(kLongest - kFrameHeaderSize, 'x'));
-  tooLong.Send(MessageCode::kChat, std::string(kLongest - kFrameHeaderSize + 1, 'x'));
+  fits.Send(ClientCode::kChat, std::string(kLongest - kFrameHeaderSize, 'x'));
+  tooLong.Send(ClientCode::kChat, std::string(kLongest - kFrameHeaderSize + 1, 'x'));
   EXPECT_TRUE(tooLong.Closed());
   EXPECT_EQ(tooLong.Connection().LastErrorCode(), platform::TcpConnection::kErrorProtocol);
   EXPECT_TRUE(fits.Connected());
   // A member may.
   Peer member(listener);
   ASSERT_TRUE(member.LogIn("Lobby", "pw", "Ann"));
-  member.Send(MessageCode::kChat, std::string(kLongest * 4, 'x'));
+  member.Send(ClientCode::kChat, std::string(kLongest * 4, 'x'));
   EXPECT_TRUE(member.Silent());
   EXPECT_TRUE(member.Connected());
 }
@@ -40,7 +40,7 @@ TEST_F(StrangerLimits, AStrangersWaitingInputAndOwedOutputAreBounded) {
   Peer flooder(listener);
   std::string goodbyes;
   while (goodbyes.size() < 3 * ClientSocket::kStrangerInput.maxQueuedBytes)
-    goodbyes += CreatePacket(Wire(MessageCode::kGoodbye), "");
+    goodbyes += CreatePacket(Wire(ClientCode::kGoodbye), "");
   flooder.SendRaw(goodbyes);
   server.RunPass(0);  // read while still being located: nothing is handled yet
   EXPECT_LE(flooder.Connection().BufferedBytes(),
@@ -53,12 +53,12 @@ TEST_F(StrangerLimits, AStrangersWaitingInputAndOwedOutputAreBounded) {
 
 TEST_F(StrangerLimits, AWholeDialogueInOneWritePasses) {
   Peer client(listener);
-  client.SendRaw(CreatePacket(Wire(MessageCode::kNetworkSelection), "Lobby") +
-                 CreatePacket(Wire(MessageCode::kPasswordDigest), Md5("pw")) +
-                 CreatePacket(Wire(MessageCode::kUserName), "Ann") +
-                 CreatePacket(Wire(MessageCode::kPositionReport), "1,2,3,4,0,0"));
-  for (MessageCode answer : {MessageCode::kNetworkPrompt, MessageCode::kNetworkResult,
-                             MessageCode::kPasswordResult, MessageCode::kUserNameResult}) {
+  client.SendRaw(CreatePacket(Wire(ClientCode::kNetworkSelection), "Lobby") +
+                 CreatePacket(Wire(ClientCode::kPasswordDigest), Md5("pw")) +
+                 CreatePacket(Wire(ClientCode::kUserName), "Ann") +
+                 CreatePacket(Wire(ClientCode::kPositionReport), "1,2,3,4,0,0"));
+  for (ServerCode answer : {ServerCode::kNetworkPrompt, ServerCode::kNetworkResult,
+                             ServerCode::kPasswordResult, ServerCode::kUserNameResult}) {
     auto reply = client.Receive();
     ASSERT_TRUE(reply && reply->Is(answer));
   }

@@ -41,13 +41,13 @@ class ServerConsole : public ::testing::Test {
     return at != lines.end() && at + 1 != lines.end() && at[1] == next;
   }
   // Sends one step of the log-in and returns the answer's text.
-  std::string Answer(Peer& peer, MessageCode code, const std::string& data) {
+  std::string Answer(Peer& peer, ClientCode code, const std::string& data) {
     peer.Send(code, data);
     auto reply = peer.Receive();
     return reply ? reply->data : "(no answer)";
   }
   // The next message of `peer` with `code`, skipping the others.
-  std::optional<Message> Next(Peer& peer, MessageCode code) {
+  std::optional<Message> Next(Peer& peer, ServerCode code) {
     for (auto message = peer.Receive(); message; message = peer.Receive())
       if (message->Is(code)) return message;
     return std::nullopt;
@@ -68,13 +68,13 @@ TEST_F(ServerConsole, TheSnapshotFollowsLogInsReportsAndDepartures) {
   ASSERT_TRUE(ann.LogIn("lobby", "secret", "Ann"));
   ASSERT_TRUE(bob.LogIn("Lobby", "secret", "Bob"));
   ASSERT_TRUE(stranger.Receive());  // the prompt
-  EXPECT_EQ(Answer(stranger, MessageCode::kNetworkSelection, "Arena"), kFail);  // no seats
-  EXPECT_EQ(Answer(stranger, MessageCode::kNetworkSelection, "Lobby"), kOk);
-  EXPECT_EQ(Answer(stranger, MessageCode::kPasswordDigest, Md5("wrong")), kFail);
-  EXPECT_EQ(Answer(stranger, MessageCode::kPasswordDigest, Md5("secret")), kOk);
-  EXPECT_EQ(Answer(stranger, MessageCode::kUserName, "ann"), kFail);  // in use
-  ann.Send(MessageCode::kPositionReport, "10,20,1,57,1,0");
-  ASSERT_TRUE(Next(bob, MessageCode::kMemberPosition));
+  EXPECT_EQ(Answer(stranger, ClientCode::kNetworkSelection, "Arena"), kFail);  // no seats
+  EXPECT_EQ(Answer(stranger, ClientCode::kNetworkSelection, "Lobby"), kOk);
+  EXPECT_EQ(Answer(stranger, ClientCode::kPasswordDigest, Md5("wrong")), kFail);
+  EXPECT_EQ(Answer(stranger, ClientCode::kPasswordDigest, Md5("secret")), kOk);
+  EXPECT_EQ(Answer(stranger, ClientCode::kUserName, "ann"), kFail);  // in use
+  ann.Send(ClientCode::kPositionReport, "10,20,1,57,1,0");
+  ASSERT_TRUE(Next(bob, ServerCode::kMemberPosition));
 
   ConsoleSnapshot snapshot = taker.Take();
   const NetworkView& view = Lobby(snapshot);
@@ -101,7 +101,7 @@ TEST_F(ServerConsole, TheSnapshotFollowsLogInsReportsAndDepartures) {
   EXPECT_EQ(Logins(LoginOutcome::kNameRefused), 1u);
 
   bob.CloseWrite();
-  ASSERT_TRUE(Next(ann, MessageCode::kMemberLeft));
+  ASSERT_TRUE(Next(ann, ServerCode::kMemberLeft));
   stranger.Drop();
   ASSERT_TRUE(bob.Closed());
   EXPECT_EQ(Departures(DepartureReason::kClosed), 1u);
@@ -119,7 +119,7 @@ TEST_F(ServerConsole, ActionsRunTheInBandOperationsAndNameTheWebConsole) {
   ASSERT_TRUE(bob.LogIn("Lobby", "secret", "Bob"));
 
   EXPECT_EQ(operations.Kick("lobby", "ANN", "away").What, ActionResult::Outcome::kDone);
-  auto kicked = Next(ann, MessageCode::kKickNotice);
+  auto kicked = Next(ann, ServerCode::kKickNotice);
   ASSERT_TRUE(kicked);
   EXPECT_EQ(kicked->data, "away");
   EXPECT_TRUE(LoggedInOrder("Kick of ANN on network Lobby by the web console",
@@ -129,7 +129,7 @@ TEST_F(ServerConsole, ActionsRunTheInBandOperationsAndNameTheWebConsole) {
 
   ASSERT_TRUE(taker.Take().FindNetwork("Lobby")->Bans.empty());
   EXPECT_EQ(operations.Ban("Lobby", "bob", "spam").What, ActionResult::Outcome::kDone);
-  ASSERT_TRUE(Next(bob, MessageCode::kBanNotice));
+  ASSERT_TRUE(Next(bob, ServerCode::kBanNotice));
   EXPECT_TRUE(LoggedInOrder("Ban of bob on network Lobby by the web console",
                             "Bob on network Lobby Banned: spam"));
   EXPECT_EQ(server.Counters().BansRecorded, 1u);
@@ -148,7 +148,7 @@ TEST_F(ServerConsole, ActionsRunTheInBandOperationsAndNameTheWebConsole) {
 
   EXPECT_EQ(operations.Announce("Lobby", "hello\nall").What, ActionResult::Outcome::kDone);
   for (Peer* member : {&ann, &bob}) {
-    auto announced = Next(*member, MessageCode::kAnnouncement);
+    auto announced = Next(*member, ServerCode::kAnnouncement);
     ASSERT_TRUE(announced);
     EXPECT_EQ(announced->data, "hello\nall");
   }

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "base/ServerCounters.h"
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkFolderFixture.h"
 #include "networks/Registrar.h"
+#include "protocol/ServerCounters.h"
 #include "support/RunLoop.h"
 
 namespace velmora {

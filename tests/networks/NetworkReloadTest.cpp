@@ -86,7 +86,7 @@ TEST_F(NetworkReloadTest, ARetiredNetworkTakesNobodyNewAndComesBackWithItsSeats)
   EXPECT_TRUE(bob.Connection().IsMember());
   testing::Peer late(listener);
   ASSERT_TRUE(late.Receive());
-  late.Send(MessageCode::kNetworkSelection, "Arena");
+  late.Send(ClientCode::kNetworkSelection, "Arena");
   auto answer = late.Receive();
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->data, kFail);

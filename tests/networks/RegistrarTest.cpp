@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "base/ServerCounters.h"
 #include "networks/LogInRecords.h"
 #include "networks/NetworkFiles.h"
 #include "networks/NetworkFolderFixture.h"
 #include "networks/Registrar.h"
+#include "protocol/ServerCounters.h"
 #include "support/RunLoop.h"
 
 namespace velmora {

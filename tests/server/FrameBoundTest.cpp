@@ -27,14 +27,14 @@ TEST_F(FrameBound, AChatLineWhoseRelayWouldExceedTheBoundIsNotRelayed) {
   ASSERT_TRUE(bob.LogIn("Lobby", "secret", "Bob"));
   // Relayed as "Ann", 0x00 and the text: the longest text that fits leaves 4 bytes of the bound.
   std::string fits(kMaxPayloadLength - 4, 'x');
-  ann.Send(MessageCode::kChat, fits);
+  ann.Send(ClientCode::kChat, fits);
   auto relayed = bob.Receive();
   ASSERT_TRUE(relayed);
   EXPECT_EQ(relayed->data.size(), kMaxPayloadLength);
   std::string over = fits + "x";
-  ann.Send(MessageCode::kChat, over);
-  ann.Send(MessageCode::kChat, over);
-  ann.Send(MessageCode::kChat, "short");
+  ann.Send(ClientCode::kChat, over);
+  ann.Send(ClientCode::kChat, over);
+  ann.Send(ClientCode::kChat, "short");
   EXPECT_EQ(bob.Receive()->data, std::string("Ann\0short", 9));
   EXPECT_EQ(server.CountLog("127.0.0.1: Chat Too Long To Relay (" +
                             std::to_string(over.size()) + " bytes)."),
@@ -54,7 +54,7 @@ TEST_F(FrameBound, TheBanListCarriesTheWholeRowsThatFitInOneFrame) {
                          "Lobby", "Eve");
   Peer admin(listener);
   ASSERT_TRUE(admin.LogIn("Lobby", "secret", "Root"));
-  admin.Send(MessageCode::kBanListRequest, "");
+  admin.Send(ClientCode::kBanListRequest, "");
   auto list = admin.Receive();
   ASSERT_TRUE(list);
   EXPECT_EQ(std::count(list->data.begin(), list->data.end(), '\0'), 1);

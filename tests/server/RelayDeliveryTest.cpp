@@ -28,7 +28,7 @@ class RelayDelivery : public ::testing::Test {
     return peer;
   }
   void Report(Peer& sender, int64_t x) {
-    sender.Send(MessageCode::kPositionReport, std::to_string(x) + ",1,0,100,0,0");
+    sender.Send(ClientCode::kPositionReport, std::to_string(x) + ",1,0,100,0,0");
   }
   // Runs passes until the server has handled everything sent (bounded).
   void Settle() {
@@ -50,7 +50,7 @@ TEST_F(RelayDelivery, ARecipientPastTheMarkGetsTheNewestPositionsInOrderWithTheR
   const int64_t flood = MapConnection::kConflationMark / 20 + 2000;
   for (int64_t x = 1; x <= flood; ++x) Report(*ann, x);
   for (int64_t x = 1; x <= 3; ++x) Report(*dan, x);
-  ann->Send(MessageCode::kChat, "hello");
+  ann->Send(ClientCode::kChat, "hello");
   for (int64_t x = flood + 1; x <= flood + 5; ++x) Report(*ann, x);
   Settle();
   dan.reset();  // leaves, with a position of his still waiting for the slow reader
@@ -64,7 +64,7 @@ TEST_F(RelayDelivery, ARecipientPastTheMarkGetsTheNewestPositionsInOrderWithTheR
     bool danLeft = false;
     for (int turn = 0; turn < 200 && !danLeft; ++turn) {
       for (auto& message : reader->TakeMessages()) {
-        if (message.Is(MessageCode::kMemberPosition)) {
+        if (message.Is(ServerCode::kMemberPosition)) {
           auto position = ReadMemberPosition(message.data);
           ASSERT_TRUE(position);
           EXPECT_FALSE(danLeft && position->Name == "Dan") << "a position after its departure";
@@ -73,7 +73,7 @@ TEST_F(RelayDelivery, ARecipientPastTheMarkGetsTheNewestPositionsInOrderWithTheR
           annReports += position->Name == "Ann";
         } else {
           others.push_back(message.data);
-          danLeft = danLeft || (message.Is(MessageCode::kMemberLeft) && message.data == "Dan");
+          danLeft = danLeft || (message.Is(ServerCode::kMemberLeft) && message.data == "Dan");
         }
       }
       server.RunPass();
@@ -102,7 +102,7 @@ TEST_F(RelayDelivery, ANetworkLeavingAtOnceCostsEachRemainingMemberOnePiece) {
   auto messages = stays->TakeMessages();
   ASSERT_EQ(messages.size(), 200u);
   for (int i = 0; i < 200; ++i)
-    EXPECT_EQ(messages[i], Message(MessageCode::kMemberLeft, "m" + std::to_string(i)));
+    EXPECT_EQ(messages[i], Message(ServerCode::kMemberLeft, "m" + std::to_string(i)));
 }
 
 }  // namespace

@@ -183,16 +183,16 @@ void Peer::SetWindow(size_t bytes) { far_->SetWindow(bytes); }
 
 bool Peer::LogIn(const std::string& network, const std::string& password,
                  const std::string& user) {
-  auto step = [this](MessageCode request, std::string_view data, MessageCode answer) {
+  auto step = [this](ClientCode request, std::string_view data, ServerCode answer) {
     Send(request, data);
     auto reply = Receive();
     return reply && reply->Is(answer) && reply->data == kOk;
   };
   auto prompt = Receive();
-  return prompt && prompt->Is(MessageCode::kNetworkPrompt) &&
-         step(MessageCode::kNetworkSelection, network, MessageCode::kNetworkResult) &&
-         step(MessageCode::kPasswordDigest, Md5(password), MessageCode::kPasswordResult) &&
-         step(MessageCode::kUserName, user, MessageCode::kUserNameResult);
+  return prompt && prompt->Is(ServerCode::kNetworkPrompt) &&
+         step(ClientCode::kNetworkSelection, network, ServerCode::kNetworkResult) &&
+         step(ClientCode::kPasswordDigest, Md5(password), ServerCode::kPasswordResult) &&
+         step(ClientCode::kUserName, user, ServerCode::kUserNameResult);
 }
 
 void Peer::Drop() {

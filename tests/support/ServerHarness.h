@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "base/ServerCounters.h"
 #include "client/ClientContext.h"
 #include "client/Locator.h"
 #include "client/PasswordGuesses.h"
 #include "protocol/Message.h"
+#include "protocol/ServerCounters.h"
 #include "server/MapSocket.h"
 #include "server/PendingLogins.h"
 #include "server/ServerContext.h"
@@ -106,7 +106,7 @@ class Peer {
 
   bool Connected() const;
   void Send(int32_t command, std::string_view data);
-  void Send(MessageCode code, std::string_view data) { Send(Wire(code), data); }
+  void Send(ClientCode code, std::string_view data) { Send(Wire(code), data); }
   // Bytes as they are, for frames the codec would refuse to build.
   void SendRaw(std::string_view bytes);
   // The next message, running passes of the loop until one comes or `timeoutMs` passes.

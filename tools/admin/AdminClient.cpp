@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "ExitCode.h"
-#include "platform/net/EventLoop.h"
 #include "platform/adapters/Md5.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora::admin {
 
@@ -72,7 +72,7 @@ void AdminClient::Open(const std::string& host, uint16_t port) {
     throw AdminFailure(ExitCode::kConnection,
                        "no connection to " + where_ + " within " + Seconds(stepTimeout_));
   try {
-    std::string prompt = Await(MessageCode::kNetworkPrompt, "the network prompt", nullptr);
+    std::string prompt = Await(ServerCode::kNetworkPrompt, "the network prompt", nullptr);
     if (prompt != kPromptText)
       throw AdminFailure(ExitCode::kConnection,
                          where_ + " is not a Velmora network port: its first message was not "
@@ -92,16 +92,16 @@ void AdminClient::LogIn(const std::string& network, const std::string& password,
     if (text == kFail) return false;
     throw AdminFailure(ExitCode::kProtocol, "unexpected answer to " + what + ": '" + text + "'");
   };
-  if (!answer(Ask(MessageCode::kNetworkSelection, network, MessageCode::kNetworkResult,
+  if (!answer(Ask(ClientCode::kNetworkSelection, network, ServerCode::kNetworkResult,
                   "the network selection"), "the network selection"))
     throw AdminFailure(ExitCode::kNetworkRefused,
                        "network '" + network + "' refused: the server has no network of that "
                        "name, or it is disabled (enabled is not \"1\") or full (maxusers)");
-  if (!answer(Ask(MessageCode::kPasswordDigest, platform::Md5Digest(password),
-                  MessageCode::kPasswordResult, "the password"), "the password"))
+  if (!answer(Ask(ClientCode::kPasswordDigest, platform::Md5Digest(password),
+                  ServerCode::kPasswordResult, "the password"), "the password"))
     throw AdminFailure(ExitCode::kPasswordRefused,
                        "password refused for network '" + network + "'");
-  if (!answer(Ask(MessageCode::kUserName, user, MessageCode::kUserNameResult, "the user name"), "the user name"))
+  if (!answer(Ask(ClientCode::kUserName, user, ServerCode::kUserNameResult, "the user name"), "the user name"))
     throw AdminFailure(ExitCode::kUserRefused,
                        "user name '" + user + "' refused on network '" + network +
                            "': it is in use on this server, or this address or user is banned");
@@ -120,7 +120,7 @@ std::optional<Message> AdminClient::Next(Clock::time_point deadline) {
   }
 }
 
-std::string AdminClient::Await(MessageCode answer, const std::string& what,
+std::string AdminClient::Await(ServerCode answer, const std::string& what,
                                std::vector<Message>* before) {
   auto deadline = Clock::now() + stepTimeout_;
   for (;;) {
@@ -139,7 +139,7 @@ std::string AdminClient::Await(MessageCode answer, const std::string& what,
   }
 }
 
-std::string AdminClient::Ask(MessageCode command, const std::string& data, MessageCode answer,
+std::string AdminClient::Ask(ClientCode command, const std::string& data, ServerCode answer,
                              const std::string& what, std::vector<Message>* before) {
   if (ended_) ConnectionEnded("before " + what);
   SendMessage(Wire(command), data);
@@ -147,7 +147,7 @@ std::string AdminClient::Ask(MessageCode command, const std::string& data, Messa
 }
 
 bool AdminClient::IsAdministrator() {
-  std::string answer = Ask(MessageCode::kAdminQuery, "", MessageCode::kAdminAnswer, "the administrator query");
+  std::string answer = Ask(ClientCode::kAdminQuery, "", ServerCode::kAdminAnswer, "the administrator query");
   if (answer != "1" && answer != "0")
     throw AdminFailure(ExitCode::kProtocol,
                        "unexpected answer to the administrator query: '" + answer + "'");
@@ -156,11 +156,11 @@ bool AdminClient::IsAdministrator() {
 
 void AdminClient::Leave() {
   if (!ended_ && IsConnected()) {
-    SendMessage(Wire(MessageCode::kGoodbye), "");
+    SendMessage(Wire(ClientCode::kGoodbye), "");
     auto deadline = Clock::now() + std::min(stepTimeout_, kGoodbyeWait);
     try {
       while (auto message = Next(deadline))
-        if (message->Is(MessageCode::kGoodbyeAnswer)) break;
+        if (message->Is(ServerCode::kGoodbyeAnswer)) break;
     } catch (const AdminFailure&) {
       // The server went first; nothing is left to say.
     }

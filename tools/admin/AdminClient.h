@@ -27,10 +27,10 @@ class AdminClient : public EasyTCPSocket {
   // Sends `command` and returns the payload of the answer with code `answer`; the messages of
   // other codes that came first are appended to `before` when given. Throws AdminFailure
   // (kProtocol on time-out, kConnection when the connection ends).
-  std::string Ask(MessageCode command, const std::string& data, MessageCode answer,
+  std::string Ask(ClientCode command, const std::string& data, ServerCode answer,
                   const std::string& what, std::vector<Message>* before = nullptr);
   // Waits for the answer to an earlier request (see Ask).
-  std::string Await(MessageCode answer, const std::string& what, std::vector<Message>* before);
+  std::string Await(ServerCode answer, const std::string& what, std::vector<Message>* before);
 
   // The next message, if one comes before `deadline`; nothing at the deadline. Throws
   // AdminFailure (kConnection) once the connection has ended.

@@ -77,11 +77,11 @@ void RequireAdministrator(AdminClient& client, const AdminOptions& options) {
 // answered only after every member position, so its answer marks the end of the list.
 std::vector<MemberPosition> ListMembers(AdminClient& client) {
   std::vector<Message> before;
-  client.SendMessage(Wire(MessageCode::kMemberListRequest), "");
-  client.Ask(MessageCode::kAdminQuery, "", MessageCode::kAdminAnswer, "the member list", &before);
+  client.SendMessage(Wire(ClientCode::kMemberListRequest), "");
+  client.Ask(ClientCode::kAdminQuery, "", ServerCode::kAdminAnswer, "the member list", &before);
   std::vector<MemberPosition> members;
   for (auto& message : before) {
-    if (!message.Is(MessageCode::kMemberPosition)) continue;
+    if (!message.Is(ServerCode::kMemberPosition)) continue;
     auto member = ReadMemberPosition(message.data);
     if (!member) continue;
     // A member who moves while the list comes is reported twice: keep the newer position.
@@ -98,7 +98,7 @@ std::vector<MemberPosition> ListMembers(AdminClient& client) {
 
 std::vector<BanListEntry> ListBans(AdminClient& client) {
   return ReadBanList(
-      client.Ask(MessageCode::kBanListRequest, "", MessageCode::kBanList, "the ban list request"));
+      client.Ask(ClientCode::kBanListRequest, "", ServerCode::kBanList, "the ban list request"));
 }
 
 // Kick and ban reach only users logged in on the administrator's network; saying so beats
@@ -139,7 +139,7 @@ ExitCode RunKickOrBan(AdminClient& client, const AdminOptions& options, bool ban
   RequireAdministrator(client, options);
   RequireLoggedIn(client, options, user);
   if (!ban) {
-    client.SendMessage(Wire(MessageCode::kKickRequest), UserAndReasonPayload(user, reason));
+    client.SendMessage(Wire(ClientCode::kKickRequest), UserAndReasonPayload(user, reason));
     // Answered after the kick has been handled: the notice is out when this returns.
     client.IsAdministrator();
     std::cout << "Kicked " << Printable(user) << " from network " << Printable(options.network)
@@ -147,7 +147,7 @@ ExitCode RunKickOrBan(AdminClient& client, const AdminOptions& options, bool ban
     return ExitCode::kOk;
   }
   auto before = ListBans(client);
-  client.SendMessage(Wire(MessageCode::kBanRequest), UserAndReasonPayload(user, reason));
+  client.SendMessage(Wire(ClientCode::kBanRequest), UserAndReasonPayload(user, reason));
   auto after = ListBans(client);
   int recorded = 0;
   for (auto& entry : after) {
@@ -200,7 +200,7 @@ ExitCode RunUnban(AdminClient& client, const AdminOptions& options) {
   if (entry == before.end())
     throw AdminFailure(ExitCode::kNoTarget, "no ban with id " + id + " on network '" +
                                                 options.network + "' (see the bans command)");
-  client.SendMessage(Wire(MessageCode::kLiftBanRequest), id);
+  client.SendMessage(Wire(ClientCode::kLiftBanRequest), id);
   // The server answers nothing; the list read after the request shows whether the row went.
   auto after = ListBans(client);
   if (std::any_of(after.begin(), after.end(), matches))
@@ -214,7 +214,7 @@ ExitCode RunUnban(AdminClient& client, const AdminOptions& options) {
 ExitCode RunAnnounce(AdminClient& client, const AdminOptions& options) {
   std::string text = JoinWords(options.arguments, 0);
   RequireAdministrator(client, options);
-  client.SendMessage(Wire(MessageCode::kAnnouncementRequest), text);
+  client.SendMessage(Wire(ClientCode::kAnnouncementRequest), text);
   client.IsAdministrator();  // answered once the announcement is out
   std::cout << "Announced to network " << Printable(options.network) << ".\n";
   return ExitCode::kOk;

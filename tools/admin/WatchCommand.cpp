@@ -8,9 +8,9 @@
 #include "AdminOptions.h"
 #include "ServerText.h"
 #include "platform/adapters/Clock.h"
+#include "platform/net/EventLoop.h"
 #include "protocol/Chat.h"
 #include "protocol/Position.h"
-#include "platform/net/EventLoop.h"
 
 namespace velmora::admin {
 
@@ -40,7 +40,7 @@ ExitCode RunWatch(AdminClient& client, const AdminOptions& options) {
     loop.OnSignal(signalNumber, [&stop] { stop = true; });
   std::cerr << "Watching network " << Printable(options.network) << " as "
             << Printable(options.user) << "; Ctrl-C stops." << std::endl;
-  client.SendMessage(Wire(MessageCode::kMemberListRequest), "");  // the current members first
+  client.SendMessage(Wire(ClientCode::kMemberListRequest), "");  // the current members first
 
   while (!stop) {
     std::optional<Message> message;
@@ -51,27 +51,27 @@ ExitCode RunWatch(AdminClient& client, const AdminOptions& options) {
       throw;
     }
     if (!message) continue;
-    switch (static_cast<MessageCode>(message->command)) {
-      case MessageCode::kMemberPosition:
+    switch (static_cast<ServerCode>(message->command)) {
+      case ServerCode::kMemberPosition:
         if (auto member = ReadMemberPosition(message->data))
           PrintEvent(PositionLine(*member));
         else
           PrintEvent("position " + Printable(message->data));
         break;
-      case MessageCode::kMemberLeft: PrintEvent("left " + Printable(message->data)); break;
-      case MessageCode::kChatLine: {
+      case ServerCode::kMemberLeft: PrintEvent("left " + Printable(message->data)); break;
+      case ServerCode::kChatLine: {
         auto [name, text] = SplitChatLine(message->data);
         PrintEvent("chat " + Printable(name) + ": " + Printable(text));
         break;
       }
-      case MessageCode::kAnnouncement: PrintEvent("announcement: " + Printable(message->data)); break;
-      case MessageCode::kKickNotice:
-      case MessageCode::kBanNotice:
-        PrintEvent(std::string(message->Is(MessageCode::kKickNotice) ? "kicked: " : "banned: ") +
+      case ServerCode::kAnnouncement: PrintEvent("announcement: " + Printable(message->data)); break;
+      case ServerCode::kKickNotice:
+      case ServerCode::kBanNotice:
+        PrintEvent(std::string(message->Is(ServerCode::kKickNotice) ? "kicked: " : "banned: ") +
                    Printable(message->data));
         // A kicked or banned client is expected to leave.
         return ExitCode::kRemoved;
-      case MessageCode::kGoodbyeAnswer:
+      case ServerCode::kGoodbyeAnswer:
         PrintEvent("bye: the server took the network away");
         throw AdminFailure(ExitCode::kConnection, "the server removed network '" +
                                                       options.network + "'");

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "base/ServerCounters.h"
 #include "protocol/Position.h"
+#include "protocol/ServerCounters.h"
 
 namespace velmora::console {
 

@@ -12,13 +12,6 @@ namespace velmora::console {
 
 namespace {
 
-constexpr std::array<std::string_view, CountOf<LoginOutcome>()> kLoginOutcomes = {
-    "accepted", "network_refused", "password_refused", "name_refused", "banned"};
-constexpr std::array<std::string_view, CountOf<DepartureReason>()> kDepartureReasons = {
-    "closed", "reset", "framing", "output_bound", "deadline", "other"};
-constexpr std::array<std::string_view, CountOf<LookupOutcome>()> kLookupOutcomes = {
-    "located", "not_located", "failed", "timed_out", "gave_up_waiting"};
-
 // Label values may hold any text; the format wants UTF-8 with \, " and line feeds escaped.
 std::string LabelValue(std::string_view raw) {
   std::string escaped;
@@ -134,22 +127,22 @@ std::string MetricsText(const ConsoleSnapshot& snapshot) {
   WriteNetworks(out, snapshot);
 
   out.Family("messages_received_total", "counter", "Messages received from clients, by code.");
-  for (size_t slot = 0; slot < ServerCounters::kMessageCodeSlots; ++slot) {
-    int32_t code = ServerCounters::SlotMessageCode(slot);
-    std::string label = code == 0 ? "other" : std::to_string(code);
-    out.Sample("messages_received_total", "code=\"" + label + "\"",
+  for (size_t slot = 0; slot < kCountedCodes.size(); ++slot)
+    out.Sample("messages_received_total", "code=\"" + std::to_string(kCountedCodes[slot]) + "\"",
                counters.MessagesReceived[slot]);
-  }
+  out.Sample("messages_received_total", "code=\"other\"",
+             counters.MessagesReceived[ServerCounters::kOtherCodeSlot]);
   out.Single("deliveries_total", "counter", "Messages handed to members' connections.",
              counters.Deliveries);
   out.Single("sent_bytes_total", "counter", "Bytes sent to clients.", counters.BytesSent);
   out.Single("received_bytes_total", "counter", "Bytes received from clients.",
              counters.BytesReceived);
-  out.ByLabel("logins_total", "Log-ins, by outcome.", "outcome", kLoginOutcomes, counters.Logins);
-  out.ByLabel("departures_total", "Connections ended, by reason.", "reason", kDepartureReasons,
-              counters.Departures);
+  out.ByLabel("logins_total", "Log-ins, by outcome.", "outcome", kLoginOutcomeNames,
+              counters.Logins);
+  out.ByLabel("departures_total", "Connections ended, by reason.", "reason",
+              kDepartureReasonNames, counters.Departures);
   out.ByLabel("location_lookups_total", "Address location lookups, by outcome.", "outcome",
-              kLookupOutcomes, counters.LocationLookups);
+              kLookupOutcomeNames, counters.LocationLookups);
   out.Summary("location_lookup_duration_seconds", "Time address location lookups took.",
               counters.LocationLookupMicroseconds, Sum(counters.LocationLookups));
   out.Summary("network_file_rewrite_duration_seconds", "Time network file rewrites took.",

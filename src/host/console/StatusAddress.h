@@ -1,6 +1,7 @@
 #pragma once
 // Where the console listens: "host:port", the host being a name, an IPv4 address or an IPv6
-// address in brackets ("[::1]:9480").
+// address in brackets ("[::1]:9480"), the port from 0 to 65535, 0 asking for any free one.
+// The setting StatusAddress and the command line's --status both follow this rule.
 #include <cstdint>
 #include <string>
 

@@ -117,6 +117,7 @@ TEST(ConsoleMetrics, ParseAsTheExpositionFormatAndFollowTheScriptedServer) {
   EXPECT_EQ(Value(first, "velmora_messages_received_total{code=\"4\"}"), 3);
   EXPECT_EQ(Value(first, "velmora_messages_received_total{code=\"other\"}"), 1);
   EXPECT_EQ(Value(first, "velmora_messages_received_total{code=\"999\"}"), 0);
+  EXPECT_EQ(Value(first, "velmora_messages_received_total{code=\"8\"}"), 0);  // unused, still shown
   EXPECT_EQ(Value(first, "velmora_network_members{network=\"Lobby\",port=\"5000\"}"), 2);
   EXPECT_EQ(Value(first, "velmora_network_seats_capacity{network=\"Arena\",port=\"5001\"}"), 0);
   EXPECT_EQ(Value(first, "velmora_network_seats_used{network=\"Q\\\"\\n\\\\\xEF\xBF\xBD\",port=\"5002\"}"),

@@ -2,9 +2,16 @@
 // What the server has done since it started, for monitoring. Plain integers written only on the
 // event loop's thread, without atomics or locks, so that counting costs the relay no more than
 // an increment; other threads see them only in the copies the loop publishes.
+//
+// It sits with the message codes because it counts messages by code; every floor that counts
+// something (networks, server, client, geo, host) builds on this one.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+
+#include "protocol/MessageCode.h"
 
 namespace velmora {
 
@@ -41,22 +48,49 @@ constexpr size_t CountOf() {
   return static_cast<size_t>(Enum::kCount);
 }
 
+// The names the monitoring gives the outcomes and reasons, in the enums' order.
+inline constexpr std::array<std::string_view, CountOf<LoginOutcome>()> kLoginOutcomeNames = {
+    "accepted", "network_refused", "password_refused", "name_refused", "banned"};
+inline constexpr std::array<std::string_view, CountOf<DepartureReason>()> kDepartureReasonNames =
+    {"closed", "reset", "framing", "output_bound", "deadline", "other"};
+inline constexpr std::array<std::string_view, CountOf<LookupOutcome>()> kLookupOutcomeNames = {
+    "located", "not_located", "failed", "timed_out", "gave_up_waiting"};
+
+template <size_t N>
+constexpr bool EveryOneNamed(const std::array<std::string_view, N>& names) {
+  return std::none_of(names.begin(), names.end(),
+                      [](std::string_view name) { return name.empty(); });
+}
+static_assert(EveryOneNamed(kLoginOutcomeNames) && EveryOneNamed(kDepartureReasonNames) &&
+              EveryOneNamed(kLookupOutcomeNames));
+
+// Codes 6 and 8 lie among the requests' codes without being requests; the monitoring has
+// always shown a count for each, and keeps it.
+inline constexpr std::array<int32_t, 2> kUnusedCountedCodes = {6, 8};
+
+// The codes counted one by one, ascending: the client's codes and the two above.
+inline constexpr auto kCountedCodes = [] {
+  std::array<int32_t, kClientCodes.size() + kUnusedCountedCodes.size()> codes{};
+  auto end = std::transform(kClientCodes.begin(), kClientCodes.end(), codes.begin(),
+                            [](ClientCode code) { return Wire(code); });
+  std::copy(kUnusedCountedCodes.begin(), kUnusedCountedCodes.end(), end);
+  std::sort(codes.begin(), codes.end());
+  return codes;
+}();
+static_assert(std::adjacent_find(kCountedCodes.begin(), kCountedCodes.end()) ==
+              kCountedCodes.end());
+
 struct ServerCounters {
-  // Messages received, one slot per code a client may send (1 to 14 and 999) and one for all
-  // other codes; MessageCodeSlot gives the slot.
-  static constexpr size_t kMessageCodeSlots = 16;
-  static constexpr size_t kOtherCodeSlot = 15;
+  // Messages received, one slot per counted code, in their order, and one for all other codes.
+  static constexpr size_t kOtherCodeSlot = kCountedCodes.size();
   static constexpr size_t MessageCodeSlot(int32_t code) {
-    if (code >= 1 && code <= 14) return static_cast<size_t>(code - 1);
-    if (code == 999) return 14;
-    return kOtherCodeSlot;
-  }
-  // The code a slot counts, or 0 for the slot of all other codes.
-  static constexpr int32_t SlotMessageCode(size_t slot) {
-    return slot < 14 ? static_cast<int32_t>(slot + 1) : slot == 14 ? 999 : 0;
+    auto at = std::lower_bound(kCountedCodes.begin(), kCountedCodes.end(), code);
+    return at != kCountedCodes.end() && *at == code
+               ? static_cast<size_t>(at - kCountedCodes.begin())
+               : kOtherCodeSlot;
   }
 
-  std::array<uint64_t, kMessageCodeSlots> MessagesReceived{};
+  std::array<uint64_t, kCountedCodes.size() + 1> MessagesReceived{};
   // Messages handed to members' connections (one per recipient of a relay or an answer).
   uint64_t Deliveries = 0;
   uint64_t BytesSent = 0;
