@@ -7,6 +7,7 @@ packages=(
   libasio-dev libpugixml-dev libexpat1-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
   libmicrohttpd-dev nlohmann-json3-dev libsystemd-dev
   googletest libgtest-dev libgmock-dev
+  python3  # the example client, run by scripts/ci.d/example-client.sh
 )
 # Extra groups, asked for by the scripts that need them.
 for group in "$@"; do
