@@ -52,6 +52,15 @@ enum class ServerCode : int32_t {
   kGoodbyeAnswer = 999,  // "BYE"
 };
 
+// Every code the server sends, ascending; the wire reference tables each of them.
+inline constexpr std::array kServerCodes = {
+    ServerCode::kNetworkPrompt,  ServerCode::kNetworkResult, ServerCode::kPasswordResult,
+    ServerCode::kUserNameResult, ServerCode::kMemberPosition, ServerCode::kMemberLeft,
+    ServerCode::kChatLine,       ServerCode::kAdminAnswer,   ServerCode::kBanList,
+    ServerCode::kKickNotice,     ServerCode::kBanNotice,     ServerCode::kAnnouncement,
+    ServerCode::kGoodbyeAnswer,
+};
+
 constexpr int32_t Wire(ClientCode code) { return static_cast<int32_t>(code); }
 constexpr int32_t Wire(ServerCode code) { return static_cast<int32_t>(code); }
 
