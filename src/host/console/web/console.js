@@ -5,17 +5,13 @@
 
 const MEMBERS_EVERY_MS = 400;  // the map follows positions at least twice a second
 const OTHERS_EVERY_MS = 2000;
-const SVG = 'http://www.w3.org/2000/svg';
-const MAP_WIDTH = 600;
-const MAP_HEIGHT = 400;
-const MAP_MARGIN = 40;
 
 const state = {
   access: { tokenConfigured: false, reads: false, actions: false },
   networks: [],
   chosen: null,
   members: [],
-  bounds: null,  // grows to take in every position seen, so points do not jump as others move
+  picked: false,  // the operator chose the network, by a click or the page's address
   facet: '',
 };
 
@@ -25,12 +21,6 @@ function element(tag, text, className) {
   const node = document.createElement(tag);
   if (text !== undefined) node.textContent = String(text);
   if (className) node.className = className;
-  return node;
-}
-
-function svgElement(tag, attributes) {
-  const node = document.createElementNS(SVG, tag);
-  for (const [name, value] of Object.entries(attributes || {})) node.setAttribute(name, value);
   return node;
 }
 
@@ -132,116 +122,57 @@ function drawNetworks() {
 async function loadNetworks() {
   const answer = await api('/api/networks');
   state.networks = answer.networks;
-  if (!state.chosen && state.networks.length > 0) {
+  if (!state.picked && state.networks.length > 0) {
     const wanted = decodeURIComponent(location.hash.replace(/^#network=/, ''));
     const found = state.networks.find((n) => n.name === wanted);
-    state.chosen = (found || state.networks[0]).name;
-    showChosen();
+    // Until the operator picks one, the page shows the busiest network: an empty one tells nothing.
+    const busiest = state.networks.reduce((best, n) => (n.members > best.members ? n : best));
+    const current = state.networks.find((n) => n.name === state.chosen);
+    if (found) {
+      state.picked = true;
+      open(found.name);
+    } else if (!current || (current.members === 0 && busiest.members > 0)) {
+      open(busiest.name);
+    }
   }
   drawNetworks();
 }
 
-function choose(name) {
-  if (name === state.chosen) return;
+function open(name) {
   state.chosen = name;
   state.members = [];
-  state.bounds = null;
   state.facet = '';
-  history.replaceState(null, '', '#network=' + encodeURIComponent(name));
+  memberMap.reset();
+  memberMap.show([]);
   showChosen();
+}
+
+function choose(name) {
+  if (name === state.chosen) return;
+  state.picked = true;
+  open(name);
+  history.replaceState(null, '', '#network=' + encodeURIComponent(name));
   drawNetworks();
   refreshAll();
 }
 
 function showChosen() {
   $('network-pane').hidden = !state.chosen;
+  $('map-pane').hidden = !state.chosen;
   $('network-title').textContent = state.chosen || '';
 }
 
 // --- map --------------------------------------------------------------------------------------
 
+const memberMap = new MemberMap($('map'), $('map-note'));
+
 function shownMembers() {
   return state.members.filter((m) => state.facet === '' || String(m.facet) === state.facet);
 }
 
-function growBounds(members) {
-  for (const m of members) {
-    const b = state.bounds;
-    if (!b) state.bounds = { minX: m.x, maxX: m.x, minY: m.y, maxY: m.y };
-    else {
-      b.minX = Math.min(b.minX, m.x); b.maxX = Math.max(b.maxX, m.x);
-      b.minY = Math.min(b.minY, m.y); b.maxY = Math.max(b.maxY, m.y);
-    }
-  }
-}
-
-// Game coordinates to the drawing: one scale for both axes, y growing downwards as on the map.
-function projection() {
-  const b = state.bounds;
-  const spanX = Math.max(b.maxX - b.minX, 1);
-  const spanY = Math.max(b.maxY - b.minY, 1);
-  const scale = Math.min((MAP_WIDTH - 2 * MAP_MARGIN) / spanX, (MAP_HEIGHT - 2 * MAP_MARGIN) / spanY);
-  const offsetX = (MAP_WIDTH - scale * (b.maxX - b.minX)) / 2;
-  const offsetY = (MAP_HEIGHT - scale * (b.maxY - b.minY)) / 2;
-  const place = (x, y) => [offsetX + scale * (x - b.minX), offsetY + scale * (y - b.minY)];
-  place.inverse = (px, py) => [b.minX + (px - offsetX) / scale, b.minY + (py - offsetY) / scale];
-  return place;
-}
-
-// Faint lines at round coordinates across the whole drawing, labelled, so that places and
-// distances can be read off the map.
-function drawGrid(map, place) {
-  const [x0, y0] = place.inverse(0, 0);
-  const [x1, y1] = place.inverse(MAP_WIDTH, MAP_HEIGHT);
-  const step = 10 ** Math.floor(Math.log10(Math.max(x1 - x0, y1 - y0) / 3));
-  for (let x = Math.ceil(x0 / step) * step; x <= x1; x += step) {
-    const [px] = place(x, 0);
-    map.append(svgElement('line', { x1: px, y1: 0, x2: px, y2: MAP_HEIGHT, class: 'grid' }));
-    const label = svgElement('text', { x: px + 2, y: 10, class: 'axis' });
-    label.textContent = Math.round(x);
-    map.append(label);
-  }
-  for (let y = Math.ceil(y0 / step) * step; y <= y1; y += step) {
-    const [, py] = place(0, y);
-    map.append(svgElement('line', { x1: 0, y1: py, x2: MAP_WIDTH, y2: py, class: 'grid' }));
-    const label = svgElement('text', { x: 2, y: py - 2, class: 'axis' });
-    label.textContent = Math.round(y);
-    map.append(label);
-  }
-}
-
-function drawMap() {
-  const map = $('map');
-  const members = shownMembers();
-  map.replaceChildren();
-  if (members.length === 0) {
-    const empty = svgElement('text', { x: MAP_WIDTH / 2, y: MAP_HEIGHT / 2, 'text-anchor': 'middle', class: 'empty' });
-    empty.textContent = 'No member has reported a position.';
-    map.append(empty);
-    return;
-  }
-  growBounds(members);
-  const place = projection();
-  drawGrid(map, place);
-  for (const m of members) {
-    const [px, py] = place(m.x, m.y);
-    const group = svgElement('g', { class: 'member', transform: `translate(${px.toFixed(1)} ${py.toFixed(1)})` });
-    if (m.inBattle) group.classList.add('battle');
-    if (m.isDead) group.classList.add('dead');
-    group.dataset.name = m.name;
-    group.dataset.x = m.x;
-    group.dataset.y = m.y;
-    const title = svgElement('title');
-    title.textContent = `${m.name}: ${m.x}, ${m.y}, facet ${m.facet}, HP ${m.hp}` +
-      (m.inBattle ? ', in battle' : '') + (m.isDead ? ', dead' : '');
-    group.append(title, svgElement('circle', { r: 6 }));
-    if (m.isDead) group.append(svgElement('line', { x1: -3, y1: -3, x2: 3, y2: 3 }), svgElement('line', { x1: -3, y1: 3, x2: 3, y2: -3 }));
-    const label = svgElement('text', { x: 9, y: 4 });
-    label.textContent = m.name;
-    group.append(label);
-    map.append(group);
-  }
-}
+$('zoom-in').addEventListener('click', () => memberMap.zoom(ZOOM_STEP));
+$('zoom-out').addEventListener('click', () => memberMap.zoom(1 / ZOOM_STEP));
+$('zoom-fit').addEventListener('click', () => memberMap.fit());
 
 function drawFacets() {
   const select = $('facet');
@@ -261,8 +192,8 @@ function drawFacets() {
 
 $('facet').addEventListener('change', () => {
   state.facet = $('facet').value;
-  state.bounds = null;
-  drawMap();
+  memberMap.reset();
+  memberMap.show(shownMembers());
 });
 
 // --- tables -----------------------------------------------------------------------------------
@@ -270,6 +201,27 @@ $('facet').addEventListener('change', () => {
 function since(iso) {
   const when = new Date(iso);
   return isNaN(when) ? iso : when.toLocaleString();
+}
+
+// An IPv6 address may break after its colons, where an IPv4 address stays whole; <wbr> rather
+// than a character, so that a copied address is the address.
+function addressCell(address) {
+  const cell = element('td');
+  String(address).split(':').forEach((part, i) => {
+    if (i > 0) cell.append(':', document.createElement('wbr'));
+    cell.append(part);
+  });
+  return cell;
+}
+
+// A time of today without its date, to keep the members' table narrow beside the map; the whole
+// date and time in the cell's tooltip.
+function sinceCell(iso) {
+  const when = new Date(iso);
+  const today = !isNaN(when) && when.toDateString() === new Date().toDateString();
+  const cell = element('td', today ? when.toLocaleTimeString() : since(iso), 'when');
+  cell.title = since(iso);
+  return cell;
 }
 
 function actionButton(label, handler) {
@@ -287,11 +239,11 @@ function drawMembers() {
     row.dataset.name = m.name;
     const stateText = m.isDead ? 'dead' : m.inBattle ? 'in battle' : '';
     const place = [m.location, m.country].filter(Boolean).join(', ');
-    row.append(element('td', m.name), element('td', m.address), element('td', place),
+    row.append(element('td', m.name), addressCell(m.address), element('td', place),
       element('td', m.x, 'number'), element('td', m.y, 'number'), element('td', m.facet, 'number'),
       element('td', m.hp, 'number'),
-      element('td', stateText, m.isDead ? 'state-dead' : m.inBattle ? 'state-battle' : ''),
-      element('td', since(m.connectedSince)), element('td', m.messagesSent, 'number'));
+      element('td', stateText, 'state' + (m.isDead ? ' state-dead' : m.inBattle ? ' state-battle' : '')),
+      sinceCell(m.connectedSince), element('td', m.messagesSent, 'number'));
     const acts = element('td', undefined, 'acts');
     acts.append(actionButton('Kick…', () => act('kick', m.name)), actionButton('Ban…', () => act('ban', m.name)));
     row.append(acts);
@@ -328,7 +280,7 @@ async function loadMembers() {
   if (chosen !== state.chosen) return;  // the operator chose another network meanwhile
   state.members = answer.members;
   drawFacets();
-  drawMap();
+  memberMap.show(shownMembers());
   drawMembers();
 }
 
