@@ -1,6 +1,8 @@
 // velmora-admin against the real server over loopback: every command, every refusal, and the
 // exit status a script would read.
 #include "e2e/AdminToolFixture.h"
+#include "platform/adapters/SqliteDatabase.h"
+#include "server/BanStore.h"
 
 namespace velmora::admintest {
 namespace {
@@ -16,7 +18,8 @@ TEST_F(AdminTool, HelpNamesEveryCommandAndTheExitCodes) {
   auto help = RunTool({ToolPath(), "--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"who", "kick USER", "ban USER", "bans", "unban ID", "announce TEXT",
-                           "is-admin", "watch", "--password-file", "6 not an administrator"})
+                           "is-admin", "watch", "--password-file", "6 not an administrator",
+                           "--database PATH unban ID"})
     EXPECT_THAT(help.out, HasSubstr(word));
 
   for (const char* command : {"who", "kick", "ban", "bans", "unban", "announce", "is-admin",
@@ -235,6 +238,75 @@ TEST_F(AdminTool, BansOfAnotherNetworkAreNeitherListedNorLifted) {
   EXPECT_THAT(arena({"bans"}, "Boss").out, HasSubstr("griefing"));
   // Bob may still use Lobby from the address Arena banned.
   EXPECT_EQ(RunTool(Args({"who"}, "Bob", "::1")).status, 0);
+}
+
+// --- the database file, without a server --------------------------------------------------
+
+TEST_F(AdminTool, DatabaseBansAndUnbanWorkOnTheFileAndNeverCreateIt) {
+  std::string path = server_.Folder() + "/scratch.db";
+  {
+    platform::SqliteDatabase db(path);
+    BanStore::Prepare(db);
+    BanStore bans(&db);
+    ASSERT_TRUE(bans.Record("10.0.0.5", "Admin", "cheating", 1700000000, "Lobby", "Bob"));
+    ASSERT_TRUE(bans.Record("::1", "Boss", "griefing", 1700000000, "Arena", "Cy"));
+  }
+  auto offline = [&](std::vector<std::string> words, const std::string& file) {
+    std::vector<std::string> argv = {ToolPath(), "--database", file};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return RunTool(argv);
+  };
+
+  auto listed = offline({"bans"}, path);
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_THAT(listed.out, HasSubstr("ID  ADDRESS   BY     DATE"));
+  EXPECT_THAT(listed.out, HasSubstr("NETWORK  REASON"));
+  EXPECT_THAT(listed.out, HasSubstr("Lobby    cheating"));
+  EXPECT_THAT(listed.out, HasSubstr("2   ::1       Boss   "));
+
+  auto lifted = offline({"unban", "01"}, path);
+  EXPECT_EQ(lifted.status, 0) << lifted.err;
+  EXPECT_THAT(lifted.out, HasSubstr("Lifted ban 1 (address 10.0.0.5, banned by Admin on network "
+                                    "Lobby)"));
+  auto after = offline({"bans"}, path);
+  EXPECT_THAT(after.out, Not(HasSubstr("cheating")));
+  EXPECT_THAT(after.out, HasSubstr("griefing"));
+  EXPECT_EQ(offline({"unban", "1"}, path).status, 8);
+
+  // Not the server's database, or none: status 2, and no file left behind.
+  std::string missing = server_.Folder() + "/nothing.db";
+  for (auto words : {std::vector<std::string>{"bans"}, std::vector<std::string>{"unban", "2"}}) {
+    auto absent = offline(words, missing);
+    EXPECT_EQ(absent.status, 2) << words[0];
+    EXPECT_THAT(absent.err, HasSubstr("no such file"));
+    EXPECT_FALSE(fs::exists(missing)) << words[0];
+  }
+  EXPECT_EQ(offline({"bans"}, PasswordFile()).status, 2);
+  {
+    platform::SqliteDatabase other(server_.Folder() + "/other.db");
+    other.Execute("CREATE TABLE users (name TEXT)");
+  }
+  auto foreign = offline({"unban", "2"}, server_.Folder() + "/other.db");
+  EXPECT_EQ(foreign.status, 2);
+  EXPECT_THAT(foreign.err, HasSubstr("no table bans"));
+
+  // Only the offline commands, and without the options of a log-in.
+  EXPECT_EQ(offline({"who"}, path).status, 1);
+  EXPECT_EQ(offline({"--network", "Lobby", "bans"}, path).status, 1);
+}
+
+// The sample server's case: the administrator shares the banned address. The way back works
+// while the server runs, and the server's next log-in check sees it.
+TEST_F(AdminTool, AnAdministratorShutOutByABanLiftsItOnTheDatabaseOfTheRunningServer) {
+  StartWithAdmin();
+  {
+    platform::SqliteDatabase db(server_.DatabasePath());
+    ASSERT_TRUE(BanStore(&db).Record("127.0.0.1", "Admin", "shared", 1700000000, "Lobby", "Bob"));
+  }
+  ASSERT_EQ(Admin({"is-admin"}).status, 5);
+  auto lifted = RunTool({ToolPath(), "--database", server_.DatabasePath(), "unban", "1"});
+  EXPECT_EQ(lifted.status, 0) << lifted.err;
+  EXPECT_EQ(Admin({"is-admin"}).status, 0);
 }
 
 // --- watch -----------------------------------------------------------------------------------

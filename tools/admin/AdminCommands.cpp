@@ -248,12 +248,19 @@ const std::vector<AdminCommand>& Commands() {
        CheckBanTarget, RunBan},
       {"bans", "", "list the bans of the network",
        "Prints the bans recorded for the network: id, address, who banned it, when, and\n"
-       "why. Administrators only.\n",
+       "why. Administrators only.\n"
+       "With --database PATH it reads the server's database file (velmora.db) instead,\n"
+       "without a server or a log-in, and lists the bans of every network, with a NETWORK\n"
+       "column.\n",
        CheckNone, RunBans},
       {"unban", "ID", "lift a ban by its id",
        "Lifts the ban ID of the network (the id the bans command lists), then reads the\n"
        "list again to confirm that it is gone. Exits with 8 when the network has no such\n"
-       "ban. Administrators only.\n",
+       "ban. Administrators only.\n"
+       "With --database PATH it deletes the row ID from the server's database file\n"
+       "(velmora.db) instead, without a server or a log-in: the way back for an\n"
+       "administrator whom a ban of a shared address shuts out. Ids are those that\n"
+       "--database PATH bans lists.\n",
        CheckBanId, RunUnban},
       {"announce", "TEXT...", "send an announcement to every member of the network",
        "Sends TEXT (the remaining words, joined by spaces) to every member of the network,\n"
@@ -292,7 +299,11 @@ const char kConnectionOptions[] =
     "                         (- for standard input); without it the password is asked for\n"
     "                         on the terminal, or read from standard input when that is not\n"
     "                         a terminal. It is never taken from the command line.\n"
-    "  -t, --timeout SECONDS  longest wait for each answer of the server (default 5)\n"
+    "  -t, --timeout SECONDS  longest wait for each answer of the server, or for the\n"
+    "                         running server's lock on the database (default 5)\n"
+    "      --database PATH    work on the server's database file (velmora.db) instead of\n"
+    "                         logging in: bans and unban only, without --host, --port,\n"
+    "                         --network, --user or --password-file. It is never created.\n"
     "  -h, --help             this help; COMMAND --help for a command's own\n";
 
 const char kExitCodes[] =
@@ -300,14 +311,19 @@ const char kExitCodes[] =
     "  0 done   1 usage   2 no connection or connection lost   3 network refused\n"
     "  4 password refused   5 user name refused   6 not an administrator\n"
     "  7 no answer in time, or the server did not carry the command out\n"
-    "  8 no such user logged in, or no such ban   9 watch: this user was kicked or banned\n";
+    "  8 no such user logged in, or no such ban   9 watch: this user was kicked or banned\n"
+    "  With --database: 2 the file is missing, unreadable or not the server's database;\n"
+    "  7 the ban could not be deleted (locked too long, or the file is read-only)\n";
 
 }  // namespace
 
 std::string ToolHelp() {
   std::string text =
       "Usage: velmora-admin [OPTIONS] COMMAND [ARGUMENTS]\n"
-      "Logs into a network of a Velmora server and runs one command.\n\n"
+      "       velmora-admin --database PATH bans\n"
+      "       velmora-admin --database PATH unban ID\n"
+      "Logs into a network of a Velmora server and runs one command; with --database,\n"
+      "lists or lifts bans in the server's database file without a server or a log-in.\n\n"
       "Commands:\n";
   for (auto& command : Commands()) {
     std::string head = std::string(command.name) + " " + command.synopsis;

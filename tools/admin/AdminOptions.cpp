@@ -54,6 +54,10 @@ AdminOptions ParseCommandLine(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) Usage("option " + name + " needs a value");
       return args[++i];
     };
+    bool logInOption = name == "-H" || name == "--host" || name == "-p" || name == "--port" ||
+                       name == "-n" || name == "--network" || name == "-u" || name == "--user" ||
+                       name == "--password-file";
+    options.logInOptionGiven = options.logInOptionGiven || logInOption;
     if (name == "-H" || name == "--host") {
       options.host = value();
       if (options.host.empty()) Usage("the host must not be empty");
@@ -68,6 +72,9 @@ AdminOptions ParseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "-t" || name == "--timeout") {
       options.timeoutSeconds =
           static_cast<int>(ParseWhole(value(), 1, kMaxTimeoutSeconds, "the time-out"));
+    } else if (name == "--database") {
+      options.database = value();
+      if (options.database->empty()) Usage("the database path must not be empty");
     } else if (name == "--password") {
       Usage("the password is never taken from the command line: use --password-file FILE, "
             "standard input, or the prompt");
@@ -92,6 +99,13 @@ void RequireLogInOptions(const AdminOptions& options) {
   if (options.port == 0) Usage("give the network's port with --port");
   if (options.network.empty()) Usage("give the network's name with --network");
   if (options.user.empty()) Usage("give the user name with --user");
+}
+
+void RequireOfflineOptions(const AdminOptions& options) {
+  // A network named beside --database would read as a filter that is not applied.
+  if (options.logInOptionGiven)
+    Usage("--database works on the file alone: leave out --host, --port, --network, --user "
+          "and --password-file");
 }
 
 }  // namespace velmora::admin

@@ -15,6 +15,10 @@ struct AdminOptions {
   std::string user;
   std::optional<std::string> passwordFile;
   int timeoutSeconds = 5;
+  // --database: work on the server's database file instead of logging in (bans and unban).
+  std::optional<std::string> database;
+  // Whether an option that only a log-in uses was given (host, port, network, user, password).
+  bool logInOptionGiven = false;
   // The command and its words, e.g. {"kick", "Bob", "spam"}; empty when none was given.
   std::string command;
   std::vector<std::string> arguments;
@@ -24,8 +28,10 @@ struct AdminOptions {
 
 // Options may stand before or after the command; "--" ends them, so that a text may begin
 // with "-". Throws AdminFailure(kUsage) for an unknown option or a bad value. Checks only the
-// form; RequireLogInOptions checks that what a log-in needs is there.
+// form; RequireLogInOptions checks that what a log-in needs is there, RequireOfflineOptions
+// that --database is given alone.
 AdminOptions ParseCommandLine(const std::vector<std::string>& args);
 void RequireLogInOptions(const AdminOptions& options);
+void RequireOfflineOptions(const AdminOptions& options);
 
 }  // namespace velmora::admin

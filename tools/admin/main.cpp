@@ -1,6 +1,7 @@
 // velmora-admin: the operators' command-line client. Logs into one network of a running server
 // over the same framed transport as the server's own connections, runs one command, and says
-// how it went in its exit status.
+// how it went in its exit status. With --database it works on the server's ban database instead,
+// for the administrator a ban keeps from logging in.
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "AdminCommands.h"
 #include "AdminOptions.h"
 #include "ExitCode.h"
+#include "OfflineCommands.h"
 #include "PasswordSource.h"
 
 namespace {
@@ -43,6 +45,14 @@ int Run(const std::vector<std::string>& args) {
     } catch (const AdminFailure& failure) {
       throw AdminFailure(failure.Code(), std::string(failure.what()) + " (see velmora-admin " +
                                              command->name + " --help)");
+    }
+    if (options.database) {
+      if (!RunsOffline(command->name))
+        throw AdminFailure(ExitCode::kUsage, std::string("only bans and unban work on the "
+                                                         "database file, not ") +
+                                                 command->name + " (see velmora-admin --help)");
+      RequireOfflineOptions(options);
+      return ToStatus(RunOffline(options));
     }
     RequireLogInOptions(options);
   } catch (const AdminFailure& failure) {

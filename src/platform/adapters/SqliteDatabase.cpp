@@ -58,8 +58,13 @@ std::string SqliteStatement::ColumnText(int column) const {
 
 int64_t SqliteStatement::Changes() const { return sqlite3_changes64(db_); }
 
-SqliteDatabase::SqliteDatabase(const std::string& path) {
-  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+SqliteDatabase::SqliteDatabase(const std::string& path, OpenMode mode) {
+  int flags = SQLITE_OPEN_NOMUTEX;
+  switch (mode) {
+    case OpenMode::kCreate: flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
+    case OpenMode::kExisting: flags |= SQLITE_OPEN_READWRITE; break;
+    case OpenMode::kReadOnly: flags |= SQLITE_OPEN_READONLY; break;
+  }
   if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
@@ -70,6 +75,10 @@ SqliteDatabase::SqliteDatabase(const std::string& path) {
 }
 
 SqliteDatabase::~SqliteDatabase() { sqlite3_close(db_); }
+
+void SqliteDatabase::WaitWhenBusy(std::chrono::milliseconds limit) {
+  sqlite3_busy_timeout(db_, static_cast<int>(limit.count()));
+}
 
 void SqliteDatabase::Execute(const std::string& sql) {
   char* error = nullptr;

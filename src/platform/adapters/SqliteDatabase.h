@@ -2,6 +2,7 @@
 // A small RAII layer over the SQLite C API: a connection and its prepared statements. Every
 // failure is thrown as DatabaseError; client text only ever enters a statement as a bound
 // parameter.
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -47,11 +48,21 @@ class SqliteStatement {
 
 class SqliteDatabase {
  public:
-  // Opens (creating when missing) the database file.
-  explicit SqliteDatabase(const std::string& path);
+  enum class OpenMode {
+    kCreate,    // read and write, creating the file when missing (the server's own)
+    kExisting,  // read and write, but only a file that is there: a mistyped path stays an error
+    kReadOnly,  // read only, and only a file that is there
+  };
+
+  // Opens the database file. A lock held by another connection is waited for a moment
+  // (see WaitWhenBusy) before a statement fails with DatabaseError::Locked().
+  explicit SqliteDatabase(const std::string& path, OpenMode mode = OpenMode::kCreate);
   ~SqliteDatabase();
   SqliteDatabase(const SqliteDatabase&) = delete;
   SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+  // How long a statement waits for another connection's lock before it fails.
+  void WaitWhenBusy(std::chrono::milliseconds limit);
 
   void Execute(const std::string& sql);
   SqliteStatement Prepare(const std::string& sql);
