@@ -41,7 +41,7 @@ void RestoreDocumentLevelWhiteSpace(pugi::xml_document& document, const std::str
       space = text.substr(begin, end - begin);
     } else if (child != document.first_child()) {
       // Text the parser converted from another encoding has other offsets: one line a node.
-      space = "\n";
+      space = '\n';
     }
     if (!space.empty()) leading.emplace_back(child, std::move(space));
   }
