@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Each target with its runs in CI, measured to need 20 to 60 s of processor time: about as long
+# Each target with its runs in CI, measured to need 30 to 60 s of processor time: about as long
 # on a machine of two cores that runs two targets at once and nothing else. The dispatcher's
 # server writes files on a worker thread and sweeps on the real clock, so that its runs, unlike
 # the others', may differ in what they cover.
