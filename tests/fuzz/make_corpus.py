@@ -224,6 +224,13 @@ def network_file_seeds():
           network_file("Bob", "10.0.0.5",
                        b'<?xml version="1.0" encoding="US-ASCII"?><n><network name="&#xE9;">'
                        b"</network></n>"))
+    # A lone high surrogate (and the control character after it, which the writer turned into
+    # a reference XML forbids) passed the well-formedness check of a UTF-16 file.
+    write("network_file", "regression-utf16-lone-surrogate",
+          network_file("ROOT", "127.0.0.1",
+                       b"\xff\xfe" + ('<n>\ubf0d\n<network name="Wide">\r\n'
+                                     '<User Name="Root\ud800\x07"/>\r\n</network>\r\n</n>\r\n')
+                       .encode("utf-16-le", "surrogatepass")))
     write("network_file", "regression-duplicate-attribute",
           network_file("Bob", "10.0.0.5",
                        b'<n><network name="N" password="old" password="new"></network></n>'))

@@ -5,9 +5,12 @@
 namespace velmora::platform {
 namespace {
 
-std::string Utf16(std::string_view ascii, bool bigEndian) {
+std::string Utf16(std::u16string_view units, bool bigEndian) {
   std::string wide;
-  for (char c : ascii) wide += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  for (char16_t unit : units) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    wide += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
   return wide;
 }
 
@@ -53,12 +56,31 @@ TEST(XmlWellFormedness, TellsTheEncodingTheBytesAreReadIn) {
                 XmlEncoding::kLatin1},
            Case{"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><n a=\"&#xE9;\"/>",
                 XmlEncoding::kAscii},
-           Case{"\xFF\xFE" + Utf16("<n a=\"x\"/>", false), XmlEncoding::kUtf16LittleEndian},
-           Case{Utf16("<n a=\"x\"/>", true), XmlEncoding::kUtf16BigEndian},
+           Case{"\xFF\xFE" + Utf16(u"<n a=\"x\"/>", false), XmlEncoding::kUtf16LittleEndian},
+           Case{Utf16(u"<n a=\"x\"/>", true), XmlEncoding::kUtf16BigEndian},
        }) {
     auto verdict = CheckXmlWellFormed(c.text);
     EXPECT_TRUE(verdict.ok) << c.text << ": " << verdict.message;
     EXPECT_EQ(verdict.encoding, c.encoding) << c.text;
+  }
+}
+
+// The parser takes a high surrogate and any unit after it (even the closing quote) as one
+// character, where the document model would drop the surrogate and read the unit.
+TEST(XmlWellFormedness, Utf16SurrogatesComeInPairs) {
+  for (bool bigEndian : {false, true}) {
+    auto withValue = [&](std::u16string_view value) {
+      return Utf16(u"\xFEFF<n a=\"" + std::u16string(value) + u"\"/>", bigEndian);
+    };
+    for (std::u16string_view pair : {u"\xD800\xDC00", u"\xDBFF\xDFFF"}) {
+      auto verdict = CheckXmlWellFormed(withValue(pair));
+      EXPECT_TRUE(verdict.ok) << bigEndian << ": " << verdict.message;
+    }
+    for (std::u16string_view lone : {u"\xD800\x0007", u"\xDBFF\"", u"x\xDC00", u"\xDFFF\xD800"}) {
+      auto verdict = CheckXmlWellFormed(withValue(lone));
+      EXPECT_FALSE(verdict.ok) << bigEndian << " " << int{lone[0]} << " " << int{lone[1]};
+      EXPECT_EQ(verdict.message, "not well-formed (invalid token)");
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -218,8 +219,12 @@ void WriteFileAtomically(const std::string& path, const std::string& content,
 
   std::string folder = FolderOf(target);
   std::string base = target.substr(target.rfind('/') + 1);
+  // The draw is written at a fixed width, so that naming the file takes the same steps whatever
+  // it is: the fuzz targets, run twice on the same inputs, then cover the same code.
   std::random_device entropy;
-  std::string temp = JoinPath(folder, "." + base + ".tmp" + std::to_string(entropy()));
+  char draw[9];
+  std::snprintf(draw, sizeof draw, "%08x", entropy());
+  std::string temp = JoinPath(folder, "." + base + ".tmp" + draw);
 
   FdGuard file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)};
   if (file.fd < 0) throw FileError(ErrnoText("cannot create", temp));

@@ -41,7 +41,7 @@ void RestoreDocumentLevelWhiteSpace(pugi::xml_document& document, const std::str
       space = text.substr(begin, end - begin);
     } else if (child != document.first_child()) {
       // Text the parser converted from another encoding has other offsets: one line a node.
-      space = "\n";
+      space = '\n';
     }
     if (!space.empty()) leading.emplace_back(child, std::move(space));
   }
@@ -103,16 +103,18 @@ uint32_t LargestCharacter(XmlEncoding encoding) {
   }
 }
 
-// Whether every value in the document (attributes, text, comments) is made of characters up to
-// `largest`. A character reference can put any character into a file of a small encoding, and
-// the writer cannot put it back: a Latin-1 file would get "?", an ASCII file bytes it may not
-// hold. Walks without recursion, as documents nest as deep as their authors like.
-bool AllValuesUpTo(const pugi::xml_document& document, uint32_t largest) {
-  auto fits = [&](const char* value) { return IsXmlUtf8UpTo(value, largest); };
+// Whether every name and value in the document (elements, attributes, text, comments) is made
+// of characters XML holds, up to `largest`. A character reference can put any character into a
+// file of a small encoding, and the writer cannot put it back: a Latin-1 file would get "?", an
+// ASCII file bytes it may not hold. In any encoding, a character XML forbids that slipped past
+// the well-formedness check would be written as a reference XML forbids as well. Walks without
+// recursion, as documents nest as deep as their authors like.
+bool AllUpTo(const pugi::xml_document& document, uint32_t largest) {
+  auto fits = [&](const char* text) { return IsXmlUtf8UpTo(text, largest); };
   for (pugi::xml_node node = document.first_child(); node;) {
-    if (!fits(node.value())) return false;
+    if (!fits(node.name()) || !fits(node.value())) return false;
     for (auto attribute : node.attributes())
-      if (!fits(attribute.value())) return false;
+      if (!fits(attribute.name()) || !fits(attribute.value())) return false;
     if (node.first_child()) {
       node = node.first_child();
       continue;
@@ -211,8 +213,7 @@ XmlParseResult XmlDocument::Parse(const std::string& text, bool keepEverything) 
   // Written back in the encoding it came in, with its byte order mark if it had one.
   impl_->encoding = verdict.encoding;
   impl_->byteOrderMark = BeginsWithByteOrderMark(text);
-  uint32_t largest = LargestCharacter(verdict.encoding);
-  impl_->writableAsRead = largest > 0xFFFF || AllValuesUpTo(impl_->document, largest);
+  impl_->writableAsRead = AllUpTo(impl_->document, LargestCharacter(verdict.encoding));
   if (keepEverything)
     RestoreDocumentLevelWhiteSpace(impl_->document, text,
                                    PugiEncoding(verdict.encoding) == pugi::encoding_utf8);

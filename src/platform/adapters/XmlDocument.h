@@ -70,7 +70,8 @@ class XmlDocument {
   // Whether text stored in this document is written well-formed and reads back unchanged: it
   // must be UTF-8 of characters XML holds (no NUL, no control character but tab and line ends)
   // that the document's encoding has (up to U+00FF in Latin-1, U+007F in US-ASCII). Nothing
-  // is carried by a document that already holds characters its encoding cannot write back.
+  // is carried by a document that already holds characters its encoding cannot write back or
+  // that XML forbids.
   bool Carries(std::string_view text) const;
 
  private:

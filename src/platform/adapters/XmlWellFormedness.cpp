@@ -64,6 +64,24 @@ XmlEncoding EncodingOf(std::string_view text, const std::string& declared) {
   return XmlEncoding::kUtf8;
 }
 
+// Whether UTF-16 `text` holds a surrogate out of its pair. The parser refuses a low surrogate
+// alone, but takes a high surrogate and whatever unit follows it as one character without asking
+// whether that unit is a low surrogate: the unit after a lone high surrogate, be it a control
+// character, a quote or a "<", would pass as part of it, while the document model drops the
+// surrogate and reads the unit as itself, so the two would read different documents.
+bool HoldsLoneSurrogate(std::string_view text, bool bigEndian) {
+  bool lowDue = false;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    auto first = static_cast<unsigned char>(text[i]);
+    auto second = static_cast<unsigned char>(text[i + 1]);
+    unsigned unit = bigEndian ? first << 8 | second : second << 8 | first;
+    bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (low != lowDue) return true;
+    lowDue = unit >= 0xD800 && unit <= 0xDBFF;
+  }
+  return lowDue;
+}
+
 }  // namespace
 
 XmlWellFormedness CheckXmlWellFormed(std::string_view text) {
@@ -89,7 +107,12 @@ XmlWellFormedness CheckXmlWellFormed(std::string_view text) {
     if (last) break;
     at += piece;
   }
-  return {true, {}, EncodingOf(text, reading.declaredEncoding)};
+  XmlEncoding encoding = EncodingOf(text, reading.declaredEncoding);
+  bool utf16 =
+      encoding == XmlEncoding::kUtf16LittleEndian || encoding == XmlEncoding::kUtf16BigEndian;
+  if (utf16 && HoldsLoneSurrogate(text, encoding == XmlEncoding::kUtf16BigEndian))
+    return {false, XML_ErrorString(XML_ERROR_INVALID_TOKEN)};
+  return {true, {}, encoding};
 }
 
 }  // namespace velmora::platform
