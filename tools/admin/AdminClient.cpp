@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "ExitCode.h"
-#include "platform/EventLoop.h"
-#include "platform/Md5.h"
+#include "platform/net/EventLoop.h"
+#include "platform/adapters/Md5.h"
 
 namespace velmora::admin {
 

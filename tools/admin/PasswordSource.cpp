@@ -2,9 +2,9 @@
 
 #include "AdminOptions.h"
 #include "ExitCode.h"
-#include "platform/FileError.h"
-#include "platform/FileSystem.h"
-#include "platform/Terminal.h"
+#include "platform/adapters/FileError.h"
+#include "platform/adapters/FileSystem.h"
+#include "platform/adapters/Terminal.h"
 
 namespace velmora::admin {
 

@@ -7,10 +7,10 @@
 #include "AdminCommands.h"
 #include "AdminOptions.h"
 #include "ServerText.h"
-#include "platform/Clock.h"
+#include "platform/adapters/Clock.h"
 #include "protocol/Chat.h"
 #include "protocol/Position.h"
-#include "platform/EventLoop.h"
+#include "platform/net/EventLoop.h"
 
 namespace velmora::admin {
 
