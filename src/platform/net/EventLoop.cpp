@@ -57,8 +57,8 @@ void EventLoop::ReadPending() {
   auto batch = std::move(toRead_);
   toRead_.clear();
   for (auto& member : batch) {
-    member->readQueued_ = false;
-    member->LoopRead();
+    member->LoopLists({}).read = false;
+    member->Read({});
   }
 }
 
@@ -83,11 +83,11 @@ void EventLoop::Deliver() {
       }
       ++sinceClock;
       std::shared_ptr<LoopMember> member = std::move(toDeliver_[i]);
-      bool more = member->onPollList_ && member->LoopDeliver();
+      bool more = member->LoopLists({}).poll && member->Deliver({});
       if (more)
         toDeliver_[kept++] = std::move(member);
       else
-        member->deliveryQueued_ = false;
+        member->LoopLists({}).delivery = false;
     }
     if (outOfTime) {
       // The members this round did not reach go to the front, ahead of those it served.
@@ -108,26 +108,29 @@ void EventLoop::FlushWrites() {
   auto batch = std::move(toFlush_);
   toFlush_.clear();
   for (auto& member : batch) {
-    member->flushQueued_ = false;
-    member->LoopFlush();
+    member->LoopLists({}).flush = false;
+    member->Flush({});
   }
 }
 
 void EventLoop::RequestDelivery(LoopMember& member) {
-  if (member.deliveryQueued_ || !member.onPollList_) return;
-  member.deliveryQueued_ = true;
+  auto& lists = member.LoopLists({});
+  if (lists.delivery || !lists.poll) return;
+  lists.delivery = true;
   toDeliver_.push_back(member.shared_from_this());
 }
 
 void EventLoop::RequestRead(LoopMember& member) {
-  if (member.readQueued_) return;
-  member.readQueued_ = true;
+  auto& lists = member.LoopLists({});
+  if (lists.read) return;
+  lists.read = true;
   toRead_.push_back(member.shared_from_this());
 }
 
 void EventLoop::RequestFlush(LoopMember& member) {
-  if (member.flushQueued_) return;
-  member.flushQueued_ = true;
+  auto& lists = member.LoopLists({});
+  if (lists.flush) return;
+  lists.flush = true;
   toFlush_.push_back(member.shared_from_this());
 }
 

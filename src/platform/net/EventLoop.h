@@ -49,9 +49,9 @@ class EventLoop {
   void OnSignal(int signalNumber, std::function<void()> handler);
 
   // The poll list: members registered here get their queued messages delivered.
-  void AddToPollList(LoopMember& member) { member.onPollList_ = true; }
-  void RemoveFromPollList(LoopMember& member) { member.onPollList_ = false; }
-  bool IsOnPollList(const LoopMember& member) const { return member.onPollList_; }
+  void AddToPollList(LoopMember& member) { member.LoopLists({}).poll = true; }
+  void RemoveFromPollList(LoopMember& member) { member.LoopLists({}).poll = false; }
+  bool IsOnPollList(const LoopMember& member) const { return member.LoopLists({}).poll; }
   // A registered member has a queued message: deliver in the next delivery rounds.
   void RequestDelivery(LoopMember& member);
   // Input left to read in the next pass; output to flush at the end of this one.
