@@ -61,6 +61,7 @@ struct GeoLookup::Lookup {
   platform::HttpClient::RequestId locationRequest = 0;
   platform::HttpClient::RequestId flagRequest = 0;
   int requestsOut = 0;
+  platform::Timer queueWait;  // while waiting for its turn
 };
 
 GeoLookup::GeoLookup(ServerCounters& counters)
@@ -115,8 +116,8 @@ GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
   queued_.push_back(std::move(lookup));
   StartQueued();
   if (!queued_.empty() && queued_.back()->ticket == ticket)
-    platform::EventLoop::Instance().After(timings_.MaxQueueWait,
-                                         WhileAlive([this, ticket] { GiveUpWaiting(ticket); }));
+    queued_.back()->queueWait = platform::EventLoop::Instance().After(
+        timings_.MaxQueueWait, [this, ticket] { GiveUpWaiting(ticket); });
   return ticket;
 }
 
@@ -150,6 +151,7 @@ void GeoLookup::StartQueued() {
     auto lookup = std::move(queued_.front());
     queued_.pop_front();
     Lookup& started = *lookup;
+    started.queueWait.Cancel();
     running_.emplace(started.ticket, std::move(lookup));
     Start(started);
   }

@@ -37,13 +37,13 @@ void ConsoleService::Start(const std::string& address, const std::string& token)
 
 void ConsoleService::Stop() {
   console_.Stop();
+  publishing_.Cancel();
   alive_.reset();
 }
 
 void ConsoleService::PublishNowAndThen() {
-  std::weak_ptr<bool> alive = alive_;
-  platform::EventLoop::Instance().After(kPublishEvery, [this, alive] {
-    if (!alive.lock() || !console_.Running()) return;
+  publishing_ = platform::EventLoop::Instance().After(kPublishEvery, [this] {
+    if (!console_.Running()) return;
     snapshots_.Publish(taker_.Take());
     PublishNowAndThen();
   });

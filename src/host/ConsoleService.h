@@ -12,6 +12,7 @@
 #include "host/console/ActionRunner.h"
 #include "host/console/Console.h"
 #include "host/console/SnapshotHolder.h"
+#include "platform/net/Timer.h"
 
 namespace velmora {
 
@@ -44,6 +45,7 @@ class ConsoleService {
   SnapshotTaker taker_;
   ServerOperations operations_;
   console::SnapshotHolder snapshots_;
+  platform::Timer publishing_;
   // Timers and actions posted to the loop find this gone once the service stops.
   std::shared_ptr<bool> alive_;
   console::ActionRunner actions_;

@@ -23,19 +23,16 @@ void Registrar::Record(ServerNetworks& network, const std::string& username,
   file.gathered.push_back(LogIn{&network, LogInRecord{username, address}, std::move(recorded)});
   ++waiting_;
   // While a rewrite runs the log-ins gather anyway; it starts the next one when it ends.
-  if (!file.rewriting.empty() || file.scheduled) return;
-  file.scheduled = true;
-  std::weak_ptr<bool> alive = alive_;
-  platform::EventLoop::Instance().After(kGatherTime, [this, alive, path = network.Path] {
-    if (auto held = alive.lock(); held && *held) Start(path);
-  });
+  if (!file.rewriting.empty() || file.gathering.Pending()) return;
+  file.gathering = platform::EventLoop::Instance().After(
+      kGatherTime, [this, path = network.Path] { Start(path); });
 }
 
 void Registrar::Start(const std::string& path) {
   auto entry = files_.find(path);
   if (entry == files_.end()) return;
   File& file = entry->second;
-  file.scheduled = false;
+  file.gathering.Cancel();
   if (file.gathered.empty() || !file.rewriting.empty()) return;
   file.rewriting = std::move(file.gathered);
   file.gathered.clear();
@@ -85,7 +82,7 @@ void Registrar::Finish(const std::string& path, BatchOutcome outcome) {
   }
   auto idle = files_.find(path);
   if (idle != files_.end() && idle->second.gathered.empty() && idle->second.rewriting.empty() &&
-      !idle->second.scheduled)
+      !idle->second.gathering.Pending())
     files_.erase(idle);
 }
 

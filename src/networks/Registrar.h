@@ -16,6 +16,7 @@
 
 #include "networks/LogInRecords.h"
 #include "platform/net/BackgroundWorker.h"
+#include "platform/net/Timer.h"
 
 namespace velmora {
 
@@ -57,7 +58,7 @@ class Registrar {
   struct File {
     std::vector<LogIn> gathered;   // waiting for the next rewrite
     std::vector<LogIn> rewriting;  // in the rewrite under way
-    bool scheduled = false;        // a rewrite starts after the gathering time
+    platform::Timer gathering;     // a rewrite starts when it ends
     std::chrono::steady_clock::time_point started;  // of the rewrite under way
   };
 

@@ -136,11 +136,8 @@ void EventLoop::RequestFlush(LoopMember& member) {
 
 void EventLoop::Post(std::function<void()> work) { asio::post(impl_->context, std::move(work)); }
 
-void EventLoop::After(std::chrono::milliseconds delay, std::function<void()> work) {
-  auto timer = std::make_shared<asio::steady_timer>(impl_->context, delay);
-  timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
-    if (!error) work();
-  });
+Timer EventLoop::After(std::chrono::milliseconds delay, std::function<void()> work) {
+  return Timer(LoopKey{}, delay, std::move(work));
 }
 
 void EventLoop::OnSignal(int signalNumber, std::function<void()> handler) {

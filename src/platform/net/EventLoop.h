@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/net/LoopMember.h"
+#include "platform/net/Timer.h"
 
 namespace velmora::platform {
 
@@ -43,8 +44,9 @@ class EventLoop {
 
   // Runs `work` at the start of the next pass, after this one's writes.
   void NextPass(std::function<void()> work);
-  // Runs `work` on the loop's thread once `delay` has passed.
-  void After(std::chrono::milliseconds delay, std::function<void()> work);
+  // Runs `work` on the loop's thread once `delay` has passed, unless the handle returned has
+  // gone first: whoever starts a timer keeps its handle.
+  [[nodiscard]] Timer After(std::chrono::milliseconds delay, std::function<void()> work);
   // Runs `handler` on the loop's thread whenever the process receives `signalNumber`.
   void OnSignal(int signalNumber, std::function<void()> handler);
 

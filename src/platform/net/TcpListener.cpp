@@ -10,6 +10,7 @@ struct TcpListener::Acceptor {
   TcpAcceptor acceptor{IoContext().get_executor()};
   std::unique_ptr<SocketChannel> next;
   asio::ip::tcp::endpoint peer;  // of `next`, as the accept saw it
+  Timer retry;  // after running out of descriptors
 };
 
 TcpListener::TcpListener() : alive_(std::make_shared<bool>(true)) {}
@@ -77,9 +78,8 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       // Out of descriptors: give the process a moment instead of spinning on the same error.
       if (error == asio::error::no_descriptors || error.value() == ENFILE) {
         if (Event_ShedForNewcomer()) return AcceptNext(entry);
-        EventLoop::Instance().After(std::chrono::milliseconds(100), [this, &entry, alive] {
-          if (!alive.expired()) AcceptNext(entry);
-        });
+        entry.retry = EventLoop::Instance().After(std::chrono::milliseconds(100),
+                                                  [this, &entry] { AcceptNext(entry); });
         return;
       }
       AcceptNext(entry);
