@@ -9,9 +9,9 @@
 namespace velmora {
 
 Registrar::Registrar(ServerCounters& counters)
-    : counters_(counters), alive_(std::make_shared<bool>(true)), worker_(kRewriters) {}
+    : counters_(counters), worker_(kRewriters) {}
 
-Registrar::~Registrar() { *alive_ = false; }
+Registrar::~Registrar() = default;
 
 void Registrar::Record(ServerNetworks& network, const std::string& username,
                        const std::string& address, Recorded recorded) {
@@ -42,8 +42,7 @@ void Registrar::Start(const std::string& path) {
   std::vector<LogInRecord> records;
   records.reserve(file.rewriting.size());
   for (const auto& logIn : file.rewriting) records.push_back(logIn.record);
-  std::weak_ptr<bool> alive = alive_;
-  worker_.Run([this, alive, path, records = std::move(records)]() mutable {
+  worker_.Run([this, path, records = std::move(records)]() mutable {
     BatchOutcome outcome;
     try {
       outcome = RecordLogIns(path, records);
@@ -55,8 +54,8 @@ void Registrar::Start(const std::string& path) {
       outcome.logIns.assign(records.size(), failed);
     }
     records = {};
-    return [this, alive, path, outcome = std::move(outcome)]() mutable {
-      if (auto held = alive.lock(); held && *held) Finish(path, std::move(outcome));
+    return [this, path, outcome = std::move(outcome)]() mutable {
+      Finish(path, std::move(outcome));
     };
   });
 }

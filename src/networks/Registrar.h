@@ -69,9 +69,8 @@ class Registrar {
   std::unordered_map<std::string, File> files_;
   size_t waiting_ = 0;
   size_t batches_ = 0;
-  // Results and timers that come back after this object is gone find it dead and do nothing.
-  std::shared_ptr<bool> alive_;
-  platform::BackgroundWorker worker_;  // last: joined before the rest goes
+  // Last: joined before the rest goes; results and gathering timers end with this object.
+  platform::BackgroundWorker worker_;
 };
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/net/EventLoop.h"
+#include "platform/net/LoopScope.h"
 
 namespace velmora::platform {
 namespace {
@@ -54,6 +55,31 @@ TEST(EventLoop, ATimerRunsOnceWhileItsHandleIsKept) {
   EXPECT_FALSE(keep.Pending());
   EXPECT_EQ(dropped, 0);
   EXPECT_EQ(ranOfTwo, 1);
+}
+
+// Work posted from another thread through a scope runs while the scope is open, and comes to
+// nothing once it has closed, though it was on its way already.
+TEST(EventLoop, WorkPostedThroughAClosedScopeNeverRuns) {
+  auto& loop = EventLoop::Instance();
+  int ran = 0;
+  int late = 0;
+  {
+    LoopScope open;
+    std::thread([post = open.MakePoster(), &ran] { post([&ran] { ++ran; }); }).join();
+    RunUntil(loop, [&] { return ran > 0; });
+  }
+  LoopScope::Poster post;
+  {
+    LoopScope closing;
+    post = closing.MakePoster();
+    std::thread([&] { post([&] { ++late; }); }).join();  // on its way before the scope ends
+  }
+  std::thread([&] { post([&] { ++late; }); }).join();  // posted after it has ended
+  bool after = false;  // posted behind the late work, so it runs after it would have
+  loop.Post([&] { after = true; });
+  RunUntil(loop, [&] { return after; });
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(late, 0);
 }
 
 }  // namespace
