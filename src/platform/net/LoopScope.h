@@ -4,6 +4,7 @@
 // scope; once the scope has ended (or is closed) whatever is still on its way does nothing.
 // The scope's state is shared with the work under way and read on the loop's thread as each
 // piece comes up, so work posted from another thread while its owner goes is harmless.
+#include <concepts>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -45,8 +46,12 @@ class LoopScope {
   // The one place where work asks whether its scope is still open.
   template <typename Handler>
   static auto Within(std::shared_ptr<State> state, Handler handler) {
-    return [state = std::move(state), handler = std::move(handler)](auto&&... args) mutable {
-      if (state->open) handler(std::forward<decltype(args)>(args)...);
+    // Callable with just what the handler takes, so that Asio can tell which signature it has.
+    return [state = std::move(state), handler = std::move(handler)]<typename... Args>(
+               Args&&... args) mutable
+      requires std::invocable<Handler&, Args...>
+    {
+      if (state->open) handler(std::forward<Args>(args)...);
     };
   }
 
