@@ -12,6 +12,7 @@
 #include "host/console/ActionRunner.h"
 #include "host/console/Console.h"
 #include "host/console/SnapshotHolder.h"
+#include "platform/net/LoopScope.h"
 #include "platform/net/Timer.h"
 
 namespace velmora {
@@ -46,8 +47,8 @@ class ConsoleService {
   ServerOperations operations_;
   console::SnapshotHolder snapshots_;
   platform::Timer publishing_;
-  // Timers and actions posted to the loop find this gone once the service stops.
-  std::shared_ptr<bool> alive_;
+  // Actions posted to the loop come to nothing once the service stops.
+  platform::LoopScope actionsOnLoop_;
   console::ActionRunner actions_;
   console::Console console_;  // last: its threads stop before the rest goes
 };
