@@ -61,30 +61,21 @@ struct GeoLookup::Lookup {
   platform::HttpClient::RequestId locationRequest = 0;
   platform::HttpClient::RequestId flagRequest = 0;
   int requestsOut = 0;
+  platform::Timer queueWait;  // while waiting for its turn
 };
 
 GeoLookup::GeoLookup(ServerCounters& counters)
     : counters_(counters),
-      geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST),
-      alive_(std::make_shared<bool>(true)) {}
+      geoHost_(VELMORA_GEO_HOST), flagHost_(VELMORA_FLAG_HOST) {}
 
 GeoLookup::~GeoLookup() {
-  // Answers and timers still on their way find nothing to call back.
-  *alive_ = false;
+  // A cancelled request never calls back, even when its answer is on its way.
   if (running_.empty()) return;  // nothing asked: the HTTP client may never have been made
   auto& http = platform::HttpClient::Instance();
   for (auto& [ticket, lookup] : running_) {
     if (lookup->locationRequest != 0) http.Cancel(lookup->locationRequest);
     if (lookup->flagRequest != 0) http.Cancel(lookup->flagRequest);
   }
-}
-
-template <typename Work>
-auto GeoLookup::WhileAlive(Work work) {
-  return [alive = std::weak_ptr<bool>(alive_), work = std::move(work)](auto&&... args) mutable {
-    auto held = alive.lock();
-    if (held && *held) work(std::forward<decltype(args)>(args)...);
-  };
 }
 
 void GeoLookup::SetHosts(std::string geoHost, std::string flagHost) {
@@ -115,8 +106,8 @@ GeoLookup::Ticket GeoLookup::Locate(const std::string& address, Done done) {
   queued_.push_back(std::move(lookup));
   StartQueued();
   if (!queued_.empty() && queued_.back()->ticket == ticket)
-    platform::EventLoop::Instance().After(timings_.MaxQueueWait,
-                                         WhileAlive([this, ticket] { GiveUpWaiting(ticket); }));
+    queued_.back()->queueWait = platform::EventLoop::Instance().After(
+        timings_.MaxQueueWait, [this, ticket] { GiveUpWaiting(ticket); });
   return ticket;
 }
 
@@ -150,6 +141,7 @@ void GeoLookup::StartQueued() {
     auto lookup = std::move(queued_.front());
     queued_.pop_front();
     Lookup& started = *lookup;
+    started.queueWait.Cancel();
     running_.emplace(started.ticket, std::move(lookup));
     Start(started);
   }
@@ -163,22 +155,18 @@ void GeoLookup::Start(Lookup& lookup) {
     ++lookup.requestsOut;
     lookup.locationRequest = platform::HttpClient::Instance().Get(
         LocationRequest(geoHost_, lookup.address, timings_),
-        WhileAlive([this, ticket](platform::HttpResult result) {
-          OnLocation(ticket, std::move(result));
-        }));
+        [this, ticket](platform::HttpResult result) { OnLocation(ticket, std::move(result)); });
   }
   if (!flagHost_.empty() && FlagFolder()) {
     ++lookup.requestsOut;
     lookup.flagRequest = platform::HttpClient::Instance().Get(
         FlagRequest(flagHost_, lookup.address, timings_),
-        WhileAlive([this, ticket](platform::HttpResult result) {
-          OnFlag(ticket, std::move(result.Body));
-        }));
+        [this, ticket](platform::HttpResult result) { OnFlag(ticket, std::move(result.Body)); });
   }
   if (lookup.requestsOut == 0) {
     // Nothing to ask: the answer still comes later, as it would from the services.
     ++lookup.requestsOut;
-    platform::EventLoop::Instance().Post(WhileAlive([this, ticket] { RequestEnded(ticket); }));
+    answers_.Post([this, ticket] { RequestEnded(ticket); });
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "client/Locator.h"
 #include "platform/adapters/Picture.h"
+#include "platform/net/LoopScope.h"
 #include "protocol/ServerCounters.h"
 
 namespace velmora {
@@ -75,9 +76,6 @@ class GeoLookup final : public Locator {
   void RequestEnded(Ticket ticket);
   void Count(const Lookup& lookup, LookupOutcome outcome);
   std::optional<std::string> FlagFolder() const;
-  // Wraps a callback so that it does nothing once this object is gone.
-  template <typename Work>
-  auto WhileAlive(Work work);
 
   ServerCounters& counters_;
   std::string geoHost_;
@@ -88,7 +86,8 @@ class GeoLookup final : public Locator {
   Ticket nextTicket_ = 1;
   std::deque<std::unique_ptr<Lookup>> queued_;
   std::unordered_map<Ticket, std::unique_ptr<Lookup>> running_;
-  std::shared_ptr<bool> alive_;
+  // Answers that need no request; the requests themselves are cancelled when this goes.
+  platform::LoopScope answers_;
 };
 
 }  // namespace velmora

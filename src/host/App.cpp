@@ -261,9 +261,7 @@ std::string App::StatusText() const {
 
 void App::ScheduleStatusReports() {
   if (!platform::ServiceManagerListens()) return;
-  std::weak_ptr<bool> alive = alive_;
-  platform::EventLoop::Instance().After(kStatusInterval, [this, alive] {
-    if (alive.expired()) return;
+  statusReports_ = platform::EventLoop::Instance().After(kStatusInterval, [this] {
     std::string status = StatusText();
     if (status != reportedStatus_) {
       reportedStatus_ = status;
@@ -302,7 +300,7 @@ void App::StopConsole() {
 }
 
 void App::GiveBackMemoryNowAndThen() {
-  platform::EventLoop::Instance().After(kGiveBackMemoryEvery, [this] {
+  memoryGiveBack_ = platform::EventLoop::Instance().After(kGiveBackMemoryEvery, [this] {
     platform::GiveBackFreeMemory();
     GiveBackMemoryNowAndThen();
   });

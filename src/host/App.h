@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client/ClientContext.h"
+#include "platform/net/Timer.h"
 #include "protocol/ServerCounters.h"
 #include "server/ServerContext.h"
 
@@ -94,8 +95,8 @@ class App {
   std::unique_ptr<platform::InstanceLock> instanceLock_;
   bool saidNoInterface_ = false;
   std::string reportedStatus_;
-  // Lets the status timer outlive the application object harmlessly.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  platform::Timer statusReports_;
+  platform::Timer memoryGiveBack_;
   ServerCounters counters_;
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;

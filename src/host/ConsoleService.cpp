@@ -4,26 +4,12 @@
 
 namespace velmora {
 
-namespace {
-
-// Runs an action on the loop's thread while `alive` lasts.
-console::ActionRunner::Post PostWhile(std::weak_ptr<bool> alive) {
-  return [alive](std::function<void()> work) {
-    platform::EventLoop::Instance().Post([alive, work = std::move(work)] {
-      if (alive.lock()) work();
-    });
-  };
-}
-
-}  // namespace
-
 ConsoleService::ConsoleService(const SnapshotTaker::Networks& networks,
                                const SnapshotTaker::Listeners& listeners, BanStore& bans,
                                const ServerCounters& counters)
     : taker_(networks, listeners, bans, counters),
       operations_(networks, listeners, bans),
-      alive_(std::make_shared<bool>(true)),
-      actions_(operations_, PostWhile(alive_)),
+      actions_(operations_, actionsOnLoop_.MakePoster()),
       console_(snapshots_, actions_) {}
 
 ConsoleService::~ConsoleService() { Stop(); }
@@ -37,13 +23,13 @@ void ConsoleService::Start(const std::string& address, const std::string& token)
 
 void ConsoleService::Stop() {
   console_.Stop();
-  alive_.reset();
+  publishing_.Cancel();
+  actionsOnLoop_.Close();
 }
 
 void ConsoleService::PublishNowAndThen() {
-  std::weak_ptr<bool> alive = alive_;
-  platform::EventLoop::Instance().After(kPublishEvery, [this, alive] {
-    if (!alive.lock() || !console_.Running()) return;
+  publishing_ = platform::EventLoop::Instance().After(kPublishEvery, [this] {
+    if (!console_.Running()) return;
     snapshots_.Publish(taker_.Take());
     PublishNowAndThen();
   });

@@ -12,6 +12,8 @@
 #include "host/console/ActionRunner.h"
 #include "host/console/Console.h"
 #include "host/console/SnapshotHolder.h"
+#include "platform/net/LoopScope.h"
+#include "platform/net/Timer.h"
 
 namespace velmora {
 
@@ -44,8 +46,9 @@ class ConsoleService {
   SnapshotTaker taker_;
   ServerOperations operations_;
   console::SnapshotHolder snapshots_;
-  // Timers and actions posted to the loop find this gone once the service stops.
-  std::shared_ptr<bool> alive_;
+  platform::Timer publishing_;
+  // Actions posted to the loop come to nothing once the service stops.
+  platform::LoopScope actionsOnLoop_;
   console::ActionRunner actions_;
   console::Console console_;  // last: its threads stop before the rest goes
 };

@@ -9,9 +9,9 @@
 namespace velmora {
 
 Registrar::Registrar(ServerCounters& counters)
-    : counters_(counters), alive_(std::make_shared<bool>(true)), worker_(kRewriters) {}
+    : counters_(counters), worker_(kRewriters) {}
 
-Registrar::~Registrar() { *alive_ = false; }
+Registrar::~Registrar() = default;
 
 void Registrar::Record(ServerNetworks& network, const std::string& username,
                        const std::string& address, Recorded recorded) {
@@ -23,19 +23,16 @@ void Registrar::Record(ServerNetworks& network, const std::string& username,
   file.gathered.push_back(LogIn{&network, LogInRecord{username, address}, std::move(recorded)});
   ++waiting_;
   // While a rewrite runs the log-ins gather anyway; it starts the next one when it ends.
-  if (!file.rewriting.empty() || file.scheduled) return;
-  file.scheduled = true;
-  std::weak_ptr<bool> alive = alive_;
-  platform::EventLoop::Instance().After(kGatherTime, [this, alive, path = network.Path] {
-    if (auto held = alive.lock(); held && *held) Start(path);
-  });
+  if (!file.rewriting.empty() || file.gathering.Pending()) return;
+  file.gathering = platform::EventLoop::Instance().After(
+      kGatherTime, [this, path = network.Path] { Start(path); });
 }
 
 void Registrar::Start(const std::string& path) {
   auto entry = files_.find(path);
   if (entry == files_.end()) return;
   File& file = entry->second;
-  file.scheduled = false;
+  file.gathering.Cancel();
   if (file.gathered.empty() || !file.rewriting.empty()) return;
   file.rewriting = std::move(file.gathered);
   file.gathered.clear();
@@ -45,8 +42,7 @@ void Registrar::Start(const std::string& path) {
   std::vector<LogInRecord> records;
   records.reserve(file.rewriting.size());
   for (const auto& logIn : file.rewriting) records.push_back(logIn.record);
-  std::weak_ptr<bool> alive = alive_;
-  worker_.Run([this, alive, path, records = std::move(records)]() mutable {
+  worker_.Run([this, path, records = std::move(records)]() mutable {
     BatchOutcome outcome;
     try {
       outcome = RecordLogIns(path, records);
@@ -58,8 +54,8 @@ void Registrar::Start(const std::string& path) {
       outcome.logIns.assign(records.size(), failed);
     }
     records = {};
-    return [this, alive, path, outcome = std::move(outcome)]() mutable {
-      if (auto held = alive.lock(); held && *held) Finish(path, std::move(outcome));
+    return [this, path, outcome = std::move(outcome)]() mutable {
+      Finish(path, std::move(outcome));
     };
   });
 }
@@ -85,7 +81,7 @@ void Registrar::Finish(const std::string& path, BatchOutcome outcome) {
   }
   auto idle = files_.find(path);
   if (idle != files_.end() && idle->second.gathered.empty() && idle->second.rewriting.empty() &&
-      !idle->second.scheduled)
+      !idle->second.gathering.Pending())
     files_.erase(idle);
 }
 

@@ -16,6 +16,7 @@
 
 #include "networks/LogInRecords.h"
 #include "platform/net/BackgroundWorker.h"
+#include "platform/net/Timer.h"
 
 namespace velmora {
 
@@ -57,7 +58,7 @@ class Registrar {
   struct File {
     std::vector<LogIn> gathered;   // waiting for the next rewrite
     std::vector<LogIn> rewriting;  // in the rewrite under way
-    bool scheduled = false;        // a rewrite starts after the gathering time
+    platform::Timer gathering;     // a rewrite starts when it ends
     std::chrono::steady_clock::time_point started;  // of the rewrite under way
   };
 
@@ -68,9 +69,8 @@ class Registrar {
   std::unordered_map<std::string, File> files_;
   size_t waiting_ = 0;
   size_t batches_ = 0;
-  // Results and timers that come back after this object is gone find it dead and do nothing.
-  std::shared_ptr<bool> alive_;
-  platform::BackgroundWorker worker_;  // last: joined before the rest goes
+  // Last: joined before the rest goes; results and gathering timers end with this object.
+  platform::BackgroundWorker worker_;
 };
 
 }  // namespace velmora

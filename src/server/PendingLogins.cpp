@@ -10,10 +10,9 @@
 namespace velmora {
 
 PendingLogins::PendingLogins(std::chrono::milliseconds deadline)
-    : deadline_(deadline), alive_(std::make_shared<bool>(true)) {}
+    : deadline_(deadline) {}
 
 PendingLogins::~PendingLogins() {
-  *alive_ = false;
   while (head_ != nullptr) Remove(*head_->connection);
 }
 
@@ -94,12 +93,9 @@ void PendingLogins::Sweep(Clock::time_point now) {
 }
 
 void PendingLogins::ArmSweep() {
-  if (sweepArmed_ || head_ == nullptr) return;
-  sweepArmed_ = true;
+  if (sweep_.Pending() || head_ == nullptr) return;
   auto interval = std::min<std::chrono::milliseconds>(kSweepInterval, deadline_);
-  platform::EventLoop::Instance().After(interval, [this, alive = std::weak_ptr<bool>(alive_)] {
-    if (alive.expired()) return;
-    sweepArmed_ = false;
+  sweep_ = platform::EventLoop::Instance().After(interval, [this] {
     Sweep(Clock::now());
     ArmSweep();
   });

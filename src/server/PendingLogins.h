@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "platform/net/Timer.h"
+
 namespace velmora {
 
 class MapConnection;
@@ -63,8 +65,7 @@ class PendingLogins {
   PendingPlace* head_ = nullptr;
   PendingPlace* tail_ = nullptr;
   size_t count_ = 0;
-  bool sweepArmed_ = false;
-  std::shared_ptr<bool> alive_;
+  platform::Timer sweep_;  // while anyone is listed
 };
 
 }  // namespace velmora

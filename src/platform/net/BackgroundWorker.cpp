@@ -11,7 +11,7 @@
 #include <malloc.h>
 #endif
 
-#include "platform/net/EventLoop.h"
+#include "platform/net/LoopScope.h"
 
 namespace velmora::platform {
 
@@ -35,6 +35,7 @@ struct BackgroundWorker::Impl {
   size_t running = 0;
   bool freedSinceReturn = false;  // jobs have ended since memory was last given back
   std::vector<std::thread> threads;
+  LoopScope results;  // closed once the threads have stopped
 
   void Serve() {
     for (;;) {
@@ -63,7 +64,7 @@ struct BackgroundWorker::Impl {
         --running;
         freedSinceReturn = true;
       }
-      if (result) EventLoop::Instance().Post(std::move(result));
+      if (result) results.Post(std::move(result));
     }
   }
 };

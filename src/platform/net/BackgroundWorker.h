@@ -22,7 +22,8 @@ class BackgroundWorker {
   using Job = std::function<Result()>;
 
   explicit BackgroundWorker(size_t threads = 1);
-  // Waits for the jobs under way; jobs not started yet are dropped and their results never run.
+  // Waits for the jobs under way; jobs not started yet are dropped, and no result runs once the
+  // worker is gone, so a result may refer to the worker's owner. Loop thread.
   ~BackgroundWorker();
   BackgroundWorker(const BackgroundWorker&) = delete;
   BackgroundWorker& operator=(const BackgroundWorker&) = delete;

@@ -57,8 +57,8 @@ void EventLoop::ReadPending() {
   auto batch = std::move(toRead_);
   toRead_.clear();
   for (auto& member : batch) {
-    member->readQueued_ = false;
-    member->LoopRead();
+    member->LoopLists({}).read = false;
+    member->Read({});
   }
 }
 
@@ -83,11 +83,11 @@ void EventLoop::Deliver() {
       }
       ++sinceClock;
       std::shared_ptr<LoopMember> member = std::move(toDeliver_[i]);
-      bool more = member->onPollList_ && member->LoopDeliver();
+      bool more = member->LoopLists({}).poll && member->Deliver({});
       if (more)
         toDeliver_[kept++] = std::move(member);
       else
-        member->deliveryQueued_ = false;
+        member->LoopLists({}).delivery = false;
     }
     if (outOfTime) {
       // The members this round did not reach go to the front, ahead of those it served.
@@ -108,36 +108,36 @@ void EventLoop::FlushWrites() {
   auto batch = std::move(toFlush_);
   toFlush_.clear();
   for (auto& member : batch) {
-    member->flushQueued_ = false;
-    member->LoopFlush();
+    member->LoopLists({}).flush = false;
+    member->Flush({});
   }
 }
 
 void EventLoop::RequestDelivery(LoopMember& member) {
-  if (member.deliveryQueued_ || !member.onPollList_) return;
-  member.deliveryQueued_ = true;
+  auto& lists = member.LoopLists({});
+  if (lists.delivery || !lists.poll) return;
+  lists.delivery = true;
   toDeliver_.push_back(member.shared_from_this());
 }
 
 void EventLoop::RequestRead(LoopMember& member) {
-  if (member.readQueued_) return;
-  member.readQueued_ = true;
+  auto& lists = member.LoopLists({});
+  if (lists.read) return;
+  lists.read = true;
   toRead_.push_back(member.shared_from_this());
 }
 
 void EventLoop::RequestFlush(LoopMember& member) {
-  if (member.flushQueued_) return;
-  member.flushQueued_ = true;
+  auto& lists = member.LoopLists({});
+  if (lists.flush) return;
+  lists.flush = true;
   toFlush_.push_back(member.shared_from_this());
 }
 
 void EventLoop::Post(std::function<void()> work) { asio::post(impl_->context, std::move(work)); }
 
-void EventLoop::After(std::chrono::milliseconds delay, std::function<void()> work) {
-  auto timer = std::make_shared<asio::steady_timer>(impl_->context, delay);
-  timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
-    if (!error) work();
-  });
+Timer EventLoop::After(std::chrono::milliseconds delay, std::function<void()> work) {
+  return Timer(LoopKey{}, delay, std::move(work));
 }
 
 void EventLoop::OnSignal(int signalNumber, std::function<void()> handler) {

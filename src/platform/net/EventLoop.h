@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/net/LoopMember.h"
+#include "platform/net/Timer.h"
 
 namespace velmora::platform {
 
@@ -43,15 +44,16 @@ class EventLoop {
 
   // Runs `work` at the start of the next pass, after this one's writes.
   void NextPass(std::function<void()> work);
-  // Runs `work` on the loop's thread once `delay` has passed.
-  void After(std::chrono::milliseconds delay, std::function<void()> work);
+  // Runs `work` on the loop's thread once `delay` has passed, unless the handle returned has
+  // gone first: whoever starts a timer keeps its handle.
+  [[nodiscard]] Timer After(std::chrono::milliseconds delay, std::function<void()> work);
   // Runs `handler` on the loop's thread whenever the process receives `signalNumber`.
   void OnSignal(int signalNumber, std::function<void()> handler);
 
   // The poll list: members registered here get their queued messages delivered.
-  void AddToPollList(LoopMember& member) { member.onPollList_ = true; }
-  void RemoveFromPollList(LoopMember& member) { member.onPollList_ = false; }
-  bool IsOnPollList(const LoopMember& member) const { return member.onPollList_; }
+  void AddToPollList(LoopMember& member) { member.LoopLists({}).poll = true; }
+  void RemoveFromPollList(LoopMember& member) { member.LoopLists({}).poll = false; }
+  bool IsOnPollList(const LoopMember& member) const { return member.LoopLists({}).poll; }
   // A registered member has a queued message: deliver in the next delivery rounds.
   void RequestDelivery(LoopMember& member);
   // Input left to read in the next pass; output to flush at the end of this one.

@@ -5,14 +5,28 @@
 #include <memory>
 
 #include "platform/net/Channel.h"
+#include "platform/net/LoopKey.h"
 
 namespace velmora::platform {
-
-class EventLoop;
 
 class LoopMember : public ChannelWaiter, public std::enable_shared_from_this<LoopMember> {
  public:
   virtual ~LoopMember() = default;
+
+  // Which of the loop's lists the member is on; only the loop reads or writes them.
+  struct Lists {
+    bool poll = false;
+    bool read = false;
+    bool delivery = false;
+    bool flush = false;
+  };
+  Lists& LoopLists(LoopKey) { return lists_; }
+  const Lists& LoopLists(LoopKey) const { return lists_; }
+
+  // The loop's calls, in the order of a pass.
+  void Read(LoopKey) { LoopRead(); }
+  bool Deliver(LoopKey) { return LoopDeliver(); }
+  void Flush(LoopKey) { LoopFlush(); }
 
  protected:
   // Reads input that the last pass left in the kernel.
@@ -23,11 +37,7 @@ class LoopMember : public ChannelWaiter, public std::enable_shared_from_this<Loo
   virtual void LoopFlush() = 0;
 
  private:
-  friend class EventLoop;
-  bool onPollList_ = false;
-  bool readQueued_ = false;
-  bool deliveryQueued_ = false;
-  bool flushQueued_ = false;
+  Lists lists_;
 };
 
 }  // namespace velmora::platform

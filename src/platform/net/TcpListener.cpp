@@ -2,6 +2,7 @@
 
 #include "platform/net/DescriptorReserve.h"
 #include "platform/net/EventLoop.h"
+#include "platform/net/LoopScope.h"
 #include "platform/net/SocketChannel.h"
 
 namespace velmora::platform {
@@ -10,14 +11,15 @@ struct TcpListener::Acceptor {
   TcpAcceptor acceptor{IoContext().get_executor()};
   std::unique_ptr<SocketChannel> next;
   asio::ip::tcp::endpoint peer;  // of `next`, as the accept saw it
+  Timer retry;  // after running out of descriptors
+  // An accept that completed in the pass that closed this acceptor still comes back: its
+  // completion, and the next pass's accepting, end with the acceptor.
+  LoopScope scope;
 };
 
-TcpListener::TcpListener() : alive_(std::make_shared<bool>(true)) {}
+TcpListener::TcpListener() = default;
 
-TcpListener::~TcpListener() {
-  *alive_ = false;
-  StopListening();
-}
+TcpListener::~TcpListener() { StopListening(); }
 
 uint16_t TcpListener::BoundPort() const {
   for (auto& a : acceptors_) {
@@ -68,18 +70,16 @@ void TcpListener::StopListening() {
 
 void TcpListener::AcceptNext(Acceptor& entry) {
   entry.next = std::make_unique<SocketChannel>();
-  std::weak_ptr<bool> alive = alive_;
   entry.acceptor.async_accept(entry.next->Socket(), entry.peer,
-                              [this, &entry, alive](const std::error_code& error) {
-    if (alive.expired() || error == asio::error::operation_aborted) return;
+                              entry.scope.Bind([this, &entry](const std::error_code& error) {
+    if (error == asio::error::operation_aborted) return;
     if (error) {
       Event_Error(error.value());
       // Out of descriptors: give the process a moment instead of spinning on the same error.
       if (error == asio::error::no_descriptors || error.value() == ENFILE) {
         if (Event_ShedForNewcomer()) return AcceptNext(entry);
-        EventLoop::Instance().After(std::chrono::milliseconds(100), [this, &entry, alive] {
-          if (!alive.expired()) AcceptNext(entry);
-        });
+        entry.retry = EventLoop::Instance().After(std::chrono::milliseconds(100),
+                                                  [this, &entry] { AcceptNext(entry); });
         return;
       }
       AcceptNext(entry);
@@ -95,7 +95,7 @@ void TcpListener::AcceptNext(Acceptor& entry) {
       AcceptChannel(std::move(channel));
     }
     AcceptAgain(entry);
-  });
+  }));
 }
 
 void TcpListener::AcceptAgain(Acceptor& entry) {
@@ -105,10 +105,7 @@ void TcpListener::AcceptAgain(Acceptor& entry) {
     acceptsThisPass_ = 0;
   }
   if (++acceptsThisPass_ < kAcceptsPerPass) return AcceptNext(entry);
-  std::weak_ptr<bool> alive = alive_;
-  loop.NextPass([this, &entry, alive] {
-    if (!alive.expired()) AcceptNext(entry);
-  });
+  loop.NextPass(entry.scope.Bind([this, &entry] { AcceptNext(entry); }));
 }
 
 std::shared_ptr<TcpConnection> TcpListener::AcceptChannel(std::unique_ptr<Channel> channel) {

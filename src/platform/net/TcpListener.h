@@ -70,7 +70,6 @@ class TcpListener : public ConnectionOwner {
   uint64_t acceptPass_ = 0;     // the pass of the latest accepts
   size_t acceptsThisPass_ = 0;  // how many
   std::vector<std::unique_ptr<Acceptor>> acceptors_;
-  std::shared_ptr<bool> alive_;
 };
 
 }  // namespace velmora::platform
