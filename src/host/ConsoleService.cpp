@@ -19,8 +19,8 @@ console::ActionRunner::Post PostWhile(std::weak_ptr<bool> alive) {
 
 ConsoleService::ConsoleService(const SnapshotTaker::Networks& networks,
                                const SnapshotTaker::Listeners& listeners, BanStore& bans,
-                               const ServerCounters& counters)
-    : taker_(networks, listeners, bans, counters),
+                               const ServerCounters& counters, std::time_t startedAt)
+    : taker_(networks, listeners, bans, counters, startedAt),
       operations_(networks, listeners, bans),
       alive_(std::make_shared<bool>(true)),
       actions_(operations_, PostWhile(alive_)),
