@@ -14,7 +14,7 @@ option(VELMORA_INSTALL_SYSTEM_FILES
 set(VELMORA_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 # The copies below are made at configure time; an edit of an original configures again.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${VELMORA_PACKAGING_DIR}/velmora.service
+  ${VELMORA_PACKAGING_DIR}/velmora.service ${VELMORA_PACKAGING_DIR}/velmora@.service
   ${VELMORA_PACKAGING_DIR}/debian/postinst ${VELMORA_PACKAGING_DIR}/debian/prerm
   ${VELMORA_PACKAGING_DIR}/debian/postrm ${VELMORA_PACKAGING_DIR}/debian/changelog.in)
 set(VELMORA_DEFAULT_HOME /opt/velmora)
@@ -22,7 +22,7 @@ set(VELMORA_DEFAULT_HOME /opt/velmora)
 # The units and the maintainer scripts name the server's folder; another VELMORA_HOME gets its
 # own copies. A plain "cmake --install" installs under CMAKE_INSTALL_PREFIX, which starts out as
 # VELMORA_HOME; keep the two equal when the units are to be used.
-set(VELMORA_UNITS velmora.service)
+set(VELMORA_UNITS velmora.service velmora@.service)
 foreach(unit IN LISTS VELMORA_UNITS)
   file(READ ${VELMORA_PACKAGING_DIR}/${unit} VELMORA_UNIT)
   string(REPLACE "${VELMORA_DEFAULT_HOME}" "${VELMORA_HOME}" VELMORA_UNIT "${VELMORA_UNIT}")
@@ -97,7 +97,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Members of password-protected networks report their positions and chat; the\n"
   "server relays them to the other members and gives network administrators kick,\n"
   "ban and announce commands.\n"
-  "Includes velmora-admin, the operators' command-line client, and a systemd unit.")
+  "Includes velmora-admin, the operators' command-line client, and systemd units\n"
+  "for one server or several on one host.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${VELMORA_HOME})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
