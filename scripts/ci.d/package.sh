@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it as a new operator would meet it: the files it holds
 # and those it must never hold, Debian's own checker, its maintainer scripts run into a
-# temporary root (service user, samples copied only where the operator has nothing), the
-# systemd units and their sandbox, then the installed server started on the README's example
-# network and administered with the installed velmora-admin (log in, kick, ban, list and lift
-# the ban), and two instances of the template unit side by side.
+# temporary root (service user, samples copied only where the operator has nothing, a random
+# password for the sample network), the systemd units and their sandbox, then the installed
+# server started on the README's example network and administered with the installed
+# velmora-admin (log in, kick, ban, list and lift the ban), and two instances of the template
+# unit side by side.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -138,7 +139,7 @@ prepare_root() {
   printf 'root:*:19000:0:99999:7:::\n' >"$1/etc/shadow"
   printf 'root:*::\n' >"$1/etc/gshadow"
 }
-postinst() { DPKG_ROOT="$1" "$work/control/postinst" configure "$2" >/dev/null; }
+postinst() { DPKG_ROOT="$1" "$work/control/postinst" configure "$2" >"$work/postinst.out"; }
 mode() { stat -c %a "$1"; }
 owner_uid() { stat -c %u "$1"; }
 
@@ -157,6 +158,16 @@ for path in "$home/velmora.conf" "$home/velmora-server" "$home/velmora-server/sa
 done
 [ "$(mode "$home/velmora-server")" = 750 ] || fail "networks folder mode"
 cmp -s "$home/velmora.conf" "$home/share/samples/velmora.conf" || fail "settings sample"
+# The sample network goes live with a password of its own, told once, never the known one.
+sample_password() {  # ROOT
+  sed -n 's/.* password="\([^"]*\)".*/\1/p' "$1/opt/velmora/velmora-server/sample.conf"
+}
+password=$(sample_password "$root")
+[[ "$password" =~ ^[0-9a-f]{20}$ ]] || fail "the sample's password is '$password'"
+grep -qF "$password" "$work/postinst.out" || fail "postinst did not tell the password"
+diff <(sed 's/ password="[^"]*"//' "$home/velmora-server/sample.conf") \
+  <(sed 's/ password="[^"]*"//' "$home/share/samples/sample.conf") >/dev/null ||
+  fail "postinst changed the sample network beyond its password"
 
 # An upgrade keeps the operator's settings and does not bring back a sample he removed.
 echo '<settings><setting namestring="AttachedNIC" valuestring="operator" /></settings>' \
@@ -179,6 +190,9 @@ postinst "$other" ""
 [ "$(cat "$other/opt/velmora/velmora.conf")" = mine ] || fail "install overwrote velmora.conf"
 [ "$(cat "$other/opt/velmora/velmora-server/arena.conf")" = mine ] || fail "network file"
 [ ! -e "$other/opt/velmora/velmora-server/sample.conf" ] || fail "sample beside own networks"
+rm "$other/opt/velmora/velmora-server/arena.conf"
+postinst "$other" ""
+[ "$(sample_password "$other")" != "$password" ] || fail "two installs, one sample password"
 echo "package: postinst lays out the service user and the samples without overwriting"
 
 # --- the installed server, administered with the installed tool -----------------------------
