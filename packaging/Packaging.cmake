@@ -9,7 +9,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX ${VELMORA_HOME} CACHE PATH "Install prefix" FORCE)
 endif()
 option(VELMORA_INSTALL_SYSTEM_FILES
-  "Also install the systemd unit into /lib/systemd/system and velmora-admin into /usr/bin" ON)
+  "Also install the units, the velmora-admin link, the man pages and Debian's files under /usr" ON)
 
 set(VELMORA_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 # The copies below are made at configure time; an edit of an original configures again.
@@ -39,8 +39,8 @@ configure_file(${VELMORA_PACKAGING_DIR}/debian/changelog.in
   ${CMAKE_BINARY_DIR}/packaging/doc/changelog.Debian @ONLY)
 find_program(VELMORA_GZIP gzip REQUIRED)
 set(VELMORA_COMPRESSED)
-foreach(source IN ITEMS ${VELMORA_PACKAGING_DIR}/man/velmora.8 ${VELMORA_PACKAGING_DIR}/man/velmora-admin.1
-    ${CMAKE_BINARY_DIR}/packaging/doc/changelog.Debian)
+foreach(source IN ITEMS ${VELMORA_PACKAGING_DIR}/man/velmora.8
+    ${VELMORA_PACKAGING_DIR}/man/velmora-admin.1 ${CMAKE_BINARY_DIR}/packaging/doc/changelog.Debian)
   get_filename_component(name ${source} NAME)
   set(copy ${CMAKE_BINARY_DIR}/packaging/gz/${name})
   add_custom_command(OUTPUT ${copy}.gz
