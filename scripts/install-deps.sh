@@ -14,7 +14,8 @@ for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-dev) ;;
     cross) packages+=(g++-mingw-w64-x86-64) ;;
-    package) packages+=(dpkg-dev fakeroot) ;;
+    # systemd for systemd-analyze, which checks the units (it starts nothing when installed).
+    package) packages+=(dpkg-dev fakeroot lintian systemd) ;;
     # The console's page is checked in a real browser, driven from Node.js.
     browser)
       packages+=(chromium fonts-dejavu-core)
