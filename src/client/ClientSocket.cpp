@@ -145,7 +145,6 @@ void ClientSocket::Event_Error(int64_t code) {
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
                         false);
-  if (!Username().empty()) myParent.CallUserLoggedOut(*this);
   myParent.ClientDisconnect(*this);
   seat_.Return();
   Close();
@@ -164,7 +163,6 @@ void ClientSocket::SelectNetwork(std::string_view name) {
   // A new selection starts the log-in over: the old network hears that this member left, and
   // the seat held so far goes back.
   if (IsMember()) {
-    myParent.CallUserLoggedOut(*this);
     myParent.Leave(*this);
     SetInputLimits(kStrangerInput);
   }
@@ -259,7 +257,6 @@ void ClientSocket::FinishLogIn() {
   SetOutputLimit(kMaxUnsentBytes);
   myUser = std::move(waiting_->user);
   waiting_.reset();
-  myParent.CallUserLoggedIn(*this);
   Answer(ServerCode::kUserNameResult, kOk);
   DeliveryMayStart();
 }
@@ -274,11 +271,6 @@ bool ClientSocket::CanLogin(std::string_view name) {
   return !myParent.NameInUse(name, *this) && !context_.pendingNames.Taken(myParent, name);
 }
 
-VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
-                                          std::string_view address) const {
-  return FindUserRecord(name, address).get();
-}
-
 std::shared_ptr<VelmoraUser> ClientSocket::FindUserRecord(std::string_view name,
                                                           std::string_view address) const {
   return Network() == nullptr ? nullptr : Network()->FindUser(name, address);
@@ -288,13 +280,6 @@ bool ClientSocket::isAdmin() const {
   if (Network() == nullptr || myUser == nullptr) return false;
   for (auto& admin : Network()->Admins)
     if (admin == myUser) return true;
-  return false;
-}
-
-bool ClientSocket::isBanned() const {
-  if (Network() == nullptr || myUser == nullptr) return false;
-  for (auto& banned : Network()->Bans)
-    if (banned == myUser) return true;
   return false;
 }
 

@@ -39,8 +39,6 @@ class ClientSocket : public MapConnection {
   bool CanLogin(std::string_view name);
   void GetClientInfo();
   bool isAdmin() const;
-  bool isBanned() const;
-  VelmoraUser* getNetworkUser(std::string_view name, std::string_view address) const;
 
   // Where the client's address lies, as far as the lookup found out.
   const ClientLocation& Location() const;

@@ -91,14 +91,6 @@ void MapSocket::StatusMessage(const std::string& text) { modGlobal::LogMessage(t
 
 void MapSocket::CallStatusMessage(const std::string& text) { StatusMessage(text); }
 
-void MapSocket::CallUserLoggedIn(MapConnection& user) {
-  if (UserLoggedIn) UserLoggedIn(user);
-}
-
-void MapSocket::CallUserLoggedOut(MapConnection& user) {
-  if (UserLoggedOut) UserLoggedOut(user);
-}
-
 ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
   // A retired network keeps its members until they leave, but takes nobody new.
   for (auto& network : context_.networks)
@@ -296,20 +288,6 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
   for (auto& [network, members] : members_)
     if (everyNetwork || EqualsIgnoreCase(network->NetworkName, networkName))
       for (MapConnection* member : members) relay.To(*member);
-}
-
-void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
-  Relay relay(ServerCode::kGoodbyeAnswer, kGoodbyeText, context_.counters);
-  for (auto it = active_.rbegin(); it != active_.rend(); ++it)
-    if (*it && (*it)->myNetwork == &network) relay.To(**it);
-}
-
-void MapSocket::RemoveNetwork(ServerNetworks& network) {
-  auto entry = std::find(Networks.begin(), Networks.end(), &network);
-  if (entry == Networks.end()) return;
-  BroadcastMessage("This network has been removed from the server.", network.NetworkName);
-  DisconnectAllClientsOnNetwork(network);
-  Networks.erase(entry);
 }
 
 void MapSocket::KickUser(const std::string& user, const std::string& network,

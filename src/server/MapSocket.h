@@ -40,14 +40,10 @@ class MapSocket : public platform::TcpListener {
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
-  void CallUserLoggedIn(MapConnection& user);
-  void CallUserLoggedOut(MapConnection& user);
   // The departing connection's network hears that it left (Leave).
   void ClientDisconnect(MapConnection& user);
-  void DisconnectAllClientsOnNetwork(ServerNetworks& network);
   ServerNetworks* FindNetwork(std::string_view name);
   void KickUser(const std::string& user, const std::string& network, const std::string& text);
-  void RemoveNetwork(ServerNetworks& network);
   void SendChatMessage(ServerNetworks* network, MapConnection& sender, std::string_view text);
   void StatusMessage(const std::string& text);
 
@@ -67,12 +63,6 @@ class MapSocket : public platform::TcpListener {
   // Says what this listener is for in its error reports to the operator ("port 5000, network
   // Lobby"); the log line itself stays the bare code.
   void SetErrorLabel(std::string label) { errorLabel_ = std::move(label); }
-
-  // Networks registered with this listener for RemoveNetwork.
-  std::vector<ServerNetworks*> Networks;
-  // Raised on log-in and log-out; nothing in the server subscribes.
-  std::function<void(MapConnection&)> UserLoggedIn;
-  std::function<void(MapConnection&)> UserLoggedOut;
 
  protected:
   void ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) override;

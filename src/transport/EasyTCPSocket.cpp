@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 #include "platform/adapters/Clock.h"
@@ -41,18 +40,6 @@ void EasyTCPSocket::SendSharedFrames(const platform::SharedBytes& frames, size_t
 void EasyTCPSocket::Close() {
   platform::EventLoop::Instance().RemoveFromPollList(*this);
   TcpConnection::Close();
-}
-
-std::string EasyTCPSocket::Read(int64_t) {
-  throw std::logic_error("You cannot call Read on an EasyTCPSocket directly.");
-}
-
-std::string EasyTCPSocket::ReadAll() {
-  throw std::logic_error("You cannot call ReadAll on an EasyTCPSocket directly.");
-}
-
-void EasyTCPSocket::Write(const std::string&) {
-  throw std::logic_error("You cannot call Write on an EasyTCPSocket directly.");
 }
 
 void EasyTCPSocket::SetInputLimits(const InputLimits& limits) {

@@ -92,23 +92,6 @@ std::shared_ptr<RecordingSocket> ConnectTo(RawPeer& peer) {
   return socket;
 }
 
-TEST(EasyTCPSocket, RefusesRawAccessWithItsOwnMessages) {
-  RecordingSocket socket;
-  auto message = [](auto call) {
-    try {
-      call();
-    } catch (const std::exception& error) {
-      return std::string(error.what());
-    }
-    return std::string("no error");
-  };
-  EXPECT_EQ(message([&] { socket.Read(4); }), "You cannot call Read on an EasyTCPSocket directly.");
-  EXPECT_EQ(message([&] { socket.ReadAll(); }),
-            "You cannot call ReadAll on an EasyTCPSocket directly.");
-  EXPECT_EQ(message([&] { socket.Write("x"); }),
-            "You cannot call Write on an EasyTCPSocket directly.");
-}
-
 TEST(EasyTCPSocket, AFrameSplitOverManyReadsArrivesOnce) {
   RawPeer peer;
   auto socket = ConnectTo(peer);
