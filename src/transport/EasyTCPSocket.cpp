@@ -1,8 +1,6 @@
 #include "transport/EasyTCPSocket.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "platform/adapters/Clock.h"
 #include "platform/net/EventLoop.h"
@@ -168,22 +166,6 @@ void EasyTCPSocket::UpdateReadingPause() {
     PauseReading();
   else
     ResumeReading();
-}
-
-bool EasyTCPSocket::WaitForConnection(int64_t timeoutSeconds) {
-  Listen();
-  double start = static_cast<double>(platform::Ticks() / 60);
-  while (static_cast<double>(timeoutSeconds) >
-         static_cast<double>(platform::Ticks()) / 60.0 - start) {
-    if (LastErrorCode() != 0) {
-      Event_Error(LastErrorCode());
-      return false;
-    }
-    if (TryAcceptWaitingPeer()) return true;
-    // The other events of the application wait; only this connection is looked at.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
 }
 
 std::string EasyTCPSocket::WaitForMessage(int32_t command, int64_t timeoutSeconds) {

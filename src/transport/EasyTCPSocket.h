@@ -45,7 +45,6 @@ class EasyTCPSocket : public platform::TcpConnection {
 
   void Close() override;
 
-  bool WaitForConnection(int64_t timeoutSeconds);
   std::string WaitForMessage(int32_t command, int64_t timeoutSeconds);
 
   // Delivers at most one queued message.
