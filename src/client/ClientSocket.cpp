@@ -145,7 +145,8 @@ void ClientSocket::Event_Error(int64_t code) {
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
                         false);
-  myParent.ClientDisconnect(*this);
+  // Only a member's departure is news: a connection that never logged in leaves silently.
+  myParent.Leave(*this);
   seat_.Return();
   Close();
 }
@@ -241,16 +242,16 @@ void ClientSocket::LogIn(std::string_view name) {
   // it hears nothing of the network, and its name is held for it.
   state_ = LoginState::kRecording;
   waiting_ = std::make_unique<Waiting>(Waiting{0, std::string(name), record, true});
-  context_.pendingNames.Take(myParent, waiting_->name);
+  myParent.HoldName(waiting_->name);
   auto self = std::static_pointer_cast<ClientSocket>(Self());
   myParent.Context().registrar.Record(network, waiting_->name, RemoteAddress(),
                                       [self] { self->FinishLogIn(); });
 }
 
 void ClientSocket::FinishLogIn() {
-  if (state_ != LoginState::kRecording) return;
+  // A connection that is ending lets its name go on its way out (Event_Error).
+  if (state_ != LoginState::kRecording || !IsConnected()) return;
   ReleasePendingName();
-  if (!IsConnected()) return;  // ending: its departure is under way
   state_ = LoginState::kLoggedIn;
   myParent.Join(*this, waiting_->name);
   SetInputLimits(kDefaultInputLimits);
@@ -264,11 +265,11 @@ void ClientSocket::FinishLogIn() {
 void ClientSocket::ReleasePendingName() {
   if (!waiting_ || !waiting_->nameTaken) return;
   waiting_->nameTaken = false;
-  context_.pendingNames.Release(myParent, waiting_->name);
+  myParent.ReleaseName(waiting_->name);
 }
 
 bool ClientSocket::CanLogin(std::string_view name) {
-  return !myParent.NameInUse(name, *this) && !context_.pendingNames.Taken(myParent, name);
+  return !myParent.NameTaken(name, *this);
 }
 
 std::shared_ptr<VelmoraUser> ClientSocket::FindUserRecord(std::string_view name,

@@ -116,7 +116,7 @@ class ClientSocket : public MapConnection {
     Locator::Ticket lookupTicket = 0;
     std::string name;
     std::shared_ptr<VelmoraUser> user;
-    bool nameTaken = false;  // name stands in context_.pendingNames
+    bool nameTaken = false;  // the listener holds name for it (MapSocket::HoldName)
   };
   std::unique_ptr<Waiting> waiting_;
   Seat seat_;
