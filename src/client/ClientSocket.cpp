@@ -229,10 +229,7 @@ void ClientSocket::LogIn(std::string_view name) {
     return refuse("Bad Username", LoginOutcome::kNameRefused);
   ServerNetworks& network = *Network();
   auto record = FindUserRecord(name, RemoteAddress());
-  bool bannedInFile = false;
-  for (auto& banned : network.Bans)
-    if (record != nullptr && banned == record) bannedInFile = true;
-  if (bannedInFile || myParent.Context().bans.IsBanned(RemoteAddress(), network.NetworkName))
+  if (myParent.Context().bans.Refuses(network, record.get(), RemoteAddress()))
     return refuse("Banned", LoginOutcome::kBanned);
   if (!CanLogin(name)) return refuse("Bad Username", LoginOutcome::kNameRefused);
 
