@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libasio-dev libpugixml-dev libexpat1-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
-  libmicrohttpd-dev nlohmann-json3-dev libsystemd-dev
+  libmicrohttpd-dev nlohmann-json3-dev libsystemd-dev libabsl-dev
   googletest libgtest-dev libgmock-dev
   python3  # the example client, run by scripts/ci.d/example-client.sh
 )

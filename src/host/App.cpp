@@ -66,8 +66,6 @@ std::chrono::milliseconds LoginDeadline() {
 }
 }  // namespace
 
-App& App::Instance() { return *g_app; }
-
 App* App::Create() {
   if (g_app == nullptr) {
     g_app = new App();

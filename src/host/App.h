@@ -37,7 +37,6 @@ class SqliteDatabase;
 class App {
  public:
   // The single application object, made by the process entry.
-  static App& Instance();
   static App* Create();
   static void Destroy();
 

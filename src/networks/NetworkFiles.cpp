@@ -79,8 +79,7 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path, std
     auto user = ReadUser(child, keptPath);
     if (user->IsAdmin) network->Admins.push_back(user);
     if (user->IsBanned) network->Bans.push_back(user);
-    RoomForOneMore(network->Users);
-    network->Users.push_back(std::move(user));
+    network->AddUser(std::move(user));
   }
   network->NetworkName = element.AttributeOrEmpty("name");
   network->Password = element.AttributeOrEmpty("password");
