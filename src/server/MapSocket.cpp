@@ -285,21 +285,25 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
       for (MapConnection* member : members) relay.To(*member);
 }
 
-void MapSocket::KickUser(const std::string& user, const std::string& network,
-                         const std::string& text) {
+size_t MapSocket::KickUser(const std::string& user, const std::string& network,
+                           const std::string& text) {
   uint64_t hash = NameHash(user);
+  size_t reached = 0;
   if (text.size() <= kMaxPayloadLength) {
     Relay relay(ServerCode::kKickNotice, text, context_.counters);
     for (auto& [record, members] : members_) {
       if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
       for (MapConnection* member : members)
-        if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user))
+        if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user)) {
           relay.To(*member);
+          ++reached;
+        }
     }
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
                             " Kicked: " + modGlobal::LogSafe(text),
                         false);
+  return reached;
 }
 
 void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {

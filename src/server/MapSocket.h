@@ -45,7 +45,8 @@ class MapSocket : public platform::TcpListener {
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
   ServerNetworks* FindNetwork(std::string_view name);
-  void KickUser(const std::string& user, const std::string& network, const std::string& text);
+  // Returns how many connections the kick reached.
+  size_t KickUser(const std::string& user, const std::string& network, const std::string& text);
   void SendChatMessage(ServerNetworks* network, MapConnection& sender, std::string_view text);
   void StatusMessage(const std::string& text);
 
