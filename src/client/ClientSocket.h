@@ -96,6 +96,7 @@ class ClientSocket : public MapConnection {
   void SendPrompt();
   void CancelLookup();
   void Log(const std::string& text);
+  void LogReason(std::string_view reason);
   std::shared_ptr<VelmoraUser> FindUserRecord(std::string_view name,
                                               std::string_view address) const;
   ServerCounters& Counters() const;
