@@ -226,8 +226,12 @@ void Harness::Feed(size_t index) {
 }
 
 void Harness::Drop(size_t index) {
-  if (!Alive(index)) return;
-  peers_[index].socket->Fail(platform::TcpConnection::kErrorLostConnection);
+  if (Alive(index)) {
+    peers_[index].socket->Fail(platform::TcpConnection::kErrorLostConnection);
+    return;
+  }
+  // A kicked or banned connection is closed once its peer closes too.
+  if (index < peers_.size() && !peers_[index].ended) peers_[index].far->CloseWrite();
 }
 
 void Harness::RunPass(int maxWaitMs) {
@@ -576,13 +580,21 @@ void Harness::ExpectAdminOutcome(const Bracket& bracket,
     }
     return found;
   };
+  // A target hears its notice and nothing more: it leaves its network at once, seat and all.
+  auto departs = [&](size_t t) {
+    peers_[t].seat = nullptr;
+    for (size_t r : MembersBefore(bracket, bracket.before[t].network, peer.listener))
+      if (r != t) Expect(expected, r, {6, bracket.before[t].name}, bracket);
+  };
   switch (bracket.command) {
     case 10:
       for (size_t t : targets()) Expect(expected, t, {996, text}, bracket);
+      for (size_t t : targets()) departs(t);
       break;
     case 11:
       for (size_t t : targets()) {
         Expect(expected, t, {997, text}, bracket);
+        departs(t);
         int64_t id = 1;
         for (auto& row : bans_) id = std::max(id, row.id + 1);
         bans_.push_back({id, peers_[t].address, self.name, text,
