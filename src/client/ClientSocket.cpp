@@ -21,12 +21,16 @@ namespace {
 // The password step carries the raw MD5 digest of the network's password.
 constexpr size_t kDigestBytes = 16;
 
-// Why a connection ended, told by the code it ended with.
+// Why a connection that failed ended, told by the code it failed with. The ends the server
+// decides on at once (the log-in deadline, a shed, a kick or ban) bring their reason along
+// (Depart, Dismiss): their codes are also the system's error numbers, and a system's ETIMEDOUT
+// is a failed connection, not a late log-in.
 DepartureReason DepartureFor(int64_t code) {
   switch (code) {
     case platform::TcpConnection::kErrorLostConnection: return DepartureReason::kClosed;
     case platform::TcpConnection::kErrorProtocol: return DepartureReason::kFraming;
     case platform::TcpConnection::kErrorOutputOverflow: return DepartureReason::kOutputBound;
+    case MapConnection::kErrorTooManyWrongPasswords: return DepartureReason::kOther;
     default: return code > 0 ? DepartureReason::kReset : DepartureReason::kOther;
   }
 }
@@ -143,21 +147,21 @@ void ClientSocket::SendPrompt() {
   DeliveryMayStart();
 }
 
-void ClientSocket::Event_Error(int64_t code) {
-  auto keepAlive = Self();
+void ClientSocket::Event_Error(int64_t code) { Depart(code, DepartureFor(code)); }
+
+void ClientSocket::EndSession(int64_t code, DepartureReason reason) {
   CancelLookup();
   ReleasePendingName();
   // A log-in waiting for its record has its name already, though it is no member yet.
   const std::string& name = state_ == LoginState::kRecording && waiting_ ? waiting_->name
                                                                           : Username();
-  Counters().CountDeparture(DepartureFor(code));
+  Counters().CountDeparture(reason);
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
                         false);
   // Only a member's departure is news: a connection that never logged in leaves silently.
   myParent.Leave(*this);
   seat_.Return();
-  Close();
 }
 
 void ClientSocket::Event_ReceivedMessage(int32_t command, std::string_view data) {

@@ -60,6 +60,7 @@ class ClientSocket : public MapConnection {
   bool ReadyForMessages() const override {
     return state_ != LoginState::kLocating && state_ != LoginState::kRecording;
   }
+  void EndSession(int64_t code, DepartureReason reason) override;
 
  private:
   // How far the dialogue has come. Membership is the listener's to keep (IsMember); a member
