@@ -18,12 +18,19 @@ namespace velmora {
 
 namespace {
 
-// Why a connection ended, told by the code it ended with.
+// The password step carries the raw MD5 digest of the network's password.
+constexpr size_t kDigestBytes = 16;
+
+// Why a connection that failed ended, told by the code it failed with. The ends the server
+// decides on at once (the log-in deadline, a shed, a kick or ban) bring their reason along
+// (Depart, Dismiss): their codes are also the system's error numbers, and a system's ETIMEDOUT
+// is a failed connection, not a late log-in.
 DepartureReason DepartureFor(int64_t code) {
   switch (code) {
     case platform::TcpConnection::kErrorLostConnection: return DepartureReason::kClosed;
     case platform::TcpConnection::kErrorProtocol: return DepartureReason::kFraming;
     case platform::TcpConnection::kErrorOutputOverflow: return DepartureReason::kOutputBound;
+    case MapConnection::kErrorTooManyWrongPasswords: return DepartureReason::kOther;
     default: return code > 0 ? DepartureReason::kReset : DepartureReason::kOther;
   }
 }
@@ -81,6 +88,12 @@ void ClientSocket::Log(const std::string& text) {
   myParent.CallStatusMessage(RemoteAddress() + ": " + text);
 }
 
+// The client hears only "FAIL", and each refusal line stands for several causes; the line after
+// it tells the operator which one it was. Its words are the server's own, never the client's.
+void ClientSocket::LogReason(std::string_view reason) {
+  Log("Refusal Reason: " + std::string(reason));
+}
+
 const ClientLocation& ClientSocket::Location() const {
   static const ClientLocation kNowhere;
   return location_ ? *location_ : kNowhere;
@@ -134,21 +147,21 @@ void ClientSocket::SendPrompt() {
   DeliveryMayStart();
 }
 
-void ClientSocket::Event_Error(int64_t code) {
-  auto keepAlive = Self();
+void ClientSocket::Event_Error(int64_t code) { Depart(code, DepartureFor(code)); }
+
+void ClientSocket::EndSession(int64_t code, DepartureReason reason) {
   CancelLookup();
   ReleasePendingName();
   // A log-in waiting for its record has its name already, though it is no member yet.
   const std::string& name = state_ == LoginState::kRecording && waiting_ ? waiting_->name
                                                                           : Username();
-  Counters().CountDeparture(DepartureFor(code));
+  Counters().CountDeparture(reason);
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
                         false);
   // Only a member's departure is news: a connection that never logged in leaves silently.
   myParent.Leave(*this);
   seat_.Return();
-  Close();
 }
 
 void ClientSocket::Event_ReceivedMessage(int32_t command, std::string_view data) {
@@ -180,6 +193,13 @@ void ClientSocket::SelectNetwork(std::string_view name) {
     Answer(ServerCode::kNetworkResult, kFail);
     Counters().CountLogin(LoginOutcome::kNetworkRefused);
     Log("Network Fail (" + modGlobal::LogSafe(name) + ")");
+    if (network == nullptr)
+      LogReason("network unknown");
+    else if (!network->Enabled)
+      LogReason("network disabled");
+    else
+      LogReason("network full (" + std::to_string(network->CurrentUsers) + " of " +
+                std::to_string(network->MaxUsers) + " seats taken)");
   }
 }
 
@@ -215,23 +235,41 @@ void ClientSocket::CheckPassword(std::string_view digest) {
   Answer(ServerCode::kPasswordResult, kFail);
   Counters().CountLogin(LoginOutcome::kPasswordRefused);
   Log("Login Failed.");
+  if (!seated)
+    LogReason("no network accepted yet");
+  else if (digest.size() != kDigestBytes)
+    // A client that sends the digest as hexadecimal text is told apart from a wrong password.
+    LogReason("wrong password (the digest is " + std::to_string(digest.size()) + " bytes, not " +
+              std::to_string(kDigestBytes) + ")");
+  else
+    LogReason("wrong password");
 }
 
 void ClientSocket::LogIn(std::string_view name) {
-  auto refuse = [&](const std::string& why, LoginOutcome outcome) {
+  auto refuse = [&](const std::string& why, LoginOutcome outcome, std::string_view reason) {
     Answer(ServerCode::kUserNameResult, kFail);
     Counters().CountLogin(outcome);
     Log(why + " (" + modGlobal::LogSafe(name) + ")");
+    LogReason(reason);
   };
   bool passwordAccepted =
       state_ == LoginState::kAwaitingUserName || state_ == LoginState::kLoggedIn;
-  if (!passwordAccepted || !IsAcceptableUserName(name))
-    return refuse("Bad Username", LoginOutcome::kNameRefused);
+  if (!passwordAccepted)
+    return refuse("Bad Username", LoginOutcome::kNameRefused,
+                  state_ == LoginState::kAwaitingPassword ? "password not accepted yet"
+                                                          : "no network accepted yet");
+  if (std::string_view fault = UserNameFault(name); !fault.empty())
+    return refuse("Bad Username", LoginOutcome::kNameRefused,
+                  "name invalid (the user name " + std::string(fault) + ")");
   ServerNetworks& network = *Network();
   auto record = FindUserRecord(name, RemoteAddress());
-  if (myParent.Context().bans.Refuses(network, record.get(), RemoteAddress()))
-    return refuse("Banned", LoginOutcome::kBanned);
-  if (!CanLogin(name)) return refuse("Bad Username", LoginOutcome::kNameRefused);
+  if (auto ban = myParent.Context().bans.Refuses(network, record.get(), RemoteAddress()))
+    return refuse("Banned", LoginOutcome::kBanned,
+                  *ban == BanSource::kNetworkFile
+                      ? "banned by the network file (this name at this address)"
+                      : "banned by the ban table (this address on this network)");
+  if (!CanLogin(name))
+    return refuse("Bad Username", LoginOutcome::kNameRefused, "name in use");
 
   Counters().CountLogin(LoginOutcome::kAccepted);
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");

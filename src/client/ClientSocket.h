@@ -60,6 +60,7 @@ class ClientSocket : public MapConnection {
   bool ReadyForMessages() const override {
     return state_ != LoginState::kLocating && state_ != LoginState::kRecording;
   }
+  void EndSession(int64_t code, DepartureReason reason) override;
 
  private:
   // How far the dialogue has come. Membership is the listener's to keep (IsMember); a member
@@ -96,6 +97,7 @@ class ClientSocket : public MapConnection {
   void SendPrompt();
   void CancelLookup();
   void Log(const std::string& text);
+  void LogReason(std::string_view reason);
   std::shared_ptr<VelmoraUser> FindUserRecord(std::string_view name,
                                               std::string_view address) const;
   ServerCounters& Counters() const;

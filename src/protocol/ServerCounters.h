@@ -30,6 +30,8 @@ enum class DepartureReason : uint8_t {
   kFraming,      // the client broke the framing
   kOutputBound,  // the client left more unsent than a connection may hold
   kDeadline,     // a step of the dialogue took too long
+  kKicked,       // an administrator kicked the member
+  kBanned,       // an administrator banned the member
   kOther,
   kCount
 };
@@ -52,7 +54,7 @@ constexpr size_t CountOf() {
 inline constexpr std::array<std::string_view, CountOf<LoginOutcome>()> kLoginOutcomeNames = {
     "accepted", "network_refused", "password_refused", "name_refused", "banned"};
 inline constexpr std::array<std::string_view, CountOf<DepartureReason>()> kDepartureReasonNames =
-    {"closed", "reset", "framing", "output_bound", "deadline", "other"};
+    {"closed", "reset", "framing", "output_bound", "deadline", "kicked", "banned", "other"};
 inline constexpr std::array<std::string_view, CountOf<LookupOutcome>()> kLookupOutcomeNames = {
     "located", "not_located", "failed", "timed_out", "gave_up_waiting"};
 

@@ -9,15 +9,23 @@ namespace velmora {
 
 inline constexpr size_t kMaxUserNameBytes = 64;
 
-// Not empty, at most kMaxUserNameBytes bytes, and no "|", 0x7F or byte below 0x20 (0x00
-// included). Bytes above 0x7F pass, so names in any script are taken as sent.
-constexpr bool IsAcceptableUserName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxUserNameBytes) return false;
+// The rule: not empty, at most kMaxUserNameBytes bytes, and no "|", 0x7F or byte below 0x20
+// (0x00 included). Bytes above 0x7F pass, so names in any script are taken as sent.
+// UserNameFault says what breaks it, in words that follow "the user name" ("is empty"), and
+// nothing for a name within it. The server logs those words with a refusal, and velmora-admin
+// checks its --user with them before it connects, so both tell the one rule in the same words.
+constexpr std::string_view UserNameFault(std::string_view name) {
+  static_assert(kMaxUserNameBytes == 64, "the words below name the bound");
+  if (name.empty()) return "is empty";
+  if (name.size() > kMaxUserNameBytes) return "is longer than 64 bytes";
   for (char c : name) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || byte == '|') return false;
+    if (byte == '|') return "holds \"|\"";
+    if (byte < 0x20 || byte == 0x7F) return "holds a control byte (below 0x20, or 0x7F)";
   }
-  return true;
+  return {};
 }
+
+constexpr bool IsAcceptableUserName(std::string_view name) { return UserNameFault(name).empty(); }
 
 }  // namespace velmora

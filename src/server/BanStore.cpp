@@ -53,12 +53,14 @@ void BanStore::Prepare(platform::SqliteDatabase& db) {
       "reason TEXT, bandate TEXT, banlength INTEGER, network TEXT)");
 }
 
-bool BanStore::Refuses(const ServerNetworks& network, const VelmoraUser* record,
-                       const std::string& address) {
+std::optional<BanSource> BanStore::Refuses(const ServerNetworks& network,
+                                           const VelmoraUser* record,
+                                           const std::string& address) {
   if (record != nullptr)
     for (auto& banned : network.Bans)
-      if (banned.get() == record) return true;
-  return ReadTable() && banned_->Contains(network.NetworkName, address);
+      if (banned.get() == record) return BanSource::kNetworkFile;
+  if (ReadTable() && banned_->Contains(network.NetworkName, address)) return BanSource::kBanTable;
+  return std::nullopt;
 }
 
 bool BanStore::ReadTable() {

@@ -18,6 +18,10 @@ class SqliteDatabase;
 class ServerNetworks;
 class VelmoraUser;
 
+// What bans a log-in: the network file, which bans a user of a name at an address, or a row of
+// the table, which bans an address on a network.
+enum class BanSource : uint8_t { kNetworkFile, kBanTable };
+
 struct BanRow {
   int64_t id = 0;
   std::string address;
@@ -45,9 +49,10 @@ class BanStore {
   // are kept in memory and read again only when the database's files show a change (a ban
   // stored or lifted here, or by another program), so that a log-in costs the loop a lookup and
   // a look at two files rather than a query. A database that cannot be read bans nobody, and
-  // is tried again at the next log-in: serving beats refusing everyone.
-  bool Refuses(const ServerNetworks& network, const VelmoraUser* record,
-               const std::string& address);
+  // is tried again at the next log-in: serving beats refusing everyone. Nothing when not banned;
+  // otherwise what bans it, for the refusal's log line.
+  std::optional<BanSource> Refuses(const ServerNetworks& network, const VelmoraUser* record,
+                                   const std::string& address);
   // Stores one ban; false when it could not be stored (logged as "Error recording ban of
   // <targetName>: ...").
   bool Record(const std::string& address, const std::string& by, const std::string& reason,

@@ -10,6 +10,7 @@
 
 #include "base/TextCase.h"
 #include "protocol/Position.h"
+#include "protocol/ServerCounters.h"
 #include "transport/EasyTCPSocket.h"
 
 namespace velmora {
@@ -33,10 +34,14 @@ struct Membership {
 class MapConnection : public EasyTCPSocket {
  public:
   // The codes "Client Disconnect" logs for the ends the server decides on itself, numbered like
-  // the platform's own (ETIMEDOUT, EMFILE, EACCES).
+  // the platform's own (ETIMEDOUT, EMFILE, EACCES, ECONNABORTED, EPERM).
   static constexpr int64_t kErrorLoginDeadline = 110;         // no log-in in time
   static constexpr int64_t kErrorShedForNewcomer = 24;        // out of descriptors
   static constexpr int64_t kErrorTooManyWrongPasswords = 13;  // password guessing
+  static constexpr int64_t kErrorKicked = 103;                // an administrator's kick
+  static constexpr int64_t kErrorBanned = 1;                  // an administrator's ban
+  // How long a dismissed connection has to take its notice before it is closed all the same.
+  static constexpr std::chrono::milliseconds kNoticeGrace{2000};
   // Past this much unsent output, a member's position reports are conflated: only the newest
   // of each sender waits, so a slow reader gets the present rather than the past.
   static constexpr size_t kConflationMark = 256u << 10;
@@ -63,9 +68,14 @@ class MapConnection : public EasyTCPSocket {
   // Position in the listener's accept order.
   uint64_t AcceptSequence() const { return acceptSequence_; }
 
-  // Ends the connection now, through the departure path a failed connection takes, so that its
-  // network and seat are handled as for any end.
-  void Depart(int64_t code) { Event_Error(code); }
+  // Ends the connection now for a reason of the server's own, through the departure path a
+  // failed connection takes, so that its network and seat are handled as for any end.
+  void Depart(int64_t code, DepartureReason reason);
+  // Removes the connection on an administrator's word, after the notice just sent to it: it
+  // departs at once, exactly as in Depart, so that a client that never reads still loses its
+  // seat now, but its connection stays until the notice has gone out (kNoticeGrace at most).
+  // Nothing it sends afterwards is handled.
+  void Dismiss(int64_t code, DepartureReason reason);
 
   // For the listener alone (MapSocket::Join and Leave): who the connection is now.
   void SetMembership(ListenerKey, Membership membership) { membership_ = std::move(membership); }
@@ -90,6 +100,9 @@ class MapConnection : public EasyTCPSocket {
     reported_ = true;
   }
   size_t ConflationMark() const override { return kConflationMark; }
+  // The one departure: logged, counted, its network told and its seat returned. The caller
+  // then closes the connection.
+  virtual void EndSession(int64_t code, DepartureReason reason) = 0;
 
   MapSocket& myParent;
 

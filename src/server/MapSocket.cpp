@@ -285,59 +285,64 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
       for (MapConnection* member : members) relay.To(*member);
 }
 
+std::vector<MapConnection*> MapSocket::MembersNamed(const std::string& user,
+                                                   const std::string& network) const {
+  uint64_t hash = NameHash(user);
+  std::vector<MapConnection*> found;
+  for (auto& [record, members] : members_) {
+    if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
+    for (MapConnection* member : members)
+      if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user))
+        found.push_back(member);
+  }
+  // Collected first: each one's removal changes the lists walked. Then in accept order, for
+  // the notices, log lines and rows.
+  std::sort(found.begin(), found.end(), AcceptedBefore);
+  return found;
+}
+
 size_t MapSocket::KickUser(const std::string& user, const std::string& network,
                            const std::string& text) {
-  uint64_t hash = NameHash(user);
-  size_t reached = 0;
-  if (text.size() <= kMaxPayloadLength) {
-    Relay relay(ServerCode::kKickNotice, text, context_.counters);
-    for (auto& [record, members] : members_) {
-      if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
-      for (MapConnection* member : members)
-        if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user)) {
-          relay.To(*member);
-          ++reached;
-        }
-    }
+  std::vector<MapConnection*> targets;
+  if (text.size() <= kMaxPayloadLength) targets = MembersNamed(user, network);
+  for (MapConnection* target : targets) {
+    ++context_.counters.Deliveries;
+    target->SendMessage(Wire(ServerCode::kKickNotice), text);
   }
   modGlobal::LogMessage(modGlobal::LogSafe(user) + " on network " + modGlobal::LogSafe(network) +
                             " Kicked: " + modGlobal::LogSafe(text),
                         false);
-  return reached;
+  // The notice is the last it hears: a client that ignores it leaves all the same.
+  for (MapConnection* target : targets)
+    target->Dismiss(MapConnection::kErrorKicked, DepartureReason::kKicked);
+  return targets.size();
 }
 
 void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {
   if (admin.Network() == nullptr) return;
-  BanUser(admin.Username(), admin.Network()->NetworkName, user, reason);
+  // A copy: an administrator who bans its own name loses the name on the way.
+  BanUser(std::string(admin.Username()), admin.Network()->NetworkName, user, reason);
 }
 
 size_t MapSocket::BanUser(const std::string& by, const std::string& network,
                           const std::string& user, const std::string& reason) {
   if (reason.size() > kMaxPayloadLength) return 0;
-  uint64_t hash = NameHash(user);
-  // Collect first: the notices, log lines and rows follow in accept order.
-  std::vector<MapConnection*> targets;
-  for (auto& [record, members] : members_) {
-    if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
-    for (MapConnection* member : members)
-      if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user))
-        targets.push_back(member);
-  }
-  std::sort(targets.begin(), targets.end(), AcceptedBefore);
   size_t stored = 0;
-  for (MapConnection* target : targets) {
+  for (MapConnection* target : MembersNamed(user, network)) {
     // Only a ban that is stored is one: without the row the target could log straight back in,
-    // so it is told nothing and only the failure is logged.
+    // so it is told nothing, stays, and only the failure is logged.
     if (!context_.bans.Record(target->RemoteAddress(), by, reason, std::time(nullptr),
                               target->Network()->NetworkName, target->Username()))
       continue;
     ++stored;
     ++context_.counters.BansRecorded;
+    ++context_.counters.Deliveries;
     target->SendMessage(Wire(ServerCode::kBanNotice), reason);
     modGlobal::LogMessage(modGlobal::LogSafe(target->Username()) + " on network " +
                               modGlobal::LogSafe(target->Network()->NetworkName) +
                               " Banned: " + modGlobal::LogSafe(reason),
                           false);
+    target->Dismiss(MapConnection::kErrorBanned, DepartureReason::kBanned);
   }
   return stored;
 }

@@ -36,16 +36,19 @@ class MapSocket : public platform::TcpListener {
   void Event_Error(int64_t code) override;
   // Ends the oldest connection of the server that has not logged in; never a member.
   bool Event_ShedForNewcomer() override;
+  // Kick and ban send their notice to each member logged in as `user` on the network named
+  // `network`, then remove it (MapConnection::Dismiss).
   void BanUser(MapConnection& admin, const std::string& user, const std::string& reason);
   // The same ban issued by `by` on the network named `network`, for an administrator who is no
-  // member here (the operator's console). Returns how many bans were stored.
+  // member here (the operator's console). Returns how many bans were stored, which is how many
+  // connections were removed: a ban that cannot be stored removes nobody.
   size_t BanUser(const std::string& by, const std::string& network, const std::string& user,
                  const std::string& reason);
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
   ServerNetworks* FindNetwork(std::string_view name);
-  // Returns how many connections the kick reached.
+  // Returns how many connections were removed.
   size_t KickUser(const std::string& user, const std::string& network, const std::string& text);
   void SendChatMessage(ServerNetworks* network, MapConnection& sender, std::string_view text);
   void StatusMessage(const std::string& text);
@@ -99,6 +102,9 @@ class MapSocket : public platform::TcpListener {
   // Who is logged in under `name` here, `self` aside.
   MapConnection* FindMember(std::string_view name, const MapConnection* self) const;
   void AnnounceDeparture(MapConnection& departed);
+  // The members logged in as `user` on a network named `network`, in accept order.
+  std::vector<MapConnection*> MembersNamed(const std::string& user,
+                                           const std::string& network) const;
   void PackRegistry();
 
   ServerContext& context_;

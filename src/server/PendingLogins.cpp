@@ -65,7 +65,7 @@ bool PendingLogins::ShedOldest() {
   auto keepAlive = connection.shared_from_this();
   connection.Parent().CallStatusMessage(connection.RemoteAddress() +
                                         ": Dropped For A Newcomer, Out Of Descriptors.");
-  connection.Depart(MapConnection::kErrorShedForNewcomer);
+  connection.Depart(MapConnection::kErrorShedForNewcomer, DepartureReason::kOther);
   Remove(connection);
   return true;
 }
@@ -83,7 +83,7 @@ void PendingLogins::Sweep(Clock::time_point now) {
   for (const auto& connection : expired) {
     if (!Listed(*connection)) continue;
     connection->Parent().CallStatusMessage(connection->RemoteAddress() + ": Login Timed Out.");
-    connection->Depart(MapConnection::kErrorLoginDeadline);
+    connection->Depart(MapConnection::kErrorLoginDeadline, DepartureReason::kDeadline);
     Remove(*connection);
   }
 }

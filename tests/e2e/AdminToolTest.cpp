@@ -59,6 +59,23 @@ TEST_F(AdminTool, RefusesBadCommandLinesWithStatusOneBeforeConnecting) {
   }
 }
 
+TEST_F(AdminTool, AUserNameBeyondTheServersRuleIsRefusedBeforeConnecting) {
+  // No server runs: a name within the rule gets as far as the connection, one beyond it not.
+  auto as = [&](const std::string& user) { return RunTool(Args({"who"}, user)); };
+  auto longest = as(std::string(64, 'a'));
+  EXPECT_EQ(longest.status, 2) << longest.err;
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(65, 'a'), "the user name is longer than 64 bytes"},
+      {"Bo|b", "the user name holds \"|\""},
+      {"Bob\x01", "the user name holds a control byte"},
+  };
+  for (const auto& [user, fault] : cases) {
+    auto result = as(user);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(fault));
+  }
+}
+
 TEST_F(AdminTool, WithoutAPasswordItStopsWithStatusOne) {
   StartWithAdmin();
   std::vector<std::string> argv = {ToolPath(), "-p", std::to_string(Port()), "-n", kNetwork,
@@ -112,6 +129,7 @@ TEST_F(AdminTool, EachRefusedLogInStepHasItsOwnStatus) {
   auto password = Admin({"who"});
   EXPECT_EQ(password.status, 4);
   EXPECT_THAT(password.err, HasSubstr("password refused"));
+  EXPECT_THAT(password.err, HasSubstr("the server's log names the reason"));
   WriteFile(PasswordFile(), std::string(kPassword) + "\r\n");  // a Windows line end is no part
 
   // Flagged as banned in the network file, from the recorded address.

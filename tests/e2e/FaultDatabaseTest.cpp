@@ -69,11 +69,12 @@ class FaultDatabase : public ServerTest {
     return rows;
   }
 
-  // A ban of `user` that reaches its connection.
+  // A ban of `user` that reaches its connection and removes it.
   void Ban(WireClient& admin, WireClient& target, const std::string& user,
            const std::string& reason) {
     admin.Send(11, user + "|" + reason);
     EXPECT_EQ(target.Receive(), (Message{997, reason})) << user;
+    EXPECT_EQ(admin.Receive(), (Message{6, user})) << user;
     EXPECT_TRUE(Logged(user + " on network Lobby Banned: " + reason));
   }
 
@@ -125,13 +126,14 @@ TEST_F(FaultDatabase, ALockHeldByAnotherProgramFailsOnlyTheRequestsMadeMeanwhile
   auto cy = InLobby("Cy", "127.0.0.3");
   auto dan = InLobby("Dan", "127.0.0.4");
   Ban(*boss, *bob, "Bob", "before");
+  for (auto* other : {cy.get(), dan.get()}) EXPECT_EQ(other->Receive(), (Message{6, "Bob"}));
 
   {
     platform::SqliteDatabase locker(server.DatabasePath());
     locker.Execute("BEGIN EXCLUSIVE");
     FailedBan(*boss, *cy, "Cy", "during");
     boss->Send(14, "1");
-    ExpectRelay(*dan, "Dan", {boss.get(), bob.get(), cy.get()});
+    ExpectRelay(*dan, "Dan", {boss.get(), cy.get()});
     EXPECT_EQ(CountLogStarting("Error lifting ban 1: "), 1u) << DescribeLog();
     // Readers are not held up by a writer's lock.
     EXPECT_EQ(BannedReasons(*boss), std::vector<std::string>{"before"});
@@ -154,7 +156,7 @@ TEST_F(FaultDatabase, AnExclusiveLockAtStartUpLastsOnlyAsLongAsTheLock) {
     auto bob = InLobby("Bob", "127.0.0.2");
     Ban(*boss, *bob, "Bob", "before");
   }
-  ASSERT_TRUE(server.WaitForLog("Client Disconnect: (102) Bob"));
+  ASSERT_TRUE(server.WaitForLog("Client Disconnect: (1) Bob"));
   ASSERT_EQ(server.Stop(), 0) << server.Output();
 
   auto locker = std::make_unique<platform::SqliteDatabase>(server.DatabasePath());
@@ -202,7 +204,7 @@ TEST_F(FaultDatabase, ADatabaseWhoseJournalCannotBeMadeKeepsItsRows) {
     auto bob = InLobby("Bob", "127.0.0.2");
     Ban(*boss, *bob, "Bob", "before");
   }
-  ASSERT_TRUE(server.WaitForLog("Client Disconnect: (102) Bob"));
+  ASSERT_TRUE(server.WaitForLog("Client Disconnect: (1) Bob"));
   ASSERT_EQ(server.Stop(), 0) << server.Output();
   std::string journal = server.DatabasePath() + "-wal";
   ASSERT_FALSE(fs::exists(journal));

@@ -61,9 +61,17 @@ TEST_F(Login, EveryWrongStepIsRefusedAndLogged) {
   ASSERT_TRUE(Logged("127.0.0.1: User Logged In (Ann)"));
   EXPECT_EQ(server.MessagesSinceListening(),
             (Messages{"127.0.0.1: Client Connection Initiated...",
-                      "127.0.0.1: Network Fail (Nowhere)", "127.0.0.1: Login Failed.",
-                      "127.0.0.1: Bad Username (Ann)", "127.0.0.1: Login Failed.",
-                      "127.0.0.1: Bad Username (Ann)", "127.0.0.1: User Logged In (Ann)"}));
+                      "127.0.0.1: Network Fail (Nowhere)",
+                      "127.0.0.1: Refusal Reason: network unknown",
+                      "127.0.0.1: Login Failed.",
+                      "127.0.0.1: Refusal Reason: no network accepted yet",
+                      "127.0.0.1: Bad Username (Ann)",
+                      "127.0.0.1: Refusal Reason: no network accepted yet",
+                      "127.0.0.1: Login Failed.",
+                      "127.0.0.1: Refusal Reason: wrong password",
+                      "127.0.0.1: Bad Username (Ann)",
+                      "127.0.0.1: Refusal Reason: password not accepted yet",
+                      "127.0.0.1: User Logged In (Ann)"}));
 }
 
 TEST_F(Login, OnlyTheRawDigestIsAccepted) {
@@ -293,12 +301,15 @@ TEST_F(Login, ClientTextInLogLinesCannotSplitOrForgeThem) {
   }
   std::string newlines;
   for (int i = 0; i < 256; ++i) newlines += "\\n";
+  const std::string unknown = "127.0.0.1: Refusal Reason: network unknown";
   ASSERT_TRUE(Logged("Client Disconnect: (102) Eve\\\\"));
   EXPECT_EQ(server.MessagesSinceListening(),
             (Messages{"127.0.0.1: Client Connection Initiated...", "127.0.0.1: Network Fail (a\\nb)",
-                      "127.0.0.1: Network Fail (x\\x00y\\r\\t\\\\\\x7F\\x1B)",
-                      "127.0.0.1: Network Fail (" + newlines + "\xE2\x80\xA6(300 bytes))",
+                      unknown, "127.0.0.1: Network Fail (x\\x00y\\r\\t\\\\\\x7F\\x1B)", unknown,
+                      "127.0.0.1: Network Fail (" + newlines + "\xE2\x80\xA6(300 bytes))", unknown,
                       "127.0.0.1: Bad Username (Eve\\n[01/01/70 00:00:00] forged)",
+                      "127.0.0.1: Refusal Reason: name invalid (the user name holds a control "
+                      "byte (below 0x20, or 0x7F))",
                       "127.0.0.1: User Logged In (Eve\\\\)", "Client Disconnect: (102) Eve\\\\"}));
 }
 

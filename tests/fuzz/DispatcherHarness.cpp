@@ -157,7 +157,8 @@ bool Harness::Connect(int listener, const std::string& address) {
 
 void Harness::Collect() {
   for (auto& peer : peers_) {
-    if (peer.socket->IsConnected()) peer.socket->Flush();
+    // A kicked or banned connection still writes its notice.
+    peer.socket->Flush();
     peer.received += peer.far->Take();
     size_t at = 0;
     for (;;) {
@@ -226,8 +227,12 @@ void Harness::Feed(size_t index) {
 }
 
 void Harness::Drop(size_t index) {
-  if (!Alive(index)) return;
-  peers_[index].socket->Fail(platform::TcpConnection::kErrorLostConnection);
+  if (Alive(index)) {
+    peers_[index].socket->Fail(platform::TcpConnection::kErrorLostConnection);
+    return;
+  }
+  // A kicked or banned connection is closed once its peer closes too.
+  if (index < peers_.size() && !peers_[index].ended) peers_[index].far->CloseWrite();
 }
 
 void Harness::RunPass(int maxWaitMs) {
@@ -253,7 +258,7 @@ void Harness::Drain() {
   RunPass();  // handlers that the last pass posted, such as a connection's end
   for (size_t i = 0; i < peers_.size(); ++i) {
     const Peer& peer = peers_[i];
-    if (peer.ended) continue;
+    if (peer.ended || peer.dismissed) continue;
     FUZZ_CHECK(peer.socket->QueuedMessageCount() == 0, "messages left after draining");
     FUZZ_CHECK(peer.handled == peer.sent.size(),
                "peer " + std::to_string(i) + " handled " + std::to_string(peer.handled) + " of " +
@@ -576,13 +581,22 @@ void Harness::ExpectAdminOutcome(const Bracket& bracket,
     }
     return found;
   };
+  // A target hears its notice and nothing more: it leaves its network at once, seat and all.
+  auto departs = [&](size_t t) {
+    peers_[t].seat = nullptr;
+    peers_[t].dismissed = true;
+    for (size_t r : MembersBefore(bracket, bracket.before[t].network, peer.listener))
+      if (r != t) Expect(expected, r, {6, bracket.before[t].name}, bracket);
+  };
   switch (bracket.command) {
     case 10:
       for (size_t t : targets()) Expect(expected, t, {996, text}, bracket);
+      for (size_t t : targets()) departs(t);
       break;
     case 11:
       for (size_t t : targets()) {
         Expect(expected, t, {997, text}, bracket);
+        departs(t);
         int64_t id = 1;
         for (auto& row : bans_) id = std::max(id, row.id + 1);
         bans_.push_back({id, peers_[t].address, self.name, text,

@@ -71,6 +71,8 @@ struct Peer {
 
   // The model of the connection's log-in state.
   bool ended = false;
+  // Kicked or banned: it left at once, and nothing it sends is handled any more.
+  bool dismissed = false;
   int64_t endCode = 0;
   ServerNetworks* seat = nullptr;
   bool passwordAccepted = false;

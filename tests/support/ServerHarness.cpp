@@ -108,6 +108,8 @@ size_t ServerHarness::CountLog(const std::string& message) const {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
 }
 
+PendingLogins& ServerHarness::Pending() { return pending_; }
+
 size_t ServerHarness::RecordsWaiting() const { return registrar_->Waiting(); }
 
 Peer::Peer(MapSocket& listener, std::string address) {
@@ -122,7 +124,7 @@ Peer::~Peer() {
   for (int pass = 0; pass < 3; ++pass) platform::EventLoop::Instance().RunOnce(0);
 }
 
-bool Peer::Connected() const { return connection_ && connection_->IsConnected(); }
+bool Peer::Connected() const { return connection_ && !far_->Closed(); }
 
 ClientSocket& Peer::Connection() const { return *connection_; }
 
@@ -161,7 +163,8 @@ std::optional<Message> Peer::Receive(int timeoutMs) {
       inbox_.pop_front();
       return message;
     }
-    if (Clock::now() >= deadline || !Connected()) return std::nullopt;
+    // Nothing more comes once the server has ended its sending side.
+    if (Clock::now() >= deadline || far_->WriteEnded()) return std::nullopt;
     platform::EventLoop::Instance().RunOnce(1);
   }
 }

@@ -78,6 +78,8 @@ class ServerHarness {
   ServerCounters& Counters() { return counters_; }
   // Log-ins waiting for their record in a network file.
   size_t RecordsWaiting() const;
+  // The connections that have not logged in, with their deadline.
+  PendingLogins& Pending();
   const std::vector<std::unique_ptr<MapSocket>>& Listeners() const { return listeners_; }
 
  private:
@@ -104,6 +106,7 @@ class Peer {
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
+  // Until the server closes the connection (a server that only ended its sending side has not).
   bool Connected() const;
   void Send(int32_t command, std::string_view data);
   void Send(ClientCode code, std::string_view data) { Send(Wire(code), data); }

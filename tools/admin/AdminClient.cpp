@@ -13,6 +13,9 @@ namespace {
 
 constexpr int kPassWaitMs = 10;
 constexpr auto kGoodbyeWait = std::chrono::milliseconds(1000);
+// The server answers every refusal with the same "FAIL" and writes the cause into its log.
+constexpr char kLogSaysWhich[] =
+    "; the server's log names the reason, on the line after the refusal";
 
 std::string Seconds(std::chrono::milliseconds timeout) {
   return std::to_string((timeout.count() + 999) / 1000) + " s";
@@ -96,15 +99,19 @@ void AdminClient::LogIn(const std::string& network, const std::string& password,
                   "the network selection"), "the network selection"))
     throw AdminFailure(ExitCode::kNetworkRefused,
                        "network '" + network + "' refused: the server has no network of that "
-                       "name, or it is disabled (enabled is not \"1\") or full (maxusers)");
+                       "name, or it is disabled (enabled is not \"1\") or full (maxusers)" +
+                           kLogSaysWhich);
   if (!answer(Ask(ClientCode::kPasswordDigest, platform::Md5Digest(password),
                   ServerCode::kPasswordResult, "the password"), "the password"))
     throw AdminFailure(ExitCode::kPasswordRefused,
-                       "password refused for network '" + network + "'");
+                       "password refused for network '" + network + "': the password is wrong, "
+                       "or this address gave too many wrong ones and is locked out for a minute" +
+                           kLogSaysWhich);
   if (!answer(Ask(ClientCode::kUserName, user, ServerCode::kUserNameResult, "the user name"), "the user name"))
     throw AdminFailure(ExitCode::kUserRefused,
                        "user name '" + user + "' refused on network '" + network +
-                           "': it is in use on this server, or this address or user is banned");
+                           "': it is in use on this server, or this address or user is banned" +
+                           kLogSaysWhich);
 }
 
 std::optional<Message> AdminClient::Next(Clock::time_point deadline) {

@@ -235,9 +235,10 @@ const std::vector<AdminCommand>& Commands() {
        "Prints one line per member logged in on the network (this user excepted): name,\n"
        "x and y, facet, hit points, and whether in battle or dead. Any member may ask.\n",
        CheckNone, RunWho},
-      {"kick", "USER [REASON...]", "ask a member to leave the network",
-       "Sends USER the kick notice with REASON (the remaining words). The client is\n"
-       "expected to leave; the server does not close its connection. Administrators only.\n"
+      {"kick", "USER [REASON...]", "remove a member from the network",
+       "Sends USER the kick notice with REASON (the remaining words) and removes USER from\n"
+       "the network; the server closes the connection once the notice is out. Administrators\n"
+       "only.\n"
        "Exits with 8 when USER is not logged in on the network.\n",
        CheckUserAndReason, RunKick},
       {"ban", "USER [REASON...]", "ban a member's address from the network",
@@ -294,7 +295,8 @@ const char kConnectionOptions[] =
     "  -H, --host HOST        server address or name (default 127.0.0.1)\n"
     "  -p, --port PORT        the network's port, as its network file gives it (required)\n"
     "  -n, --network NAME     the network to log into (required)\n"
-    "  -u, --user NAME        the user name to log in as (required)\n"
+    "  -u, --user NAME        the user name to log in as (required): 1 to 64 bytes, no\n"
+    "                         control byte and no '|', or the server refuses it\n"
     "      --password-file F  read the network's password from the first line of F\n"
     "                         (- for standard input); without it the password is asked for\n"
     "                         on the terminal, or read from standard input when that is not\n"

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "ExitCode.h"
+#include "protocol/UserName.h"
 
 namespace velmora::admin {
 
@@ -99,6 +100,10 @@ void RequireLogInOptions(const AdminOptions& options) {
   if (options.port == 0) Usage("give the network's port with --port");
   if (options.network.empty()) Usage("give the network's name with --network");
   if (options.user.empty()) Usage("give the user name with --user");
+  // The server answers a name it will not take with a bare "FAIL"; the rule is known here, so
+  // the tool says which part of it the name breaks before anything is sent.
+  if (std::string_view fault = UserNameFault(options.user); !fault.empty())
+    Usage("the user name " + std::string(fault) + ": the server takes none such");
 }
 
 void RequireOfflineOptions(const AdminOptions& options) {

@@ -28,8 +28,8 @@ struct AdminOptions {
 
 // Options may stand before or after the command; "--" ends them, so that a text may begin
 // with "-". Throws AdminFailure(kUsage) for an unknown option or a bad value. Checks only the
-// form; RequireLogInOptions checks that what a log-in needs is there, RequireOfflineOptions
-// that --database is given alone.
+// form; RequireLogInOptions checks that what a log-in needs is there and that the user name
+// keeps the server's rule for names, RequireOfflineOptions that --database is given alone.
 AdminOptions ParseCommandLine(const std::vector<std::string>& args);
 void RequireLogInOptions(const AdminOptions& options);
 void RequireOfflineOptions(const AdminOptions& options);

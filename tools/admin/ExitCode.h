@@ -8,12 +8,13 @@ namespace velmora::admin {
 
 enum class ExitCode : int {
   kOk = 0,
-  kUsage = 1,            // bad options or arguments, no password
+  kUsage = 1,            // bad options or arguments (a user name the server would refuse
+                         // by its form included), no password
   kConnection = 2,       // no connection, no network prompt, or the connection was lost;
                          // --database: the file is missing, unreadable or not the server's
   kNetworkRefused = 3,   // no such network, or it is disabled or full
   kPasswordRefused = 4,  // wrong network password
-  kUserRefused = 5,      // user name in use, banned or empty
+  kUserRefused = 5,      // user name in use, or banned
   kNotAdministrator = 6, // logged in, but not as an administrator of the network
   kProtocol = 7,         // no answer in time, an answer out of protocol, or not carried out
                          // (--database: the row could not be deleted)

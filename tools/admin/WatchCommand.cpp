@@ -69,7 +69,7 @@ ExitCode RunWatch(AdminClient& client, const AdminOptions& options) {
       case ServerCode::kBanNotice:
         PrintEvent(std::string(message->Is(ServerCode::kKickNotice) ? "kicked: " : "banned: ") +
                    Printable(message->data));
-        // A kicked or banned client is expected to leave.
+        // The notice is the last message: the server ends the connection after it.
         return ExitCode::kRemoved;
       case ServerCode::kGoodbyeAnswer:
         PrintEvent("bye: the server took the network away");

@@ -40,6 +40,9 @@ class Channel {
   // all the time, so a wait costs no allocation beyond the one the event loop makes.
   virtual void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) = 0;
   virtual void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) = 0;
+  // Ends the sending side only: the peer reads to the end of what was sent, then the end of the
+  // stream, while this side may still receive.
+  virtual void ShutdownWrite() = 0;
   // Ends the stream; waits that are pending are called back.
   virtual void Close() = 0;
   // The peer's address as text, as operators write it; empty when unknown.

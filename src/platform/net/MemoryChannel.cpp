@@ -16,6 +16,7 @@ struct MemoryChannel::Shared {
   size_t window = std::numeric_limits<size_t>::max();
   bool peerClosedWrite = false;
   bool reset = false;
+  bool writeShut = false;
   bool closed = false;
   std::shared_ptr<ChannelWaiter> readWaiter;
   std::shared_ptr<ChannelWaiter> writeWaiter;
@@ -60,7 +61,7 @@ Channel::Result MemoryChannel::Receive(char* into, size_t size) {
 
 Channel::Result MemoryChannel::Send(const iovec* buffers, size_t count) {
   Shared& s = *shared_;
-  if (s.reset || s.closed) return {Status::kFailed, 0, EPIPE};
+  if (s.reset || s.closed || s.writeShut) return {Status::kFailed, 0, EPIPE};
   size_t room = s.window > s.outbound.size() ? s.window - s.outbound.size() : 0;
   if (room == 0) return {Status::kWouldBlock, 0, 0};
   size_t sent = 0;
@@ -84,6 +85,8 @@ void MemoryChannel::AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) {
   s.writeWaiter = std::move(waiter);
   if (s.outbound.size() < s.window || s.reset || s.closed) s.WakeWriter();
 }
+
+void MemoryChannel::ShutdownWrite() { shared_->writeShut = true; }
 
 void MemoryChannel::Close() {
   if (shared_->closed) return;
@@ -123,6 +126,8 @@ void MemoryPeer::SetWindow(size_t bytes) {
 size_t MemoryPeer::Unread() const { return shared_->outbound.size(); }
 
 size_t MemoryPeer::Pending() const { return shared_->inbound.size(); }
+
+bool MemoryPeer::WriteEnded() const { return shared_->writeShut || shared_->closed; }
 
 bool MemoryPeer::Closed() const { return shared_->closed; }
 

@@ -27,6 +27,7 @@ class MemoryChannel final : public Channel {
   Result Send(const iovec* buffers, size_t count) override;
   void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override;
   void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override;
+  void ShutdownWrite() override;
   void Close() override;
   std::string RemoteAddress() const override;
 
@@ -51,6 +52,8 @@ class MemoryPeer {
   size_t Unread() const;
   // Bytes pushed that the connection has not read yet.
   size_t Pending() const;
+  // Whether the connection ended its sending side: what it wrote is all there will be.
+  bool WriteEnded() const;
   // Whether the connection closed its end.
   bool Closed() const;
 

@@ -120,6 +120,11 @@ void SocketChannel::AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) {
   socket_.async_wait(asio::socket_base::wait_write, WakeWaiter<true>{std::move(waiter)});
 }
 
+void SocketChannel::ShutdownWrite() {
+  std::error_code ignored;
+  if (socket_.is_open()) socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+}
+
 void SocketChannel::Close() {
   std::error_code ignored;
   if (socket_.is_open()) socket_.close(ignored);

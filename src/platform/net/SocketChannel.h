@@ -25,6 +25,7 @@ class SocketChannel final : public Channel {
   Result Send(const iovec* buffers, size_t count) override;
   void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override;
   void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override;
+  void ShutdownWrite() override;
   void Close() override;
   std::string RemoteAddress() const override;
   uint16_t LocalPort() const;

@@ -17,6 +17,10 @@ char g_readBuffer[kReadChunk];
 // How many queued pieces one write hands to the kernel at most.
 constexpr size_t kMaxWriteBuffers = 64;
 
+// What an ending connection reads and throws away while it waits for the peer to close; past
+// it, the connection waits out its grace without reading.
+constexpr uint32_t kMaxDiscardedBytes = 1u << 20;
+
 }  // namespace
 
 TcpConnection::TcpConnection() { out_.SetBound(kMaxUnsentBytes); }
@@ -40,6 +44,7 @@ void TcpConnection::Attach(std::unique_ptr<Channel> channel, ConnectionOwner* ow
 void TcpConnection::Close() {
   if (state_ == State::kClosed) return;
   state_ = State::kClosed;
+  closeAtLatest_.Cancel();
   out_.Clear();
   if (channel_) channel_->Close();
   if (ConnectionOwner* owner = std::exchange(owner_, nullptr)) owner->ConnectionClosed(*this);
@@ -54,6 +59,36 @@ void TcpConnection::Fail(int64_t code) {
   EventLoop::Instance().Post([self = Self()] {
     if (self->state_ == State::kFailing) self->OnError();
   });
+}
+
+void TcpConnection::CloseAfterOutput(std::chrono::milliseconds grace) {
+  if (state_ != State::kOpen) return;
+  state_ = State::kFinishing;
+  // Owned here: a connection that goes first takes its deadline with it.
+  closeAtLatest_ = EventLoop::Instance().After(grace, [this] {
+    auto self = Self();
+    Close();
+  });
+  // The flush at the end of the pass writes what is queued, or finds nothing left and shuts.
+  if (!writeArmed_) EventLoop::Instance().RequestFlush(*this);
+}
+
+void TcpConnection::DiscardInput() {
+  Channel::Result result = channel_->Receive(g_readBuffer, kReadChunk);
+  switch (result.status) {
+    case Channel::Status::kDone:
+      EventLoop::Instance().TrafficTotals().bytesReceived += result.bytes;
+      discarded_ += static_cast<uint32_t>(result.bytes);
+      if (discarded_ < kMaxDiscardedBytes) ArmRead();
+      break;
+    case Channel::Status::kWouldBlock: ArmRead(); break;
+    case Channel::Status::kEnded:
+    case Channel::Status::kFailed: {
+      auto self = Self();
+      Close();
+      break;
+    }
+  }
 }
 
 void TcpConnection::Connect(const std::string& host, uint16_t port) {
@@ -97,6 +132,7 @@ std::string_view TcpConnection::ReadAvailable(size_t maxBytes) {
 }
 
 void TcpConnection::ReadNow() {
+  if (state_ == State::kShutDown) return DiscardInput();
   if (!IsConnected() || readPaused_) return;
   auto self = Self();  // the handler may end this connection
   readProgress_ = ReadProgress::kMore;
@@ -113,7 +149,7 @@ void TcpConnection::ReadNow() {
 }
 
 void TcpConnection::ArmRead() {
-  if (readArmed_ || !IsConnected()) return;
+  if (readArmed_ || (!IsConnected() && state_ != State::kShutDown)) return;
   readArmed_ = true;
   channel_->AwaitReadable(AsWaiter());
 }
@@ -154,13 +190,18 @@ void TcpConnection::Queued() {
 }
 
 void TcpConnection::FlushNow() {
-  while (IsConnected() && !writeArmed_ && out_.Unsent() > 0) {
+  while (Writing() && !writeArmed_ && out_.Unsent() > 0) {
     iovec buffers[kMaxWriteBuffers];
     size_t count = out_.Gather(buffers, kMaxWriteBuffers);
     size_t offered = 0;
     for (size_t i = 0; i < count; ++i) offered += buffers[i].iov_len;
     Channel::Result result = channel_->Send(buffers, count);
-    if (result.status == Channel::Status::kFailed) return Fail(result.error);
+    if (result.status == Channel::Status::kFailed) {
+      if (IsConnected()) return Fail(result.error);
+      // An ending connection has nobody left to tell.
+      auto self = Self();
+      return Close();
+    }
     if (result.status == Channel::Status::kDone) {
       out_.Consume(result.bytes, ConflationMark());
       EventLoop::Instance().TrafficTotals().bytesSent += result.bytes;
@@ -168,10 +209,17 @@ void TcpConnection::FlushNow() {
     // Whatever the kernel did not take waits until the channel is writable again.
     if (result.status == Channel::Status::kWouldBlock || result.bytes < offered) ArmWrite();
   }
+  if (state_ == State::kFinishing && out_.Unsent() == 0) {
+    // All went out: the peer reads it to the end of the stream. What it still sends is only
+    // read to see it close.
+    state_ = State::kShutDown;
+    channel_->ShutdownWrite();
+    ArmRead();
+  }
 }
 
 void TcpConnection::ArmWrite() {
-  if (writeArmed_ || !IsConnected()) return;
+  if (writeArmed_ || !Writing()) return;
   writeArmed_ = true;
   channel_->AwaitWritable(AsWaiter());
 }

@@ -3,6 +3,7 @@
 // connected, data-available, end-of-stream and error notifications. Output is queued (see
 // OutputQueue) and handed to the kernel at the end of each pass, a pass's frames in as few
 // writes as possible; what one connection may leave unsent is bounded.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "platform/net/LoopMember.h"
 #include "platform/net/OutputQueue.h"
 #include "platform/net/SharedBytes.h"
+#include "platform/net/Timer.h"
 
 namespace velmora::platform {
 
@@ -39,6 +41,8 @@ class TcpConnection : public LoopMember {
     kConnecting,  // client side: the connection is being made
     kOpen,        // reading and writing
     kFailing,     // failed; the error notification is on its way
+    kFinishing,   // ending: what was queued still goes out; nothing more is read or queued
+    kShutDown,    // ending: all went out and the sending side is shut; waiting for the peer
     kClosed,      // closed locally; nothing more happens
   };
 
@@ -65,6 +69,11 @@ class TcpConnection : public LoopMember {
   // Ends the connection through the error path, as if the peer had failed: OnError runs in a
   // later handler of the loop, never inside the caller.
   void Fail(int64_t code);
+  // Ends the connection without losing what is queued for it: from now on nothing more is
+  // queued, read or delivered, and no error notification follows. Once the queue has gone out
+  // the sending side is shut, so the peer reads it to the end; the connection closes when the
+  // peer closes its side, or `grace` from now at the latest, whether or not the peer has read.
+  void CloseAfterOutput(std::chrono::milliseconds grace);
   // Client side: connects in the background; OnConnected or OnError follows.
   void Connect(const std::string& host, uint16_t port);
   // Without running the event loop: writes what is queued and reads what the kernel holds now.
@@ -109,6 +118,9 @@ class TcpConnection : public LoopMember {
 
   void ReadNow();
   void FlushNow();
+  // While ending: what arrives is read only to see the peer's end, and thrown away.
+  void DiscardInput();
+  bool Writing() const { return state_ == State::kOpen || state_ == State::kFinishing; }
   void ArmRead();
   void ArmWrite();
   void Queued();
@@ -117,9 +129,11 @@ class TcpConnection : public LoopMember {
 
   // Fields in an order that leaves no gaps: every connection carries them.
   int32_t lastError_ = 0;  // codes and the system's error numbers are small
+  uint32_t discarded_ = 0;  // read and thrown away while ending (DiscardInput)
   std::unique_ptr<Channel> channel_;
   ConnectionOwner* owner_ = nullptr;
   OutputQueue out_;  // bounded by kMaxUnsentBytes unless set otherwise
+  Timer closeAtLatest_;  // only while ending after output (CloseAfterOutput)
   State state_ = State::kIdle;
   ReadProgress readProgress_ = ReadProgress::kDrained;
   bool readArmed_ = false;
