@@ -244,6 +244,7 @@ void App::ReloadNetworks() {
   }
   // The first listener of a run that started without networks has just chosen AttachedNIC.
   if (opened) mySettings->Save();
+  ReadConsoleTokenAgain();
   modGlobal::LogMessage("Networks reloaded.", false);
   reportedStatus_ = StatusText();
   platform::NotifyServiceManager("READY=1\nSTATUS=" + reportedStatus_);
@@ -292,6 +293,24 @@ void App::StartConsole() {
   if (host.find(':') != std::string::npos) host = "[" + host + "]";
   modGlobal::LogMessage(
       "Console listening on http://" + host + ":" + std::to_string(console_->Port()) + "/", false);
+}
+
+void App::ReadConsoleTokenAgain() {
+  if (!console_) return;
+  // Only the token is taken from the file again; the rest of the settings keep their start.
+  AppSettings fresh;
+  fresh.FilePath = mySettings->FilePath;
+  try {
+    fresh.Load();
+    // A file being edited may be unreadable for a moment: that is no reason to drop the token.
+    if (fresh.Values.empty()) {
+      modGlobal::LogMessage("The console keeps its token: velmora.conf could not be read", false);
+      return;
+    }
+    console_->ChangeToken(fresh.Find("StatusToken").value_or(""));
+  } catch (const console::ConsoleError& error) {
+    modGlobal::LogMessage(std::string("The console keeps its token: ") + error.what(), false);
+  }
 }
 
 void App::StopConsole() {

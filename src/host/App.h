@@ -81,6 +81,8 @@ class App {
   std::unique_ptr<MapSocket> MakeListener();
   // Starts the console when the settings or the command line name an address for it.
   void StartConsole();
+  // A reload reads StatusToken again; a changed token ends every console session.
+  void ReadConsoleTokenAgain();
   void StopConsole();
   void GiveBackMemoryNowAndThen();
   // For the service manager: how many members are logged in where.

@@ -27,12 +27,26 @@ void ConsoleService::Stop() {
   actionsOnLoop_.Close();
 }
 
+// One snapshot at a time, and the next begins an interval after the last was published, however
+// many read them: the HTTP threads answer every request from the one published.
 void ConsoleService::PublishNowAndThen() {
   publishing_ = platform::EventLoop::Instance().After(kPublishEvery, [this] {
     if (!console_.Running()) return;
-    snapshots_.Publish(taker_.Take());
-    PublishNowAndThen();
+    console_.LogWrongTokens();
+    taker_.Begin();
+    CopyPiece();
   });
+}
+
+void ConsoleService::CopyPiece() {
+  if (!taker_.Continue(kMembersPerPass)) {
+    publishing_ = platform::EventLoop::Instance().After(std::chrono::milliseconds(0), [this] {
+      if (console_.Running()) CopyPiece();
+    });
+    return;
+  }
+  snapshots_.Publish(taker_.Finish());
+  PublishNowAndThen();
 }
 
 }  // namespace velmora

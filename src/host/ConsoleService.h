@@ -23,6 +23,9 @@ class ConsoleService {
   // How often the loop publishes what the console shows: the page follows members at twice
   // that interval at least.
   static constexpr std::chrono::milliseconds kPublishEvery{250};
+  // The members a pass of the loop copies into a snapshot: a few hundred microseconds' work, so
+  // a network of thousands is copied over several passes and the others' relay goes on between.
+  static constexpr size_t kMembersPerPass = 1000;
 
   // The server's own objects; they must outlive the service (Stop before they go).
   // `startedAt` is when the server started.
@@ -40,10 +43,14 @@ class ConsoleService {
   // actions still waiting for the loop are dropped. A service once stopped stays so.
   void Stop();
   bool Running() const { return console_.Running(); }
+  // Loop thread. See console::Console::ChangeToken.
+  void ChangeToken(const std::string& token) { console_.ChangeToken(token); }
   uint16_t Port() const { return console_.Port(); }
 
  private:
   void PublishNowAndThen();
+  // Copies the next piece of the snapshot begun; publishes it once complete.
+  void CopyPiece();
 
   SnapshotTaker taker_;
   ServerOperations operations_;

@@ -20,6 +20,14 @@ ActionResult NotThere(const std::string& user, const std::string& network) {
   return {ActionResult::Outcome::kNotFound, user + " is not logged in on " + network};
 }
 
+// "Ann was removed from Lobby", "Ann was banned and removed from Lobby (2 connections)".
+std::string Removed(const std::string& user, const std::string& how, const std::string& network,
+                    size_t connections) {
+  std::string text = user + " was " + how + "removed from " + network;
+  if (connections > 1) text += " (" + std::to_string(connections) + " connections)";
+  return text;
+}
+
 // "<what> on network <name> by the web console<rest>": the line that tells an operator's action
 // from an administrator's.
 void LogSource(const std::string& what, const std::string& network,
@@ -63,8 +71,12 @@ ActionResult ServerOperations::Kick(const std::string& network, const std::strin
   auto listeners = ListenersWith(record->NetworkName, user);
   if (listeners.empty()) return NotThere(user, record->NetworkName);
   LogSource("Kick of " + modGlobal::LogSafe(user), record->NetworkName);
-  for (MapSocket* listener : listeners) listener->KickUser(user, record->NetworkName, reason);
-  return {ActionResult::Outcome::kDone, user + " was kicked from " + record->NetworkName};
+  size_t removed = 0;
+  for (MapSocket* listener : listeners)
+    removed += listener->KickUser(user, record->NetworkName, reason);
+  // The answer says what the listeners did, not what was asked of them.
+  if (removed == 0) return NotThere(user, record->NetworkName);
+  return {ActionResult::Outcome::kDone, Removed(user, "", record->NetworkName, removed), removed};
 }
 
 ActionResult ServerOperations::Ban(const std::string& network, const std::string& user,
@@ -80,7 +92,8 @@ ActionResult ServerOperations::Ban(const std::string& network, const std::string
   if (stored == 0)
     return {ActionResult::Outcome::kRefused,
             "the ban of " + user + " could not be stored; the server's log says why"};
-  return {ActionResult::Outcome::kDone, user + " was banned from " + record->NetworkName};
+  return {ActionResult::Outcome::kDone,
+          Removed(user, "banned and ", record->NetworkName, stored), stored};
 }
 
 ActionResult ServerOperations::LiftBan(const std::string& network, int64_t banId) {

@@ -1,5 +1,6 @@
 #include "host/SnapshotTaker.h"
 
+#include <cstdint>
 #include <ctime>
 
 #include "base/TextCase.h"
@@ -27,6 +28,7 @@ console::MemberView ViewOf(const MapConnection& member) {
   view.Name = member.Username();
   view.Address = member.RemoteAddress();
   view.Position = member.Position();
+  view.Reported = member.HasReported();
   if (auto* session = dynamic_cast<const ClientSocket*>(&member)) {
     view.Location = PlaceOf(session->Location());
     view.Country = session->Location().Country.value_or("");
@@ -63,38 +65,68 @@ const std::vector<console::BanView>& SnapshotTaker::BansOf(const std::string& ne
   return banLists_.emplace(std::move(key), std::move(views)).first->second;
 }
 
-console::ConsoleSnapshot SnapshotTaker::Take() {
-  console::ConsoleSnapshot snapshot;
-  snapshot.TakenAt = std::time(nullptr);
-  snapshot.StartedAt = startedAt_;
-  snapshot.Counters = counters_;
+void SnapshotTaker::Begin() {
+  building_ = {};
+  building_.TakenAt = std::time(nullptr);
+  building_.StartedAt = startedAt_;
+  building_.Counters = counters_;
   // The bytes are counted where they move, by the loop.
   auto& traffic = platform::EventLoop::Instance().TrafficTotals();
-  snapshot.Counters.BytesSent = traffic.bytesSent;
-  snapshot.Counters.BytesReceived = traffic.bytesReceived;
-  for (auto& network : networks_) {
+  building_.Counters.BytesSent = traffic.bytesSent;
+  building_.Counters.BytesReceived = traffic.bytesReceived;
+  recordsBeingCopied_ = networks_;
+  for (auto& network : recordsBeingCopied_) {
     console::NetworkView view;
     view.Name = network->NetworkName;
     view.Port = network->Port;
     view.Enabled = network->Enabled;
     view.SeatsUsed = network->CurrentUsers;
     view.Capacity = network->MaxUsers;
-    for (auto& listener : listeners_)
-      for (const MapConnection* member : listener->Members(network.get()))
-        view.Members.push_back(ViewOf(*member));
     view.Bans = BansOf(network->NetworkName);
-    snapshot.Networks.push_back(std::move(view));
+    building_.Networks.push_back(std::move(view));
   }
   for (auto& listener : listeners_) {
     for (auto& connection : listener->ActiveConnections()) {
-      snapshot.OutputQueueBytes += connection->UnsentBytes();
+      building_.OutputQueueBytes += connection->UnsentBytes();
       auto* session = dynamic_cast<const ClientSocket*>(connection.get());
-      if (connection->IsMember()) ++snapshot.Connections.LoggedIn;
-      else if (session != nullptr && session->Locating()) ++snapshot.Connections.WaitingForLookup;
-      else ++snapshot.Connections.LoggingIn;
+      if (connection->IsMember()) ++building_.Connections.LoggedIn;
+      else if (session != nullptr && session->Locating()) ++building_.Connections.WaitingForLookup;
+      else ++building_.Connections.LoggingIn;
     }
   }
-  return snapshot;
+  network_ = listener_ = member_ = 0;
+}
+
+bool SnapshotTaker::Continue(size_t budget) {
+  while (network_ < recordsBeingCopied_.size()) {
+    if (listener_ >= listeners_.size()) {
+      ++network_;
+      listener_ = member_ = 0;
+      continue;
+    }
+    // Fetched again at every call: the list may have changed since the last.
+    const auto& members = listeners_[listener_]->Members(recordsBeingCopied_[network_].get());
+    auto& views = building_.Networks[network_].Members;
+    for (; member_ < members.size(); ++member_) {
+      if (budget == 0) return false;
+      --budget;
+      views.push_back(ViewOf(*members[member_]));
+    }
+    ++listener_;
+    member_ = 0;
+  }
+  return true;
+}
+
+console::ConsoleSnapshot SnapshotTaker::Finish() {
+  recordsBeingCopied_.clear();
+  return std::move(building_);
+}
+
+console::ConsoleSnapshot SnapshotTaker::Take() {
+  Begin();
+  Continue(SIZE_MAX);
+  return Finish();
 }
 
 }  // namespace velmora

@@ -59,6 +59,8 @@ class MapConnection : public EasyTCPSocket {
   // network shares.
   bool IsMember() const { return !membership_.name.empty(); }
   const PositionReport& Position() const { return position_; }
+  // Whether a report has come: before one, Position() is all zeros, which is also a place.
+  bool HasReported() const { return reported_; }
   // Whether `other` is logged in under the same name, letter case aside.
   bool SameName(const MapConnection& other) const {
     return NameHash() == other.NameHash() && EqualsIgnoreCase(Username(), other.Username());
@@ -93,7 +95,10 @@ class MapConnection : public EasyTCPSocket {
   void NameNetwork(ServerNetworks* network) { myNetwork = network; }
   // The network prompt has gone out: the log-in deadline runs from now.
   void Prompted();
-  void StorePosition(const PositionReport& position) { position_ = position; }
+  void StorePosition(const PositionReport& position) {
+    position_ = position;
+    reported_ = true;
+  }
   size_t ConflationMark() const override { return kConflationMark; }
   // The one departure: logged, counted, its network told and its seat returned. The caller
   // then closes the connection.
@@ -106,6 +111,7 @@ class MapConnection : public EasyTCPSocket {
   Membership membership_;
   uint64_t acceptSequence_ = 0;
   PositionReport position_;
+  bool reported_ = false;
   uint32_t registrySlot_ = 0;  // in the listener's list of active connections
   bool toldChatTooLong_ = false;
 };

@@ -70,11 +70,25 @@ TEST_F(StatusConsole, ShowsTheMembersOfTheRunningServerAndKicksOne) {
                                               R"({"user":"Ann","reason":"away"})",
                                               "Authorization: Bearer " + kToken + "\r\n"));
   EXPECT_EQ(kicked.Status, 200) << kicked.Body;
+  EXPECT_EQ(json::parse(kicked.Body),
+            json::parse(R"({"ok":true,"message":"Ann was removed from Lobby","removed":1})"));
+  auto nobody = Exchange(console, PostRequest("/api/networks/Lobby/kick", R"({"user":"Zed"})",
+                                              "Authorization: Bearer " + kToken + "\r\n"));
+  EXPECT_EQ(nobody.Status, 404);
+  EXPECT_EQ(json::parse(nobody.Body)["removed"], 0);
   auto notice = ann->Receive();
   ASSERT_TRUE(notice);
   EXPECT_EQ(*notice, (Message{996, "away"}));
   EXPECT_TRUE(Logged("Kick of Ann on network Lobby by the web console"));
   EXPECT_TRUE(Logged("Ann on network Lobby Kicked: away"));
+  // The server removed Ann itself, whatever her client does: the table drops her at the next
+  // refresh.
+  for (int tries = 0; tries < 50 && !members.empty(); ++tries) {
+    std::this_thread::sleep_for(20ms);
+    auto answer = Exchange(console, GetRequest("/api/networks/lobby/members"));
+    members = json::parse(answer.Body)["members"];
+  }
+  EXPECT_TRUE(members.empty()) << members;
 
   auto metrics = Exchange(console, GetRequest("/metrics"));
   EXPECT_NE(metrics.Body.find("velmora_logins_total{outcome=\"accepted\"} 1\n"),

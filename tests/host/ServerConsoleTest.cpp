@@ -62,6 +62,26 @@ class ServerConsole : public ::testing::Test {
   ServerOperations operations{server.Networks(), server.Listeners(), server.Bans()};
 };
 
+// A big network is copied a few members per pass; one who leaves between passes is simply not
+// in this snapshot, and nothing points at the connection that went.
+TEST_F(ServerConsole, ASnapshotTakenInPiecesSurvivesADepartureBetweenThem) {
+  Peer ann(listener, "127.0.0.2");
+  Peer bob(listener, "127.0.0.3");
+  Peer cid(listener, "127.0.0.4");
+  ASSERT_TRUE(ann.LogIn("Lobby", "secret", "Ann"));
+  ASSERT_TRUE(bob.LogIn("Lobby", "secret", "Bob"));
+  ASSERT_TRUE(cid.LogIn("Lobby", "secret", "Cid"));
+  taker.Begin();
+  EXPECT_FALSE(taker.Continue(1));
+  bob.CloseWrite();
+  ASSERT_TRUE(Next(ann, ServerCode::kMemberLeft));
+  EXPECT_TRUE(taker.Continue(1)) << "Cid was the one left to copy";
+  ConsoleSnapshot snapshot = taker.Finish();
+  std::vector<std::string> names;
+  for (auto& member : Lobby(snapshot).Members) names.push_back(member.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Ann", "Cid"}));
+}
+
 TEST_F(ServerConsole, TheSnapshotFollowsLogInsReportsAndDepartures) {
   Peer ann(listener, "127.0.0.2");
   Peer bob(listener, "127.0.0.3");
@@ -90,7 +110,9 @@ TEST_F(ServerConsole, TheSnapshotFollowsLogInsReportsAndDepartures) {
   EXPECT_TRUE(at.InBattle);
   EXPECT_FALSE(at.IsDead);
   EXPECT_GT(first.ConnectedSince, 0);
+  EXPECT_TRUE(first.Reported);
   EXPECT_EQ(view.Members[1].Name, "Bob");
+  EXPECT_FALSE(view.Members[1].Reported) << "Bob has sent no report";
   EXPECT_TRUE(snapshot.FindNetwork("Arena")->Members.empty());
   EXPECT_EQ(snapshot.Connections.LoggedIn, 2u);
   EXPECT_EQ(snapshot.Connections.LoggingIn, 1u);

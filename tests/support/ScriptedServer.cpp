@@ -16,9 +16,9 @@ ConsoleSnapshot ScriptedServer::SampleWorld() {
   world.TakenAt = std::time(nullptr);
   NetworkView lobby{"Lobby", 5000, true, 2, 10, {}, {}};
   lobby.Members.push_back({"Ann", "127.0.0.2", "Springfield", "Utopia",
-                           {10, 20, 1, 57, true, false}, world.TakenAt - 60, 12});
+                           {10, 20, 1, 57, true, false}, world.TakenAt - 60, 12, true});
   lobby.Members.push_back(
-      {"Bob", "127.0.0.3", "", "", {300, 40, 1, 0, false, true}, world.TakenAt - 30, 3});
+      {"Bob", "127.0.0.3", "", "", {300, 40, 1, 0, false, true}, world.TakenAt - 30, 3, true});
   lobby.Bans.push_back({1, "127.0.0.3", "Operator", "spam", world.TakenAt - 3600});
   world.Networks.push_back(std::move(lobby));
   world.Networks.push_back({"Arena", 5001, false, 0, 0, {}, {}});
@@ -128,9 +128,10 @@ ActionResult ScriptedServer::Kick(const std::string& network, const std::string&
   NetworkView* found = Find(world_, network);
   if (found == nullptr) return Missing("no network " + network);
   log_.push_back(user + " on network " + found->Name + " Kicked: " + reason + " (web console)");
-  if (Remove(*found, user).empty()) return Missing(user + " is not on " + found->Name);
+  size_t removed = Remove(*found, user).size();
+  if (removed == 0) return Missing(user + " is not on " + found->Name);
   PublishLocked();
-  return {ActionResult::Outcome::kDone, user + " was kicked"};
+  return {ActionResult::Outcome::kDone, user + " was removed", removed};
 }
 
 ActionResult ScriptedServer::Ban(const std::string& network, const std::string& user,
@@ -148,7 +149,7 @@ ActionResult ScriptedServer::Ban(const std::string& network, const std::string& 
     log_.push_back(user + " on network " + found->Name + " Banned: " + reason + " (web console)");
   }
   PublishLocked();
-  return {ActionResult::Outcome::kDone, user + " was banned"};
+  return {ActionResult::Outcome::kDone, user + " was banned and removed", addresses.size()};
 }
 
 ActionResult ScriptedServer::LiftBan(const std::string& network, int64_t banId) {

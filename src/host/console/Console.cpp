@@ -1,5 +1,7 @@
 #include "host/console/Console.h"
 
+#include "base/Log.h"
+
 #include "host/console/ConsoleError.h"
 #include "host/console/ConsoleRoutes.h"
 #include "host/console/StatusAddress.h"
@@ -35,6 +37,16 @@ void Console::Stop() {
   if (server_) server_->Stop();
   server_.reset();
   routes_.reset();
+}
+
+void Console::LogWrongTokens() {
+  if (!routes_) return;
+  for (const std::string& line : routes_->Access().WrongTokenLines())
+    modGlobal::LogMessage(line, false);
+}
+
+void Console::ChangeToken(const std::string& statusToken) {
+  if (routes_) routes_->Access().ChangeToken(statusToken);
 }
 
 bool Console::Running() const { return server_ && server_->Running(); }

@@ -32,6 +32,11 @@ class Console {
   // Stops listening and waits for the requests being answered.
   void Stop();
   bool Running() const;
+  // Loop thread: writes to the log the wrong tokens of minutes now over, a line per address.
+  void LogWrongTokens();
+  // A token read again by a reload; a different one ends every session. Throws ConsoleError,
+  // keeping the old token, when the new one would not have let the console start.
+  void ChangeToken(const std::string& statusToken);
   uint16_t Port() const;
 
  private:

@@ -9,15 +9,7 @@ namespace velmora::console {
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 15];
-  }
-  return hex;
-}
+using Clock = std::chrono::steady_clock;
 
 std::string BearerToken(const platform::HttpServerRequest& request) {
   std::string header = request.Header("authorization");
@@ -47,8 +39,7 @@ bool IsLocalHostHeader(const std::string& host) {
   return dots == 3;
 }
 
-ConsoleAccess::ConsoleAccess(bool loopbackBind, const std::string& token)
-    : loopbackBind_(loopbackBind) {
+void ConsoleAccess::Check(bool loopbackBind, const std::string& token) {
   if (token.empty() && !loopbackBind)
     throw ConsoleError(
         "StatusAddress is not a loopback address, so the console needs a StatusToken; set one, "
@@ -56,29 +47,58 @@ ConsoleAccess::ConsoleAccess(bool loopbackBind, const std::string& token)
   if (!token.empty() && token.size() < kMinTokenLength)
     throw ConsoleError("StatusToken is shorter than " + std::to_string(kMinTokenLength) +
                        " characters");
-  if (token.empty()) return;
-  tokenDigest_ = platform::Sha256Digest(token);
-  cookieValue_ = Hex(platform::Sha256Digest("velmora console cookie\n" + token));
+}
+
+ConsoleAccess::ConsoleAccess(bool loopbackBind, const std::string& token)
+    : loopbackBind_(loopbackBind) {
+  Check(loopbackBind, token);
+  if (!token.empty()) token_->digest = platform::Sha256Digest(token);
+}
+
+void ConsoleAccess::ChangeToken(const std::string& token) {
+  Check(loopbackBind_, token);
+  std::string digest = token.empty() ? "" : platform::Sha256Digest(token);
+  {
+    std::lock_guard lock(token_->mutex);
+    if (digest == token_->digest) return;
+    token_->digest = std::move(digest);
+  }
+  sessions_->CloseAll();
+}
+
+bool ConsoleAccess::TokenConfigured() const {
+  std::lock_guard lock(token_->mutex);
+  return !token_->digest.empty();
 }
 
 bool ConsoleAccess::IsToken(const std::string& presented) const {
+  std::string digest;
+  {
+    std::lock_guard lock(token_->mutex);
+    digest = token_->digest;
+  }
   // Digests of equal length, so the comparison tells nothing of the token's length either.
-  return TokenConfigured() &&
-         platform::ConstantTimeEquals(platform::Sha256Digest(presented), tokenDigest_);
+  return !digest.empty() &&
+         platform::ConstantTimeEquals(platform::Sha256Digest(presented), digest);
 }
 
-bool ConsoleAccess::Presents(const platform::HttpServerRequest& request) const {
-  if (!TokenConfigured()) return false;
+ConsoleAccess::Verdict ConsoleAccess::CheckBearer(
+    const platform::HttpServerRequest& request) const {
   std::string bearer = BearerToken(request);
-  if (!bearer.empty()) return IsToken(bearer);
-  return platform::ConstantTimeEquals(request.Cookie(kCookieName), cookieValue_);
+  if (wrongTokens_->ShutOut(request.RemoteAddress, Clock::now())) return Verdict::kTooMany;
+  if (IsToken(bearer)) return Verdict::kAllowed;
+  wrongTokens_->Count(request.RemoteAddress, Clock::now());
+  return Verdict::kUnauthorized;
+}
+
+bool ConsoleAccess::HasSession(const platform::HttpServerRequest& request) const {
+  return TokenConfigured() && sessions_->Valid(request.Cookie(kCookieName), Clock::now());
 }
 
 ConsoleAccess::Verdict ConsoleAccess::ForRead(const platform::HttpServerRequest& request) const {
   // A token that is presented must be the right one, whatever the bind.
-  if (!request.Header("authorization").empty())
-    return Presents(request) ? Verdict::kAllowed : Verdict::kUnauthorized;
-  if (Presents(request)) return Verdict::kAllowed;
+  if (!request.Header("authorization").empty()) return CheckBearer(request);
+  if (HasSession(request)) return Verdict::kAllowed;
   std::string host = request.Header("host");
   if (loopbackBind_ && (host.empty() || IsLocalHostHeader(host))) return Verdict::kAllowed;
   return Verdict::kUnauthorized;
@@ -87,7 +107,48 @@ ConsoleAccess::Verdict ConsoleAccess::ForRead(const platform::HttpServerRequest&
 ConsoleAccess::Verdict ConsoleAccess::ForAction(
     const platform::HttpServerRequest& request) const {
   if (!TokenConfigured()) return Verdict::kForbidden;
-  return Presents(request) ? Verdict::kAllowed : Verdict::kUnauthorized;
+  if (!FromOwnOrigin(request)) return Verdict::kForeignOrigin;
+  if (wrongTokens_->ShutOut(request.RemoteAddress, Clock::now())) return Verdict::kTooMany;
+  if (!request.Header("authorization").empty()) return CheckBearer(request);
+  return HasSession(request) ? Verdict::kAllowed : Verdict::kUnauthorized;
+}
+
+ConsoleAccess::Verdict ConsoleAccess::ForLogIn(const platform::HttpServerRequest& request,
+                                               const std::string& token,
+                                               std::string& session) const {
+  if (!TokenConfigured()) return Verdict::kForbidden;
+  if (!FromOwnOrigin(request)) return Verdict::kForeignOrigin;
+  auto now = Clock::now();
+  if (wrongTokens_->ShutOut(request.RemoteAddress, now)) return Verdict::kTooMany;
+  if (!IsToken(token)) {
+    wrongTokens_->Count(request.RemoteAddress, now);
+    return Verdict::kUnauthorized;
+  }
+  session = sessions_->Open(now);
+  return Verdict::kAllowed;
+}
+
+void ConsoleAccess::LogOut(const platform::HttpServerRequest& request) const {
+  std::string id = request.Cookie(kCookieName);
+  if (!id.empty()) sessions_->Close(id);
+}
+
+bool ConsoleAccess::FromOwnOrigin(const platform::HttpServerRequest& request) {
+  std::string site = FoldedCopy(request.Header("sec-fetch-site"));
+  if (!site.empty() && site != "same-origin" && site != "none") return false;
+  std::string origin = request.Header("origin");
+  if (origin.empty()) return true;
+  // The page's origin names the host it was asked for: over plain HTTP, or over HTTPS through a
+  // TLS proxy that passes the Host header on. "null" (a sandboxed or local page) is nobody's own.
+  std::string host = request.Header("host");
+  if (host.empty()) return false;
+  for (const char* scheme : {"http://", "https://"})
+    if (EqualsIgnoreCase(origin, scheme + host)) return true;
+  return false;
+}
+
+std::vector<std::string> ConsoleAccess::WrongTokenLines() const {
+  return wrongTokens_->EndedMinutes(Clock::now());
 }
 
 }  // namespace velmora::console

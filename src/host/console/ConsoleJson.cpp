@@ -13,19 +13,21 @@ void Heading(JsonWriter& out, const ConsoleSnapshot& snapshot) {
   out.Field("takenAt", platform::ToIsoUtc(snapshot.TakenAt));
 }
 
+// What the page shows of a member and no more: a network of thousands polled by several pages
+// makes every byte count. A place or a position that is not known is left out, not sent empty.
 void Member(JsonWriter& out, const MemberView& member) {
-  out.BeginObject()
-      .Field("name", member.Name)
-      .Field("address", member.Address)
-      .Field("location", member.Location)
-      .Field("country", member.Country)
-      .Field("x", member.Position.X)
-      .Field("y", member.Position.Y)
-      .Field("facet", member.Position.Facet)
-      .Field("hp", member.Position.HP)
-      .Field("inBattle", member.Position.InBattle)
-      .Field("isDead", member.Position.IsDead)
-      .Field("connectedSince", platform::ToIsoUtc(member.ConnectedSince))
+  out.BeginObject().Field("name", member.Name).Field("address", member.Address);
+  if (!member.Location.empty()) out.Field("location", member.Location);
+  if (!member.Country.empty()) out.Field("country", member.Country);
+  out.Field("reported", member.Reported);
+  if (member.Reported)
+    out.Field("x", member.Position.X)
+        .Field("y", member.Position.Y)
+        .Field("facet", member.Position.Facet)
+        .Field("hp", member.Position.HP)
+        .Field("inBattle", member.Position.InBattle)
+        .Field("isDead", member.Position.IsDead);
+  out.Field("connectedSince", platform::ToIsoUtc(member.ConnectedSince))
       .Field("messagesSent", member.MessagesSent)
       .EndObject();
 }
@@ -80,6 +82,15 @@ std::string BansJson(const ConsoleSnapshot& snapshot, const NetworkView& network
 std::string ResultJson(bool ok, const std::string& text) {
   JsonWriter out;
   out.BeginObject().Field("ok", ok).Field(ok ? "message" : "error", text).EndObject();
+  return out.Text();
+}
+
+std::string ActionJson(const ActionResult& result, bool removes) {
+  bool ok = result.What == ActionResult::Outcome::kDone;
+  JsonWriter out;
+  out.BeginObject().Field("ok", ok).Field(ok ? "message" : "error", result.Message);
+  if (removes) out.Field("removed", static_cast<uint64_t>(result.Removed));
+  out.EndObject();
   return out.Text();
 }
 

@@ -2,6 +2,7 @@
 // The console's JSON answers, built from a snapshot. Times are ISO 8601 in UTC.
 #include <string>
 
+#include "host/console/ConsoleOperations.h"
 #include "host/console/ConsoleSnapshot.h"
 
 namespace velmora::console {
@@ -15,6 +16,9 @@ std::string MembersJson(const ConsoleSnapshot& snapshot, const NetworkView& netw
 std::string BansJson(const ConsoleSnapshot& snapshot, const NetworkView& network);
 // {"ok": false, "error": text} or {"ok": true, "message": text}
 std::string ResultJson(bool ok, const std::string& text);
+// The answer to an action: ResultJson, and for a kick or a ban "removed", the number of the
+// member's connections it ended (0: nobody of that name was there).
+std::string ActionJson(const ActionResult& result, bool removes);
 // {"tokenConfigured", "reads", "actions"}: what this request may do.
 std::string AccessJson(bool tokenConfigured, bool reads, bool actions);
 

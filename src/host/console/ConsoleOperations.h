@@ -1,5 +1,6 @@
 #pragma once
 // The server's side of the console's actions, implemented where the server's objects live.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,8 @@ struct ActionResult {
   Outcome What = Outcome::kDone;
   // A sentence for the operator.
   std::string Message;
+  // Kick and ban: the connections of the member that the action ended.
+  size_t Removed = 0;
 };
 
 // Every call runs on the event loop's thread and runs the same server operation as the

@@ -33,6 +33,10 @@ Response Failure(int status, const std::string& error) {
 Response Refusal(Verdict verdict) {
   if (verdict == Verdict::kForbidden)
     return Failure(403, "actions need a StatusToken in the server's settings");
+  if (verdict == Verdict::kForeignOrigin)
+    return Failure(403, "actions are taken only from the console's own page");
+  if (verdict == Verdict::kTooMany)
+    return Failure(429, "too many wrong tokens from this address; try again within a minute");
   Response response = Failure(401, "this needs the console's token");
   response.Headers.emplace_back("WWW-Authenticate", "Bearer realm=\"velmora console\"");
   return response;
@@ -109,7 +113,7 @@ Response ConsoleRoutes::Handle(const Request& request) const {
     response = IsRead(request) ? Access(request) : WrongMethod("GET, HEAD");
   } else if (path.size() == 2 && (path[1] == "login" || path[1] == "logout")) {
     if (request.Method != "POST") response = WrongMethod("POST");
-    else response = path[1] == "login" ? LogIn(request) : LogOut();
+    else response = path[1] == "login" ? LogIn(request) : LogOut(request);
   } else if (path[1] == "networks" && path.size() == 2) {
     response = IsRead(request) ? Read(request) : WrongMethod("GET, HEAD");
   } else if (path[1] == "networks" && path.size() == 4 &&
@@ -159,14 +163,18 @@ Response ConsoleRoutes::LogIn(const Request& request) const {
   if (!access_.TokenConfigured()) return Refusal(Verdict::kForbidden);
   if (!IsJsonBody(request)) return Failure(415, "the body must be JSON");
   auto fields = platform::JsonFields::Parse(request.Body);
-  if (!fields || !access_.IsToken(fields->Text("token").value_or("")))
-    return Refusal(Verdict::kUnauthorized);
+  std::string token = fields ? fields->Text("token").value_or("") : "";
+  std::string session;
+  Verdict verdict = access_.ForLogIn(request, token, session);
+  if (verdict != Verdict::kAllowed) return Refusal(verdict);
   Response response = Json(200, ResultJson(true, "logged in"));
-  response.Headers.emplace_back("Set-Cookie", CookieHeader(access_.CookieValue(), false));
+  response.Headers.emplace_back("Set-Cookie", CookieHeader(session, false));
   return response;
 }
 
-Response ConsoleRoutes::LogOut() const {
+Response ConsoleRoutes::LogOut(const Request& request) const {
+  if (!ConsoleAccess::FromOwnOrigin(request)) return Refusal(Verdict::kForeignOrigin);
+  access_.LogOut(request);
   Response response = Json(200, ResultJson(true, "logged out"));
   response.Headers.emplace_back("Set-Cookie", CookieHeader("", true));
   return response;
@@ -181,7 +189,7 @@ Response ConsoleRoutes::Read(const Request& request) const {
   if (path.size() == 2) return Json(200, NetworksJson(*snapshot));
   const NetworkView* network = snapshot->FindNetwork(path[2]);
   if (network == nullptr) return Failure(404, "no network is named \"" + path[2] + "\"");
-  if (path[3] == "members") return Json(200, MembersJson(*snapshot, *network));
+  if (path[3] == "members") return Json(200, membersJson_.For(snapshot, *network));
   return Json(200, BansJson(*snapshot, *network));
 }
 
@@ -210,15 +218,15 @@ Response ConsoleRoutes::Act(const Request& request) const {
       break;
   }
   const ActionResult& result = outcome.Result;
+  int status = 409;
   switch (result.What) {
-    case ActionResult::Outcome::kDone:
-      return Json(200, ResultJson(true, result.Message));
-    case ActionResult::Outcome::kNotFound:
-      return Failure(404, result.Message);
-    case ActionResult::Outcome::kRefused:
-      break;
+    case ActionResult::Outcome::kDone: status = 200; break;
+    case ActionResult::Outcome::kNotFound: status = 404; break;
+    case ActionResult::Outcome::kRefused: break;
   }
-  return Failure(409, result.Message);
+  ConsoleAction::Kind kind = read.action->What;
+  return Json(status, ActionJson(result, kind == ConsoleAction::Kind::kKick ||
+                                             kind == ConsoleAction::Kind::kBan));
 }
 
 }  // namespace velmora::console

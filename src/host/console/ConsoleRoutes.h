@@ -6,6 +6,7 @@
 
 #include "host/console/ActionRunner.h"
 #include "host/console/ConsoleAccess.h"
+#include "host/console/MembersJsonCache.h"
 #include "host/console/SnapshotHolder.h"
 #include "platform/adapters/HttpServer.h"
 
@@ -20,6 +21,7 @@ class ConsoleRoutes {
   ConsoleRoutes(const SnapshotHolder& snapshots, ActionRunner& actions, ConsoleAccess access);
 
   platform::HttpServerResponse Handle(const platform::HttpServerRequest& request) const;
+  ConsoleAccess& Access() { return access_; }
 
  private:
   using Request = platform::HttpServerRequest;
@@ -29,13 +31,14 @@ class ConsoleRoutes {
   Response Metrics() const;
   Response Access(const Request& request) const;
   Response LogIn(const Request& request) const;
-  Response LogOut() const;
+  Response LogOut(const Request& request) const;
   Response Read(const Request& request) const;
   Response Act(const Request& request) const;
 
   const SnapshotHolder& snapshots_;
   ActionRunner& actions_;
   ConsoleAccess access_;
+  mutable MembersJsonCache membersJson_;
 };
 
 }  // namespace velmora::console

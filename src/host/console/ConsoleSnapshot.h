@@ -20,6 +20,8 @@ struct MemberView {
   PositionReport Position;  // the last report
   std::time_t ConnectedSince = 0;
   uint64_t MessagesSent = 0;
+  // Whether the member has sent a report; until then Position holds nothing it said.
+  bool Reported = false;
 };
 
 struct BanView {

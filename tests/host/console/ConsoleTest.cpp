@@ -13,6 +13,7 @@
 #include "host/BuildVersion.h"
 #include "host/console/ConsoleError.h"
 #include "host/console/ConsoleRoutes.h"
+#include "host/console/WrongTokens.h"
 #include "support/HttpProbe.h"
 #include "support/ScriptedServer.h"
 
@@ -323,6 +324,64 @@ TEST(ConsoleActions, AStalledLoopGetsBoundedWaitsAndABoundedQueue) {
     std::this_thread::sleep_for(10ms);
   EXPECT_EQ(fixture.server.Log().size(), ActionRunner::kMaxWaiting) << "late actions still ran";
   EXPECT_EQ(fixture.Post("/api/networks/Lobby/announce", R"({"text":"hello"})").Status, 200);
+}
+
+// The session the log-in's Set-Cookie names, as "velmora_console=<id>" for a Cookie header.
+std::string SessionOf(const testing::HttpAnswer& login) {
+  std::string header = login.Header("Set-Cookie");
+  return header.substr(0, header.find(';'));
+}
+
+TEST(ConsoleToken, TenWrongTokensAMinuteAreAnsweredTheEleventhIsRefused) {
+  ConsoleFixture fixture;
+  for (int i = 1; i <= WrongTokens::kAllowed; ++i)
+    ASSERT_EQ(fixture.Post("/api/login", R"({"token":"wrong-token-wrong-token"})", "").Status, 401)
+        << i;
+  EXPECT_EQ(fixture.Post("/api/login", R"({"token":")" + kToken + "\"}", "").Status, 429);
+  EXPECT_EQ(fixture.Post("/api/networks/Lobby/kick", R"({"user":"Ann"})").Status, 429)
+      << "every action, even with the right token";
+  EXPECT_EQ(fixture.server.World().Networks[0].Members.size(), 2u);
+  EXPECT_EQ(fixture.Get("/api/networks").Status, 200) << "reads that present no token go on";
+}
+
+TEST(ConsoleToken, ActionsFromAnotherSitesPageAreRefused) {
+  ConsoleFixture fixture;
+  auto kick = [&](const std::string& headers) {
+    return fixture.Post("/api/networks/Lobby/kick", R"({"user":"Nobody"})", kBearer + headers)
+        .Status;
+  };
+  EXPECT_EQ(kick("Origin: http://evil.example\r\n"), 403);
+  EXPECT_EQ(kick("Origin: null\r\n"), 403);
+  EXPECT_EQ(kick("Sec-Fetch-Site: cross-site\r\n"), 403);
+  EXPECT_EQ(kick("Origin: http://127.0.0.1\r\nSec-Fetch-Site: same-origin\r\n"), 404)
+      << "the console's own page: the action runs, and finds nobody";
+  EXPECT_EQ(fixture.Post("/api/login", R"({"token":")" + kToken + "\"}",
+                         "Origin: http://evil.example\r\n")
+                .Status,
+            403);
+}
+
+TEST(ConsoleToken, LogOutRevokesTheSessionAndANewTokenEveryOne) {
+  ConsoleFixture fixture;
+  auto logIn = [&] {
+    auto answer = fixture.Post("/api/login", R"({"token":")" + kToken + "\"}", "");
+    EXPECT_EQ(answer.Status, 200);
+    return "Cookie: " + SessionOf(answer) + "\r\n";
+  };
+  auto kickWith = [&](const std::string& cookie) {
+    return fixture.Post("/api/networks/Lobby/kick", R"({"user":"Nobody"})", cookie).Status;
+  };
+  std::string first = logIn();
+  std::string second = logIn();
+  EXPECT_NE(first, second) << "a random id per log-in, not one derived from the token";
+  EXPECT_EQ(kickWith(first), 404);
+  EXPECT_EQ(fixture.Post("/api/logout", "{}", first).Status, 200);
+  EXPECT_EQ(kickWith(first), 401);
+  EXPECT_EQ(kickWith(second), 404);
+  fixture.console.ChangeToken(kToken);
+  EXPECT_EQ(kickWith(second), 404) << "the same token read again ends nothing";
+  fixture.console.ChangeToken("another token of enough length");
+  EXPECT_EQ(kickWith(second), 401);
 }
 
 }  // namespace

@@ -176,7 +176,8 @@ $('zoom-fit').addEventListener('click', () => memberMap.fit());
 
 function drawFacets() {
   const select = $('facet');
-  const facets = [...new Set(state.members.map((m) => String(m.facet)))].sort((a, b) => a - b);
+  const placed = state.members.filter((m) => m.reported);
+  const facets = [...new Set(placed.map((m) => String(m.facet)))].sort((a, b) => a - b);
   const have = [...select.options].slice(1).map((o) => o.value);
   if (facets.join() === have.join()) return;
   select.replaceChildren(element('option', 'all'));

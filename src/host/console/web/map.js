@@ -136,11 +136,9 @@ class MemberMap {
   }
 
   // The members to draw; the frame stays unless one has left it. A member who has sent no report
-  // yet stands at 0,0 with nothing set; drawn there, it would stretch the frame for as long as
-  // the frame holds, so it is only counted.
+  // yet has no place to be drawn at, so it is only counted. A report of all zeros is a place.
   show(members) {
-    const unplaced = (m) => m.x === 0 && m.y === 0 && m.facet === 0 && m.hp === 0 && !m.inBattle && !m.isDead;
-    this.members = members.filter((m) => !unplaced(m));
+    this.members = members.filter((m) => m.reported);
     this.unplaced = members.length - this.members.length;
     this.redraw();
   }
