@@ -37,7 +37,7 @@ void PendingLogins::Add(MapConnection& connection, bool prompted) {
   if (connection.pendingPlace_ != nullptr) return;
   auto* place = new PendingPlace;
   place->connection = &connection;
-  place->promptedAt = prompted ? Clock::now() : Clock::time_point{};
+  place->promptedAt = prompted ? platform::EventLoop::Instance().Now() : Clock::time_point{};
   connection.pendingPlace_ = place;
   PushBack(*place);
 }
@@ -47,7 +47,7 @@ void PendingLogins::Prompted(MapConnection& connection) {
   if (place == nullptr || place->list != this) return;
   // To the back: prompted connections stand in the order of their deadlines.
   Unlink(*place);
-  place->promptedAt = Clock::now();
+  place->promptedAt = platform::EventLoop::Instance().Now();
   PushBack(*place);
 }
 
@@ -96,7 +96,7 @@ void PendingLogins::ArmSweep() {
   if (sweep_.Pending() || head_ == nullptr) return;
   auto interval = std::min<std::chrono::milliseconds>(kSweepInterval, deadline_);
   sweep_ = platform::EventLoop::Instance().After(interval, [this] {
-    Sweep(Clock::now());
+    Sweep(platform::EventLoop::Instance().Now());
     ArmSweep();
   });
 }
