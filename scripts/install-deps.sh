@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libasio-dev libpugixml-dev libexpat1-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libgif-dev
-  libmicrohttpd-dev nlohmann-json3-dev libsystemd-dev
+  libmicrohttpd-dev nlohmann-json3-dev libsystemd-dev libabsl-dev
   googletest libgtest-dev libgmock-dev
   python3  # the example client, run by scripts/ci.d/example-client.sh
 )
@@ -14,7 +14,8 @@ for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-dev) ;;
     cross) packages+=(g++-mingw-w64-x86-64) ;;
-    package) packages+=(dpkg-dev fakeroot) ;;
+    # systemd for systemd-analyze, which checks the units (it starts nothing when installed).
+    package) packages+=(dpkg-dev fakeroot lintian systemd) ;;
     # The console's page is checked in a real browser, driven from Node.js.
     browser)
       packages+=(chromium fonts-dejavu-core)

@@ -1,7 +1,6 @@
 #pragma once
 // Names, addresses and keys are compared without regard to letter case. Texts are byte strings
 // with no character set of their own, so only ASCII letters fold.
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,13 +13,6 @@ inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   return true;
-}
-
-// A hash of the text without letter case, equal for texts that EqualsIgnoreCase finds equal.
-inline uint64_t FoldedHash(std::string_view text) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (char c : text) hash = (hash ^ static_cast<unsigned char>(FoldCase(c))) * 1099511628211ull;
-  return hash;
 }
 
 inline std::string FoldedCopy(std::string_view text) {

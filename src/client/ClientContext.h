@@ -1,7 +1,5 @@
 #pragma once
 // What a session needs beyond its listener's context.
-#include "client/PendingNames.h"
-
 namespace velmora {
 
 class Locator;
@@ -11,7 +9,6 @@ struct ClientContext {
   Locator& locator;
   // Wrong passwords per address, over every listener.
   PasswordGuesses& guesses;
-  PendingNames pendingNames = {};
 };
 
 }  // namespace velmora

@@ -145,8 +145,8 @@ void ClientSocket::Event_Error(int64_t code) {
   modGlobal::LogMessage("Client Disconnect: (" + std::to_string(code) + ") " +
                             modGlobal::LogSafe(name),
                         false);
-  if (!Username().empty()) myParent.CallUserLoggedOut(*this);
-  myParent.ClientDisconnect(*this);
+  // Only a member's departure is news: a connection that never logged in leaves silently.
+  myParent.Leave(*this);
   seat_.Return();
   Close();
 }
@@ -164,7 +164,6 @@ void ClientSocket::SelectNetwork(std::string_view name) {
   // A new selection starts the log-in over: the old network hears that this member left, and
   // the seat held so far goes back.
   if (IsMember()) {
-    myParent.CallUserLoggedOut(*this);
     myParent.Leave(*this);
     SetInputLimits(kStrangerInput);
   }
@@ -230,10 +229,7 @@ void ClientSocket::LogIn(std::string_view name) {
     return refuse("Bad Username", LoginOutcome::kNameRefused);
   ServerNetworks& network = *Network();
   auto record = FindUserRecord(name, RemoteAddress());
-  bool bannedInFile = false;
-  for (auto& banned : network.Bans)
-    if (record != nullptr && banned == record) bannedInFile = true;
-  if (bannedInFile || myParent.Context().bans.IsBanned(RemoteAddress(), network.NetworkName))
+  if (myParent.Context().bans.Refuses(network, record.get(), RemoteAddress()))
     return refuse("Banned", LoginOutcome::kBanned);
   if (!CanLogin(name)) return refuse("Bad Username", LoginOutcome::kNameRefused);
 
@@ -243,23 +239,22 @@ void ClientSocket::LogIn(std::string_view name) {
   // it hears nothing of the network, and its name is held for it.
   state_ = LoginState::kRecording;
   waiting_ = std::make_unique<Waiting>(Waiting{0, std::string(name), record, true});
-  context_.pendingNames.Take(myParent, waiting_->name);
+  myParent.HoldName(waiting_->name);
   auto self = std::static_pointer_cast<ClientSocket>(Self());
   myParent.Context().registrar.Record(network, waiting_->name, RemoteAddress(),
                                       [self] { self->FinishLogIn(); });
 }
 
 void ClientSocket::FinishLogIn() {
-  if (state_ != LoginState::kRecording) return;
+  // A connection that is ending lets its name go on its way out (Event_Error).
+  if (state_ != LoginState::kRecording || !IsConnected()) return;
   ReleasePendingName();
-  if (!IsConnected()) return;  // ending: its departure is under way
   state_ = LoginState::kLoggedIn;
   myParent.Join(*this, waiting_->name);
   SetInputLimits(kDefaultInputLimits);
   SetOutputLimit(kMaxUnsentBytes);
   myUser = std::move(waiting_->user);
   waiting_.reset();
-  myParent.CallUserLoggedIn(*this);
   Answer(ServerCode::kUserNameResult, kOk);
   DeliveryMayStart();
 }
@@ -267,16 +262,11 @@ void ClientSocket::FinishLogIn() {
 void ClientSocket::ReleasePendingName() {
   if (!waiting_ || !waiting_->nameTaken) return;
   waiting_->nameTaken = false;
-  context_.pendingNames.Release(myParent, waiting_->name);
+  myParent.ReleaseName(waiting_->name);
 }
 
 bool ClientSocket::CanLogin(std::string_view name) {
-  return !myParent.NameInUse(name, *this) && !context_.pendingNames.Taken(myParent, name);
-}
-
-VelmoraUser* ClientSocket::getNetworkUser(std::string_view name,
-                                          std::string_view address) const {
-  return FindUserRecord(name, address).get();
+  return !myParent.NameTaken(name, *this);
 }
 
 std::shared_ptr<VelmoraUser> ClientSocket::FindUserRecord(std::string_view name,
@@ -288,13 +278,6 @@ bool ClientSocket::isAdmin() const {
   if (Network() == nullptr || myUser == nullptr) return false;
   for (auto& admin : Network()->Admins)
     if (admin == myUser) return true;
-  return false;
-}
-
-bool ClientSocket::isBanned() const {
-  if (Network() == nullptr || myUser == nullptr) return false;
-  for (auto& banned : Network()->Bans)
-    if (banned == myUser) return true;
   return false;
 }
 

@@ -39,8 +39,6 @@ class ClientSocket : public MapConnection {
   bool CanLogin(std::string_view name);
   void GetClientInfo();
   bool isAdmin() const;
-  bool isBanned() const;
-  VelmoraUser* getNetworkUser(std::string_view name, std::string_view address) const;
 
   // Where the client's address lies, as far as the lookup found out.
   const ClientLocation& Location() const;
@@ -118,7 +116,7 @@ class ClientSocket : public MapConnection {
     Locator::Ticket lookupTicket = 0;
     std::string name;
     std::shared_ptr<VelmoraUser> user;
-    bool nameTaken = false;  // name stands in context_.pendingNames
+    bool nameTaken = false;  // the listener holds name for it (MapSocket::HoldName)
   };
   std::unique_ptr<Waiting> waiting_;
   Seat seat_;

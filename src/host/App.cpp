@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 
 #include "base/Log.h"
 #include "base/NumberText.h"
@@ -65,8 +66,6 @@ std::chrono::milliseconds LoginDeadline() {
 }
 }  // namespace
 
-App& App::Instance() { return *g_app; }
-
 App* App::Create() {
   if (g_app == nullptr) {
     g_app = new App();
@@ -107,6 +106,7 @@ void App::Event_Stop(bool) { blnStop = true; }
 void App::Constructor() {}
 
 int App::Event_Run(const std::vector<std::string>&) {
+  startedAt_ = std::time(nullptr);
   platform::UseHostLocale();
   // Before the log: a second server must leave the running one's log alone.
   if (!TakeInstanceLock()) return 1;
@@ -276,7 +276,8 @@ void App::StartConsole() {
   std::string address = statusAddress_ ? *statusAddress_
                                        : mySettings->Find("StatusAddress").value_or("");
   if (address.empty()) return;
-  auto console = std::make_unique<ConsoleService>(Networks, sSockets, *bans_, counters_);
+  auto console =
+      std::make_unique<ConsoleService>(Networks, sSockets, *bans_, counters_, startedAt_);
   try {
     console->Start(address, mySettings->Find("StatusToken").value_or(""));
   } catch (const console::ConsoleError& error) {

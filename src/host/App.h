@@ -3,6 +3,7 @@
 // lives for the whole run (settings, networks, the server database, the listeners) and hands
 // each room what it needs when it builds it; nothing below reaches back up to it.
 #include <atomic>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,7 +37,6 @@ class SqliteDatabase;
 class App {
  public:
   // The single application object, made by the process entry.
-  static App& Instance();
   static App* Create();
   static void Destroy();
 
@@ -98,6 +98,7 @@ class App {
   platform::Timer statusReports_;
   platform::Timer memoryGiveBack_;
   ServerCounters counters_;
+  std::time_t startedAt_ = 0;  // when Event_Run began: the metrics' start time
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;
   std::unique_ptr<GeoLookup> geo_;

@@ -6,8 +6,8 @@ namespace velmora {
 
 ConsoleService::ConsoleService(const SnapshotTaker::Networks& networks,
                                const SnapshotTaker::Listeners& listeners, BanStore& bans,
-                               const ServerCounters& counters)
-    : taker_(networks, listeners, bans, counters),
+                               const ServerCounters& counters, std::time_t startedAt)
+    : taker_(networks, listeners, bans, counters, startedAt),
       operations_(networks, listeners, bans),
       actions_(operations_, actionsOnLoop_.MakePoster()),
       console_(snapshots_, actions_) {}

@@ -4,6 +4,7 @@
 // to run as the server's own operations. Off, it costs the server nothing.
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -24,9 +25,10 @@ class ConsoleService {
   static constexpr std::chrono::milliseconds kPublishEvery{250};
 
   // The server's own objects; they must outlive the service (Stop before they go).
+  // `startedAt` is when the server started.
   ConsoleService(const SnapshotTaker::Networks& networks,
                  const SnapshotTaker::Listeners& listeners, BanStore& bans,
-                 const ServerCounters& counters);
+                 const ServerCounters& counters, std::time_t startedAt);
   ~ConsoleService();
   ConsoleService(const ConsoleService&) = delete;
   ConsoleService& operator=(const ConsoleService&) = delete;

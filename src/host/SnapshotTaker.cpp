@@ -39,9 +39,9 @@ console::MemberView ViewOf(const MapConnection& member) {
 }  // namespace
 
 SnapshotTaker::SnapshotTaker(const Networks& networks, const Listeners& listeners, BanStore& bans,
-                             const ServerCounters& counters)
+                             const ServerCounters& counters, std::time_t startedAt)
     : networks_(networks), listeners_(listeners), bans_(bans), counters_(counters),
-      banRevision_(bans.Revision()) {}
+      startedAt_(startedAt), banRevision_(bans.Revision()) {}
 
 const std::vector<console::BanView>& SnapshotTaker::BansOf(const std::string& network) {
   if (bans_.Revision() != banRevision_) {
@@ -66,6 +66,7 @@ const std::vector<console::BanView>& SnapshotTaker::BansOf(const std::string& ne
 console::ConsoleSnapshot SnapshotTaker::Take() {
   console::ConsoleSnapshot snapshot;
   snapshot.TakenAt = std::time(nullptr);
+  snapshot.StartedAt = startedAt_;
   snapshot.Counters = counters_;
   // The bytes are counted where they move, by the loop.
   auto& traffic = platform::EventLoop::Instance().TrafficTotals();

@@ -3,6 +3,7 @@
 // members as the listeners know them and its bans, the counters, and the connections by where
 // they stand in the dialogue. Runs on the loop's thread, which alone touches these objects.
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -25,9 +26,9 @@ class SnapshotTaker {
   // every snapshot a copy of it.
   static constexpr size_t kMaxBansShown = 500;
 
-  // All four are the server's own, read at every Take; networks and listeners may grow.
+  // The first four are the server's own, read at every Take; networks and listeners may grow.
   SnapshotTaker(const Networks& networks, const Listeners& listeners, BanStore& bans,
-                const ServerCounters& counters);
+                const ServerCounters& counters, std::time_t startedAt);
 
   console::ConsoleSnapshot Take();
 
@@ -39,6 +40,7 @@ class SnapshotTaker {
   const Listeners& listeners_;
   BanStore& bans_;
   const ServerCounters& counters_;
+  std::time_t startedAt_;
   std::unordered_map<std::string, std::vector<console::BanView>> banLists_;  // by folded name
   uint64_t banRevision_ = 0;
 };

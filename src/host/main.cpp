@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "host/AppHost.h"
+#include "host/BuildVersion.h"
 #include "host/CommandLine.h"
 #include "host/ProcessEntry.h"
 #include "platform/adapters/ServiceControl.h"
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
       velmora::platform::WriteStandardOutput(velmora::UsageText());
       return 0;
     case velmora::CommandLineOptions::Action::kVersion:
-      velmora::platform::WriteStandardOutput("velmora " VELMORA_VERSION "\n");
+      velmora::platform::WriteStandardOutput("velmora " + std::string(velmora::BuildVersion()) +
+                                                 "\n");
       return 0;
     case velmora::CommandLineOptions::Action::kRun:
       break;

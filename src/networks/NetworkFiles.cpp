@@ -42,12 +42,15 @@ std::shared_ptr<VelmoraUser> ReadUser(const platform::XmlNode& element,
   return user;
 }
 
-std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
+// Reads the network file at `path`; without a record, `why` says what is wrong with the file,
+// for the operator who has to mend it.
+std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path, std::string& why) {
   std::string text;
   try {
     text = platform::ReadWholeFile(path, kMaxNetworkFileBytes);
-  } catch (const platform::FileError&) {
-    // Unreadable (gone, no permission, no regular file, too large): the loader says which file.
+  } catch (const platform::FileError& error) {
+    // Unreadable (gone, no permission, no regular file, too large).
+    why = "Error in " + path + ": cannot be read (" + error.what() + ")";
     return nullptr;
   }
   platform::XmlDocument document;
@@ -56,10 +59,17 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
   auto parsed = document.Parse(text, true);
   if (!parsed.ok) {
     modGlobal::LogMessage(parsed.description, false);
+    why = "Error in " + path;
+    if (parsed.line != 0)
+      why += " at line " + std::to_string(parsed.line) + ", column " + std::to_string(parsed.column);
+    why += ": " + parsed.description;
     return nullptr;
   }
   auto element = NetworkElement(document);
-  if (!element) return nullptr;
+  if (!element) {
+    why = "Error in " + path + ": no network element inside the root element";
+    return nullptr;
+  }
 
   auto network = std::make_shared<ServerNetworks>();
   network->Path = path;
@@ -69,8 +79,7 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
     auto user = ReadUser(child, keptPath);
     if (user->IsAdmin) network->Admins.push_back(user);
     if (user->IsBanned) network->Bans.push_back(user);
-    RoomForOneMore(network->Users);
-    network->Users.push_back(std::move(user));
+    network->AddUser(std::move(user));
   }
   network->NetworkName = element.AttributeOrEmpty("name");
   network->Password = element.AttributeOrEmpty("password");
@@ -86,14 +95,19 @@ std::shared_ptr<ServerNetworks> ReadNetworkDocument(const std::string& path) {
 
 namespace modGlobal {
 
-std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file) {
-  if (file.empty()) return nullptr;
-  try {
-    return ReadNetworkDocument(platform::AbsolutePath(file));
-  } catch (const std::exception&) {
-    // Whatever goes wrong with one file, the others are still read.
-    return nullptr;
+std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file, std::string* why) {
+  std::string reason;
+  std::shared_ptr<ServerNetworks> network;
+  if (!file.empty()) {
+    try {
+      network = ReadNetworkDocument(platform::AbsolutePath(file), reason);
+    } catch (const std::exception& error) {
+      // Whatever goes wrong with one file, the others are still read.
+      reason = "Error in " + file + ": " + error.what();
+    }
   }
+  if (why != nullptr) *why = std::move(reason);
+  return network;
 }
 
 void LoadNetworks(const std::optional<std::string>& folder,
@@ -107,11 +121,15 @@ void LoadNetworks(const std::optional<std::string>& folder,
   if (!platform::FolderExists(*folder)) platform::CreateFolder(*folder);
   for (const auto& name : platform::ListFolder(*folder)) {
     if (!IsNetworkFileName(name)) continue;
-    if (auto network = ReadNetworkXML(platform::JoinPath(*folder, name))) {
+    std::string why;
+    if (auto network = ReadNetworkXML(platform::JoinPath(*folder, name), &why)) {
       LogMessage("Loaded Network: " + network->NetworkName, false);
       networks.push_back(std::move(network));
     } else {
       LogMessage("Error loading network: " + name, false);
+      // Where and why, so that the operator can mend the file; an error line, so that standard
+      // error has it too.
+      if (!why.empty()) LogMessage(why, false);
     }
   }
 }

@@ -15,8 +15,9 @@ class XmlNode;
 
 namespace velmora::modGlobal {
 
-// Reads one network file into a record; nothing when it does not read as a network.
-std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file);
+// Reads one network file into a record; nothing when it does not read as a network, and then
+// `why` (when given) says where and what, "Error in PATH at line L, column C: ...".
+std::shared_ptr<ServerNetworks> ReadNetworkXML(const std::string& file, std::string* why = nullptr);
 // Reads every network file of the networks folder (nothing: it could not be determined) into
 // the registry `networks`, logging each file.
 void LoadNetworks(const std::optional<std::string>& folder,

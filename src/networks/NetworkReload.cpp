@@ -44,16 +44,16 @@ bool SameUsers(const std::vector<std::shared_ptr<VelmoraUser>>& before,
 bool UpdateNetworkInPlace(ServerNetworks& live, const ServerNetworks& fresh) {
   // Copies of the old values, to tell whether the file said anything new.
   std::vector<std::shared_ptr<VelmoraUser>> before;
-  for (const auto& user : live.Users) before.push_back(std::make_shared<VelmoraUser>(*user));
+  for (const auto& user : live.Users()) before.push_back(std::make_shared<VelmoraUser>(*user));
   bool changed = live.NetworkName != fresh.NetworkName || live.Password != fresh.Password ||
                  live.MaxUsers != fresh.MaxUsers || live.Enabled != fresh.Enabled ||
                  live.Path != fresh.Path;
 
-  std::vector<std::shared_ptr<VelmoraUser>> unused = live.Users;
+  std::vector<std::shared_ptr<VelmoraUser>> unused = live.Users();
   std::vector<std::shared_ptr<VelmoraUser>> users;
   std::vector<std::shared_ptr<VelmoraUser>> admins;
   std::vector<std::shared_ptr<VelmoraUser>> bans;
-  for (const auto& user : fresh.Users) {
+  for (const auto& user : fresh.Users()) {
     auto record = TakeMatchingRecord(unused, *user);
     if (record)
       *record = *user;
@@ -70,8 +70,7 @@ bool UpdateNetworkInPlace(ServerNetworks& live, const ServerNetworks& fresh) {
   live.MaxUsers = fresh.MaxUsers;
   live.Enabled = fresh.Enabled;
   live.Path = fresh.Path;
-  live.Users = std::move(users);
-  live.UsersReplaced();
+  live.SetUsers(std::move(users));
   live.Admins = std::move(admins);
   live.Bans = std::move(bans);
   return changed;

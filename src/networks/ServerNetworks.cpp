@@ -7,10 +7,13 @@
 
 namespace velmora {
 
+ServerNetworks::ServerNetworks()
+    : usersByName_(0, UserKey{&users_}, UserKey{&users_}) {}
+
 ServerNetworks::ServerNetworks(std::string name, std::string password, int64_t maxusers,
                                bool enabled)
     : NetworkName(std::move(name)), Password(std::move(password)), MaxUsers(maxusers),
-      Enabled(enabled) {}
+      Enabled(enabled), usersByName_(0, UserKey{&users_}, UserKey{&users_}) {}
 
 bool ServerNetworks::TakeSeat() {
   if (!Enabled || CurrentUsers >= MaxUsers) return false;
@@ -19,26 +22,24 @@ bool ServerNetworks::TakeSeat() {
 }
 
 std::shared_ptr<VelmoraUser> ServerNetworks::FindUser(std::string_view name,
-                                                      std::string_view address) {
-  if (indexedUsers_ > Users.size()) UsersReplaced();
-  auto hashOf = [this](uint32_t entry) { return FoldedHash(Users[entry - 1]->Name); };
-  for (; indexedUsers_ < Users.size(); ++indexedUsers_)
-    usersByName_.Insert(static_cast<uint32_t>(indexedUsers_ + 1), hashOf);
-  size_t first = Users.size();
-  usersByName_.ForEach(FoldedHash(name), hashOf, [&](uint32_t entry) {
-    size_t position = entry - 1;
-    const VelmoraUser& user = *Users[position];
-    if (position < first && EqualsIgnoreCase(user.Name, name) &&
-        EqualsIgnoreCase(user.LastIP, address))
-      first = position;
-    return false;
-  });
-  return first < Users.size() ? Users[first] : nullptr;
+                                                      std::string_view address) const {
+  auto found = usersByName_.find(NameAndAddress{name, address});
+  return found == usersByName_.end() ? nullptr : users_[*found];
 }
 
-void ServerNetworks::UsersReplaced() {
-  usersByName_.Clear();
-  indexedUsers_ = 0;
+void ServerNetworks::AddUser(std::shared_ptr<VelmoraUser> user) {
+  RoomForOneMore(users_);
+  users_.push_back(std::move(user));
+  // A later record of a name and address already listed is never the first: not indexed.
+  usersByName_.insert(static_cast<uint32_t>(users_.size() - 1));
+}
+
+void ServerNetworks::SetUsers(std::vector<std::shared_ptr<VelmoraUser>> users) {
+  usersByName_.clear();
+  users_ = std::move(users);
+  usersByName_.reserve(users_.size());
+  for (size_t position = 0; position < users_.size(); ++position)
+    usersByName_.insert(static_cast<uint32_t>(position));
 }
 
 void ServerNetworks::AddUserToNetwork(const std::string& username, const std::string& address) {
@@ -60,8 +61,7 @@ void ServerNetworks::TakeOutcome(const std::string& username, const std::string&
     user->Name = username;
     user->LastIP = address;
     user->SetPath(VelmoraUser::KeepPath(Path));
-    RoomForOneMore(Users);
-    Users.push_back(std::move(user));
+    AddUser(std::move(user));
   }
   if (outcome.failed)
     modGlobal::LogMessage(

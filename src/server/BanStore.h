@@ -1,5 +1,6 @@
 #pragma once
-// The bans administrators issue at run time, kept in the table `bans` of the server database.
+// The bans administrators issue at run time, kept in the table `bans` of the server database,
+// and the one answer to whether a log-in is banned, by the network file or by the table.
 // This is the one place that decides what a database failure means: each operation logs it once,
 // in its own words, and answers as if nothing were stored, so that no caller needs a handler.
 // Without a database the list is empty, nobody is banned and no ban can be recorded.
@@ -14,6 +15,8 @@ namespace velmora {
 namespace platform {
 class SqliteDatabase;
 }
+class ServerNetworks;
+class VelmoraUser;
 
 struct BanRow {
   int64_t id = 0;
@@ -27,15 +30,24 @@ struct BanRow {
 class BanStore {
  public:
   // `db` may be nothing: the server then runs without bans.
-  explicit BanStore(platform::SqliteDatabase* db) : db_(db) {}
+  explicit BanStore(platform::SqliteDatabase* db);
+  ~BanStore();
+  BanStore(BanStore&&) noexcept;
+  BanStore& operator=(BanStore&&) noexcept;
 
   // Creates the table when missing and switches the database to write-ahead logging. Throws
   // platform::DatabaseError, for the opener to report.
   static void Prepare(platform::SqliteDatabase& db);
 
-  // Whether `address` is banned on `network` (network names without regard to case). A database
-  // that cannot answer bans nobody: serving beats refusing everyone.
-  bool IsBanned(const std::string& address, const std::string& network);
+  // Whether a log-in from `address` into `network` is banned: by the network file, which bans
+  // `record` (the file's user of that name at that address, if it has one), or by a row of the
+  // table for that address on that network (names without regard to case). The table's bans
+  // are kept in memory and read again only when the database's files show a change (a ban
+  // stored or lifted here, or by another program), so that a log-in costs the loop a lookup and
+  // a look at two files rather than a query. A database that cannot be read bans nobody, and
+  // is tried again at the next log-in: serving beats refusing everyone.
+  bool Refuses(const ServerNetworks& network, const VelmoraUser* record,
+               const std::string& address);
   // Stores one ban; false when it could not be stored (logged as "Error recording ban of
   // <targetName>: ...").
   bool Record(const std::string& address, const std::string& by, const std::string& reason,
@@ -49,8 +61,16 @@ class BanStore {
   uint64_t Revision() const { return revision_; }
 
  private:
+  class BannedAddresses;
+
+  // The table's bans, read when they are not in memory or the database has changed since;
+  // false when the table cannot be read.
+  bool ReadTable();
+
   platform::SqliteDatabase* db_;
   uint64_t revision_ = 0;
+  // Nothing until the table has been read, and after it was changed here.
+  std::unique_ptr<BannedAddresses> banned_;
 };
 
 }  // namespace velmora

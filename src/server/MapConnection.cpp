@@ -5,10 +5,6 @@
 
 namespace velmora {
 
-MapConnection::~MapConnection() {
-  PendingLogins::Forget(*this);
-}
-
 void MapConnection::Prompted() { myParent.Context().pending.Prompted(*this); }
 
 }  // namespace velmora

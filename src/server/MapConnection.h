@@ -1,11 +1,12 @@
 #pragma once
 // A connection as the listener that accepted it sees it: the network it named, the name it is
 // logged in under, and its last position. Who is logged in is the listener's to decide (Join,
-// Leave), so the fields that membership implies are written by MapSocket alone; the session
-// above (ClientSocket) names the network and reports positions.
+// Leave), so what membership implies is written through a key that only MapSocket can make; the
+// session above (ClientSocket) names the network and reports positions.
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "base/TextCase.h"
 #include "protocol/Position.h"
@@ -14,9 +15,20 @@
 namespace velmora {
 
 class MapSocket;
-class PendingLogins;
-struct PendingPlace;
 class ServerNetworks;
+
+// The key to what only a connection's listener writes about it: its membership and its place in
+// the listener's registry. Only MapSocket can make one.
+class ListenerKey {
+  friend class MapSocket;
+  ListenerKey() = default;
+};
+
+// Who a connection is on its listener: a member under `name`, or, with no name, nobody.
+struct Membership {
+  std::string name;
+  uint64_t nameHash = 0;  // of name without letter case (NameHash): most comparisons end there
+};
 
 class MapConnection : public EasyTCPSocket {
  public:
@@ -30,19 +42,21 @@ class MapConnection : public EasyTCPSocket {
   static constexpr size_t kConflationMark = 256u << 10;
 
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}
-  ~MapConnection() override;
 
+  // The listener that accepted this connection.
+  MapSocket& Parent() const { return myParent; }
   // The network named by the last selection, accepted or not; nothing before one.
   ServerNetworks* Network() const { return myNetwork; }
   // The name the connection is logged in under; "" until log-in.
-  const std::string& Username() const { return username_; }
+  const std::string& Username() const { return membership_.name; }
+  uint64_t NameHash() const { return membership_.nameHash; }
   // Logged in: a member of Network() on this listener. Only members send and receive what the
   // network shares.
-  bool IsMember() const { return member_; }
+  bool IsMember() const { return !membership_.name.empty(); }
   const PositionReport& Position() const { return position_; }
   // Whether `other` is logged in under the same name, letter case aside.
   bool SameName(const MapConnection& other) const {
-    return nameHash_ == other.nameHash_ && EqualsIgnoreCase(username_, other.username_);
+    return NameHash() == other.NameHash() && EqualsIgnoreCase(Username(), other.Username());
   }
   // Position in the listener's accept order.
   uint64_t AcceptSequence() const { return acceptSequence_; }
@@ -50,6 +64,19 @@ class MapConnection : public EasyTCPSocket {
   // Ends the connection now, through the departure path a failed connection takes, so that its
   // network and seat are handled as for any end.
   void Depart(int64_t code) { Event_Error(code); }
+
+  // For the listener alone (MapSocket::Join and Leave): who the connection is now.
+  void SetMembership(ListenerKey, Membership membership) { membership_ = std::move(membership); }
+  // For the listener alone: where it keeps the connection.
+  void Register(ListenerKey, uint64_t acceptSequence, uint32_t slot) {
+    acceptSequence_ = acceptSequence;
+    registrySlot_ = slot;
+  }
+  void MoveInRegistry(ListenerKey, uint32_t slot) { registrySlot_ = slot; }
+  uint32_t RegistrySlot() const { return registrySlot_; }
+  // For the listener alone: true the first time a chat line of this connection is too long to
+  // relay, so that the log says so once per connection.
+  bool FirstChatTooLong(ListenerKey) { return !std::exchange(toldChatTooLong_, true); }
 
  protected:
   // A new selection; the caller has left the old network first (MapSocket::Leave).
@@ -62,19 +89,11 @@ class MapConnection : public EasyTCPSocket {
   MapSocket& myParent;
 
  private:
-  friend class MapSocket;
-  friend class PendingLogins;
-
   ServerNetworks* myNetwork = nullptr;
-  std::string username_;
-  uint64_t nameHash_ = 0;  // of username_ without letter case: most comparisons end there
+  Membership membership_;
   uint64_t acceptSequence_ = 0;
-  // Place among the connections that have not logged in (PendingLogins); members have none,
-  // so it is kept out of line.
-  PendingPlace* pendingPlace_ = nullptr;
   PositionReport position_;
   uint32_t registrySlot_ = 0;  // in the listener's list of active connections
-  bool member_ = false;
   bool toldChatTooLong_ = false;
 };
 

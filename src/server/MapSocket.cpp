@@ -67,13 +67,15 @@ MapSocket::MapSocket(ServerContext& context, SessionFactory factory)
 
 MapSocket::~MapSocket() {
   // Connections outlive nothing of ours: detach them so none calls back into a dead listener.
+  // Nobody is left to hear of departures: the member lists go first, and every member leaves
+  // in silence.
   auto connections = std::move(active_);
   active_.clear();
   members_.clear();
-  membersByName_.Clear();
   for (auto& connection : connections) {
     if (!connection) continue;
-    connection->member_ = false;
+    Leave(*connection);
+    context_.pending.Remove(*connection);
     connection->SetOwner(nullptr);
     connection->Close();
   }
@@ -91,14 +93,6 @@ void MapSocket::StatusMessage(const std::string& text) { modGlobal::LogMessage(t
 
 void MapSocket::CallStatusMessage(const std::string& text) { StatusMessage(text); }
 
-void MapSocket::CallUserLoggedIn(MapConnection& user) {
-  if (UserLoggedIn) UserLoggedIn(user);
-}
-
-void MapSocket::CallUserLoggedOut(MapConnection& user) {
-  if (UserLoggedOut) UserLoggedOut(user);
-}
-
 ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
   // A retired network keeps its members until they leave, but takes nobody new.
   for (auto& network : context_.networks)
@@ -108,9 +102,8 @@ ServerNetworks* MapSocket::FindNetwork(std::string_view name) {
 
 void MapSocket::ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) {
   auto client = std::static_pointer_cast<MapConnection>(connection);
-  client->acceptSequence_ = nextSequence_++;
+  client->Register(ListenerKey(), nextSequence_++, static_cast<uint32_t>(active_.size()));
   context_.pending.Add(*client, false);
-  client->registrySlot_ = static_cast<uint32_t>(active_.size());
   RoomForOneMore(active_);
   active_.push_back(std::move(client));
   ++activeCount_;
@@ -128,17 +121,13 @@ bool MapSocket::Event_ShedForNewcomer() {
 
 void MapSocket::ConnectionLeft(platform::TcpConnection& connection) {
   auto& client = static_cast<MapConnection&>(connection);
-  // A session leaves before it closes; one closed behind its back must not stay listed.
-  if (client.member_) {
-    auto& list = members_[client.myNetwork];
-    list.erase(std::remove(list.begin(), list.end(), &client), list.end());
-    ForgetName(client);
-    client.member_ = false;
-  }
+  // A session leaves before it closes; one closed behind its back leaves now.
+  Leave(client);
   context_.pending.Remove(client);
   // The slot stays empty; the list is packed once half of it is, keeping accept order.
-  if (client.registrySlot_ < active_.size() && active_[client.registrySlot_].get() == &client) {
-    auto keepAlive = std::move(active_[client.registrySlot_]);
+  uint32_t slot = client.RegistrySlot();
+  if (slot < active_.size() && active_[slot].get() == &client) {
+    auto keepAlive = std::move(active_[slot]);
     --activeCount_;
     if (activeCount_ * 2 < active_.size()) PackRegistry();
   }
@@ -148,7 +137,7 @@ void MapSocket::PackRegistry() {
   size_t kept = 0;
   for (auto& connection : active_) {
     if (!connection) continue;
-    connection->registrySlot_ = static_cast<uint32_t>(kept);
+    connection->MoveInRegistry(ListenerKey(), static_cast<uint32_t>(kept));
     active_[kept++] = std::move(connection);
   }
   active_.resize(kept);
@@ -168,40 +157,42 @@ const std::vector<MapConnection*>& MapSocket::Members(const ServerNetworks* netw
   return found == members_.end() ? kNoMembers : found->second;
 }
 
-bool MapSocket::NameInUse(std::string_view name, const MapConnection& self) const {
-  return FindMember(name, &self) != nullptr;
+bool MapSocket::NameTaken(std::string_view name, const MapConnection& self) const {
+  return FindMember(name, &self) != nullptr || heldNames_.contains(name);
+}
+
+void MapSocket::HoldName(std::string_view name) { ++heldNames_[name]; }
+
+void MapSocket::ReleaseName(std::string_view name) {
+  auto held = heldNames_.find(name);
+  if (held == heldNames_.end() || --held->second > 0) return;
+  heldNames_.erase(held);
+  // Log-ins wait for their record a few milliseconds: a burst of them leaves no table behind.
+  if (heldNames_.empty()) heldNames_.clear();
 }
 
 MapConnection* MapSocket::FindMember(std::string_view name, const MapConnection* self) const {
-  MapConnection* found = nullptr;
-  membersByName_.ForEach(FoldedHash(name), NameHashOf, [&](MapConnection* member) {
-    if (member == self || !EqualsIgnoreCase(member->username_, name)) return false;
-    found = member;
-    return true;
-  });
-  return found;
+  auto found = membersByName_.find(name);
+  return found == membersByName_.end() || *found == self ? nullptr : *found;
 }
 
 void MapSocket::Join(MapConnection& connection, std::string_view name) {
-  if (connection.member_) {
+  if (connection.IsMember()) {
     ForgetName(connection);
   } else {
-    auto& list = members_[connection.myNetwork];
+    auto& list = members_[connection.Network()];
     RoomForOneMore(list);
     list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
                 &connection);
-    connection.member_ = true;
     context_.pending.Remove(connection);
   }
-  connection.username_ = name;
-  connection.nameHash_ = FoldedHash(name);
-  membersByName_.Insert(&connection, NameHashOf);
+  connection.SetMembership(ListenerKey(), Membership{std::string(name), NameHash(name)});
+  membersByName_.insert(&connection);
 }
 
 void MapSocket::Leave(MapConnection& connection) {
-  if (!connection.member_) return;
-  connection.member_ = false;
-  auto list = members_.find(connection.myNetwork);
+  if (!connection.IsMember()) return;
+  auto list = members_.find(connection.Network());
   if (list != members_.end()) {
     auto& members = list->second;
     auto at = std::lower_bound(members.begin(), members.end(), &connection, AcceptedBefore);
@@ -210,7 +201,7 @@ void MapSocket::Leave(MapConnection& connection) {
   }
   ForgetName(connection);
   AnnounceDeparture(connection);
-  connection.username_.clear();
+  connection.SetMembership(ListenerKey(), Membership{});
   // Not logged in any more: it has the deadline's time again to log in anew.
   context_.pending.Add(connection, true);
 }
@@ -220,39 +211,36 @@ void MapSocket::AnnounceDeparture(MapConnection& departed) {
   // remaining member shares: when a whole network leaves at once, each recipient holds one
   // piece of it instead of a copy per departure. A member that is itself leaving receives
   // nothing (it is no longer connected).
+  auto& members = Members(departed.Network());
+  if (members.empty()) return;
   auto& loop = platform::EventLoop::Instance();
   if (!departures_ || departuresPass_ != loop.Pass()) {
     departures_ = std::make_shared<std::string>();
     departuresPass_ = loop.Pass();
   }
   size_t offset = departures_->size();
-  AppendPacket(*departures_, Wire(ServerCode::kMemberLeft), departed.username_);
+  AppendPacket(*departures_, Wire(ServerCode::kMemberLeft), departed.Username());
   size_t length = departures_->size() - offset;
-  auto& members = Members(departed.myNetwork);
   for (MapConnection* member : members) {
     // A position of the departed member still waiting must not follow its departure.
-    member->ForgetLatestFrame(departed.acceptSequence_);
+    member->ForgetLatestFrame(departed.AcceptSequence());
     member->SendSharedFrames(departures_, offset, length);
   }
   context_.counters.Deliveries += members.size();
 }
 
 void MapSocket::ForgetName(MapConnection& member) {
-  membersByName_.Erase(&member, NameHashOf);
-}
-
-void MapSocket::ClientDisconnect(MapConnection& user) {
-  // Only a member's departure is news: a connection that never logged in leaves silently.
-  Leave(user);
+  auto found = membersByName_.find(&member);
+  if (found != membersByName_.end() && *found == &member) membersByName_.erase(found);
 }
 
 void MapSocket::BroadcastPosition(MapConnection& sender) {
-  if (!sender.member_) return;
-  auto& members = Members(sender.myNetwork);
+  if (!sender.IsMember()) return;
+  auto& members = Members(sender.Network());
   if (members.size() < 2) return;
   static std::string frame;
   frame.assign(kFrameHeaderSize, '\0');
-  AppendMemberPosition(frame, sender.username_, sender.position_);
+  AppendMemberPosition(frame, sender.Username(), sender.Position());
   FinishPacket(frame, 0, Wire(ServerCode::kMemberPosition));
   // Every connection logged in under the sender's name is skipped, not only the sender's own.
   // Only the newest position of a member matters: a recipient that falls behind gets that one.
@@ -260,7 +248,7 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   uint64_t conflated = 0;
   for (MapConnection* member : members) {
     if (member->SameName(sender)) continue;
-    conflated += member->SendLatestFrame(sender.acceptSequence_, frame);
+    conflated += member->SendLatestFrame(sender.AcceptSequence(), frame);
     ++delivered;
   }
   context_.counters.Deliveries += delivered;
@@ -269,19 +257,18 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
 
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,
                                 std::string_view text) {
-  if (network == nullptr || text.empty() || !sender.member_) return;
-  if (sender.username_.size() + 1 + text.size() > kMaxPayloadLength) {
+  if (network == nullptr || text.empty() || !sender.IsMember()) return;
+  if (sender.Username().size() + 1 + text.size() > kMaxPayloadLength) {
     // With the name in front, a line near the bound would make a frame beyond it, which this
     // server and the clients that hold the same bound refuse.
-    if (!sender.toldChatTooLong_)
+    if (sender.FirstChatTooLong(ListenerKey()))
       StatusMessage(sender.RemoteAddress() + ": Chat Too Long To Relay (" +
                     std::to_string(text.size()) + " bytes).");
-    sender.toldChatTooLong_ = true;
     return;
   }
   auto& members = Members(network);
   if (members.size() < 2) return;
-  Relay relay(ServerCode::kChatLine, ChatLinePayload(sender.username_, text),
+  Relay relay(ServerCode::kChatLine, ChatLinePayload(sender.Username(), text),
               context_.counters);
   for (MapConnection* member : members)
     if (member != &sender) relay.To(*member);
@@ -298,29 +285,15 @@ void MapSocket::BroadcastMessage(std::string_view text, std::string_view network
       for (MapConnection* member : members) relay.To(*member);
 }
 
-void MapSocket::DisconnectAllClientsOnNetwork(ServerNetworks& network) {
-  Relay relay(ServerCode::kGoodbyeAnswer, kGoodbyeText, context_.counters);
-  for (auto it = active_.rbegin(); it != active_.rend(); ++it)
-    if (*it && (*it)->myNetwork == &network) relay.To(**it);
-}
-
-void MapSocket::RemoveNetwork(ServerNetworks& network) {
-  auto entry = std::find(Networks.begin(), Networks.end(), &network);
-  if (entry == Networks.end()) return;
-  BroadcastMessage("This network has been removed from the server.", network.NetworkName);
-  DisconnectAllClientsOnNetwork(network);
-  Networks.erase(entry);
-}
-
 void MapSocket::KickUser(const std::string& user, const std::string& network,
                          const std::string& text) {
-  uint64_t hash = FoldedHash(user);
+  uint64_t hash = NameHash(user);
   if (text.size() <= kMaxPayloadLength) {
     Relay relay(ServerCode::kKickNotice, text, context_.counters);
     for (auto& [record, members] : members_) {
       if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
       for (MapConnection* member : members)
-        if (member->nameHash_ == hash && EqualsIgnoreCase(member->username_, user))
+        if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user))
           relay.To(*member);
     }
   }
@@ -330,20 +303,20 @@ void MapSocket::KickUser(const std::string& user, const std::string& network,
 }
 
 void MapSocket::BanUser(MapConnection& admin, const std::string& user, const std::string& reason) {
-  if (admin.myNetwork == nullptr) return;
-  BanUser(admin.username_, admin.myNetwork->NetworkName, user, reason);
+  if (admin.Network() == nullptr) return;
+  BanUser(admin.Username(), admin.Network()->NetworkName, user, reason);
 }
 
 size_t MapSocket::BanUser(const std::string& by, const std::string& network,
                           const std::string& user, const std::string& reason) {
   if (reason.size() > kMaxPayloadLength) return 0;
-  uint64_t hash = FoldedHash(user);
+  uint64_t hash = NameHash(user);
   // Collect first: the notices, log lines and rows follow in accept order.
   std::vector<MapConnection*> targets;
   for (auto& [record, members] : members_) {
     if (!EqualsIgnoreCase(record->NetworkName, network)) continue;
     for (MapConnection* member : members)
-      if (member->nameHash_ == hash && EqualsIgnoreCase(member->username_, user))
+      if (member->NameHash() == hash && EqualsIgnoreCase(member->Username(), user))
         targets.push_back(member);
   }
   std::sort(targets.begin(), targets.end(), AcceptedBefore);
@@ -352,13 +325,13 @@ size_t MapSocket::BanUser(const std::string& by, const std::string& network,
     // Only a ban that is stored is one: without the row the target could log straight back in,
     // so it is told nothing and only the failure is logged.
     if (!context_.bans.Record(target->RemoteAddress(), by, reason, std::time(nullptr),
-                              target->myNetwork->NetworkName, target->username_))
+                              target->Network()->NetworkName, target->Username()))
       continue;
     ++stored;
     ++context_.counters.BansRecorded;
     target->SendMessage(Wire(ServerCode::kBanNotice), reason);
-    modGlobal::LogMessage(modGlobal::LogSafe(target->username_) + " on network " +
-                              modGlobal::LogSafe(target->myNetwork->NetworkName) +
+    modGlobal::LogMessage(modGlobal::LogSafe(target->Username()) + " on network " +
+                              modGlobal::LogSafe(target->Network()->NetworkName) +
                               " Banned: " + modGlobal::LogSafe(reason),
                           false);
   }

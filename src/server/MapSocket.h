@@ -1,15 +1,19 @@
 #pragma once
 // A listening socket and the registry of the connections it accepted. It alone decides who is
-// a member of which network here (Join, Leave), and every group send (relay, departure,
-// announcement, kick, ban) covers only this listener's members.
+// a member of which network here (Join, Leave) and which names are taken here, and every group
+// send (relay, departure, announcement, kick, ban) covers only this listener's members.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "base/HashIndex.h"
+#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
+
+#include "base/NameHash.h"
 #include "platform/net/TcpListener.h"
 #include "server/MapConnection.h"
 #include "server/ServerContext.h"
@@ -40,24 +44,24 @@ class MapSocket : public platform::TcpListener {
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
-  void CallUserLoggedIn(MapConnection& user);
-  void CallUserLoggedOut(MapConnection& user);
-  // The departing connection's network hears that it left (Leave).
-  void ClientDisconnect(MapConnection& user);
-  void DisconnectAllClientsOnNetwork(ServerNetworks& network);
   ServerNetworks* FindNetwork(std::string_view name);
   void KickUser(const std::string& user, const std::string& network, const std::string& text);
-  void RemoveNetwork(ServerNetworks& network);
   void SendChatMessage(ServerNetworks* network, MapConnection& sender, std::string_view text);
   void StatusMessage(const std::string& text);
 
   // Membership. Join makes `connection` a member of its network under `name` once its log-in
-  // completes; a member that logs in again is renamed. Leave ends membership and tells the
-  // network's remaining members; it does nothing for a connection that is not a member.
+  // completes; a member that logs in again is renamed. The name must be free here (NameTaken).
+  // Leave ends membership, whatever ends it, and tells the network's remaining members; it does
+  // nothing for a connection that is not a member.
   void Join(MapConnection& connection, std::string_view name);
   void Leave(MapConnection& connection);
-  // Whether a connection other than `self` is logged in under `name` (any letter case).
-  bool NameInUse(std::string_view name, const MapConnection& self) const;
+  // Whether `name` (any letter case) is taken here by another than `self`: by a member, or by a
+  // log-in waiting for its record.
+  bool NameTaken(std::string_view name, const MapConnection& self) const;
+  // A log-in waiting for its record speaks for `name` from the moment it is accepted until it
+  // joins or ends (ReleaseName): nobody else here may log in under it meanwhile.
+  void HoldName(std::string_view name);
+  void ReleaseName(std::string_view name);
   // The members of one network on this listener, in accept order.
   const std::vector<MapConnection*>& Members(const ServerNetworks* network) const;
   // Every active connection, in accept order.
@@ -68,20 +72,29 @@ class MapSocket : public platform::TcpListener {
   // Lobby"); the log line itself stays the bare code.
   void SetErrorLabel(std::string label) { errorLabel_ = std::move(label); }
 
-  // Networks registered with this listener for RemoveNetwork.
-  std::vector<ServerNetworks*> Networks;
-  // Raised on log-in and log-out; nothing in the server subscribes.
-  std::function<void(MapConnection&)> UserLoggedIn;
-  std::function<void(MapConnection&)> UserLoggedOut;
-
  protected:
   void ConnectionAccepted(const std::shared_ptr<platform::TcpConnection>& connection) override;
   void ConnectionLeft(platform::TcpConnection& connection) override;
 
  private:
+  // Members by their name without letter case; names are unique here. A member's hash is the
+  // one it keeps, so that growing the index hashes no name again.
+  struct MemberName {
+    using is_transparent = void;
+    size_t operator()(const MapConnection* member) const { return member->NameHash(); }
+    size_t operator()(std::string_view name) const { return NameHash(name); }
+    bool operator()(const MapConnection* a, const MapConnection* b) const {
+      return a == b || EqualsIgnoreCase(a->Username(), b->Username());
+    }
+    bool operator()(const MapConnection* member, std::string_view name) const {
+      return EqualsIgnoreCase(member->Username(), name);
+    }
+    bool operator()(std::string_view name, const MapConnection* member) const {
+      return EqualsIgnoreCase(member->Username(), name);
+    }
+  };
+
   void ForgetName(MapConnection& member);
-  // What membersByName_ files a member under.
-  static uint64_t NameHashOf(MapConnection* member) { return member->nameHash_; }
   // Who is logged in under `name` here, `self` aside.
   MapConnection* FindMember(std::string_view name, const MapConnection* self) const;
   void AnnounceDeparture(MapConnection& departed);
@@ -95,8 +108,9 @@ class MapSocket : public platform::TcpListener {
   std::vector<std::shared_ptr<MapConnection>> active_;
   size_t activeCount_ = 0;
   std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
-  // The members by the hash of their name without letter case.
-  HashIndex<MapConnection*> membersByName_;
+  absl::flat_hash_set<MapConnection*, MemberName, MemberName> membersByName_;
+  // The names held by log-ins waiting for their record, each with the number of its holders.
+  absl::flat_hash_map<std::string, uint32_t, FoldedName, FoldedName> heldNames_;
   // The departures announced in the current pass, shared by their recipients.
   std::shared_ptr<std::string> departures_;
   uint64_t departuresPass_ = 0;

@@ -13,38 +13,36 @@ PendingLogins::PendingLogins(std::chrono::milliseconds deadline)
     : deadline_(deadline) {}
 
 PendingLogins::~PendingLogins() {
-  while (head_ != nullptr) Remove(*head_->connection);
+  places_.clear();
 }
 
-void PendingLogins::PushBack(PendingPlace& place) {
-  place.list = this;
+void PendingLogins::PushBack(Place& place) {
   place.prev = tail_;
   place.next = nullptr;
   (tail_ != nullptr ? tail_->next : head_) = &place;
   tail_ = &place;
-  ++count_;
   ArmSweep();
 }
 
-void PendingLogins::Unlink(PendingPlace& place) {
+void PendingLogins::Unlink(Place& place) {
   (place.prev != nullptr ? place.prev->next : head_) = place.next;
   (place.next != nullptr ? place.next->prev : tail_) = place.prev;
   place.prev = place.next = nullptr;
-  --count_;
 }
 
 void PendingLogins::Add(MapConnection& connection, bool prompted) {
-  if (connection.pendingPlace_ != nullptr) return;
-  auto* place = new PendingPlace;
-  place->connection = &connection;
-  place->promptedAt = prompted ? platform::EventLoop::Instance().Now() : Clock::time_point{};
-  connection.pendingPlace_ = place;
-  PushBack(*place);
+  auto [entry, added] = places_.try_emplace(&connection);
+  if (!added) return;
+  Place& place = entry->second;
+  place.connection = &connection;
+  place.promptedAt = prompted ? platform::EventLoop::Instance().Now() : Clock::time_point{};
+  PushBack(place);
 }
 
 void PendingLogins::Prompted(MapConnection& connection) {
-  PendingPlace* place = connection.pendingPlace_;
-  if (place == nullptr || place->list != this) return;
+  auto entry = places_.find(&connection);
+  if (entry == places_.end()) return;
+  Place* place = &entry->second;
   // To the back: prompted connections stand in the order of their deadlines.
   Unlink(*place);
   place->promptedAt = platform::EventLoop::Instance().Now();
@@ -52,22 +50,20 @@ void PendingLogins::Prompted(MapConnection& connection) {
 }
 
 void PendingLogins::Remove(MapConnection& connection) {
-  PendingPlace* place = connection.pendingPlace_;
-  if (place == nullptr || place->list != this) return;
-  Unlink(*place);
-  connection.pendingPlace_ = nullptr;
-  delete place;
-}
-
-void PendingLogins::Forget(MapConnection& connection) {
-  if (connection.pendingPlace_ != nullptr) connection.pendingPlace_->list->Remove(connection);
+  auto entry = places_.find(&connection);
+  if (entry == places_.end()) return;
+  Unlink(entry->second);
+  places_.erase(entry);
+  // After a crowd has logged in, the table of the few still waiting shrinks to their number.
+  if (places_.size() * 8 < places_.bucket_count() && places_.bucket_count() > 64)
+    places_.rehash(0);
 }
 
 bool PendingLogins::ShedOldest() {
   if (head_ == nullptr) return false;
   MapConnection& connection = *head_->connection;
   auto keepAlive = connection.shared_from_this();
-  connection.myParent.CallStatusMessage(connection.RemoteAddress() +
+  connection.Parent().CallStatusMessage(connection.RemoteAddress() +
                                         ": Dropped For A Newcomer, Out Of Descriptors.");
   connection.Depart(MapConnection::kErrorShedForNewcomer);
   Remove(connection);
@@ -77,7 +73,7 @@ bool PendingLogins::ShedOldest() {
 void PendingLogins::Sweep(Clock::time_point now) {
   // Collect first (and keep alive): ending one connection frees its place in the list.
   std::vector<std::shared_ptr<MapConnection>> expired;
-  for (PendingPlace* place = head_; place != nullptr; place = place->next) {
+  for (Place* place = head_; place != nullptr; place = place->next) {
     if (place->promptedAt == Clock::time_point{}) continue;  // its lookup still runs
     // Those behind were prompted later still.
     if (now - place->promptedAt < deadline_) break;
@@ -85,8 +81,8 @@ void PendingLogins::Sweep(Clock::time_point now) {
         std::static_pointer_cast<MapConnection>(place->connection->shared_from_this()));
   }
   for (const auto& connection : expired) {
-    if (connection->pendingPlace_ == nullptr) continue;
-    connection->myParent.CallStatusMessage(connection->RemoteAddress() + ": Login Timed Out.");
+    if (!Listed(*connection)) continue;
+    connection->Parent().CallStatusMessage(connection->RemoteAddress() + ": Login Timed Out.");
     connection->Depart(MapConnection::kErrorLoginDeadline);
     Remove(*connection);
   }

@@ -7,21 +7,13 @@
 #include <cstddef>
 #include <memory>
 
+#include <absl/container/node_hash_map.h>
+
 #include "platform/net/Timer.h"
 
 namespace velmora {
 
 class MapConnection;
-class PendingLogins;
-
-// Where a connection stands among those that have not logged in.
-struct PendingPlace {
-  PendingLogins* list = nullptr;
-  MapConnection* connection = nullptr;
-  PendingPlace* prev = nullptr;
-  PendingPlace* next = nullptr;
-  std::chrono::steady_clock::time_point promptedAt{};  // the epoch until prompted
-};
 
 class PendingLogins {
  public:
@@ -41,10 +33,10 @@ class PendingLogins {
   void Add(MapConnection& connection, bool prompted);
   // The prompt has gone out to `connection`: its deadline starts now.
   void Prompted(MapConnection& connection);
-  // Logged in, or gone. Nothing for a connection that is not listed.
+  // Logged in, or gone. Nothing for a connection that is not listed. The listener takes every
+  // connection it accepted off the list before it lets the connection go.
   void Remove(MapConnection& connection);
-  // Takes `connection` off whichever list holds it, if any.
-  static void Forget(MapConnection& connection);
+  bool Listed(const MapConnection& connection) const { return places_.contains(&connection); }
 
   // Ends the oldest connection that has not logged in, to free its descriptor; false when there
   // is none.
@@ -52,19 +44,28 @@ class PendingLogins {
   // Ends every connection whose deadline has passed at `now`.
   void Sweep(Clock::time_point now);
 
-  size_t Count() const { return count_; }
+  size_t Count() const { return places_.size(); }
   std::chrono::milliseconds Deadline() const { return deadline_; }
 
  private:
-  void PushBack(PendingPlace& place);
-  void Unlink(PendingPlace& place);
+  // Where a connection stands in the list.
+  struct Place {
+    MapConnection* connection = nullptr;
+    Place* prev = nullptr;
+    Place* next = nullptr;
+    Clock::time_point promptedAt{};  // the epoch until prompted
+  };
+
+  void PushBack(Place& place);
+  void Unlink(Place& place);
   void ArmSweep();
 
   std::chrono::milliseconds deadline_;
+  // The places by connection; a node each, so that the links between them hold.
+  absl::node_hash_map<const MapConnection*, Place> places_;
   // Prompted connections stand in prompt order; one not prompted yet keeps its accept place.
-  PendingPlace* head_ = nullptr;
-  PendingPlace* tail_ = nullptr;
-  size_t count_ = 0;
+  Place* head_ = nullptr;
+  Place* tail_ = nullptr;
   platform::Timer sweep_;  // while anyone is listed
 };
 

@@ -1,9 +1,6 @@
 #include "transport/EasyTCPSocket.h"
 
 #include <algorithm>
-#include <chrono>
-#include <stdexcept>
-#include <thread>
 
 #include "platform/adapters/Clock.h"
 #include "platform/net/EventLoop.h"
@@ -41,18 +38,6 @@ void EasyTCPSocket::SendSharedFrames(const platform::SharedBytes& frames, size_t
 void EasyTCPSocket::Close() {
   platform::EventLoop::Instance().RemoveFromPollList(*this);
   TcpConnection::Close();
-}
-
-std::string EasyTCPSocket::Read(int64_t) {
-  throw std::logic_error("You cannot call Read on an EasyTCPSocket directly.");
-}
-
-std::string EasyTCPSocket::ReadAll() {
-  throw std::logic_error("You cannot call ReadAll on an EasyTCPSocket directly.");
-}
-
-void EasyTCPSocket::Write(const std::string&) {
-  throw std::logic_error("You cannot call Write on an EasyTCPSocket directly.");
 }
 
 void EasyTCPSocket::SetInputLimits(const InputLimits& limits) {
@@ -181,22 +166,6 @@ void EasyTCPSocket::UpdateReadingPause() {
     PauseReading();
   else
     ResumeReading();
-}
-
-bool EasyTCPSocket::WaitForConnection(int64_t timeoutSeconds) {
-  Listen();
-  double start = static_cast<double>(platform::Ticks() / 60);
-  while (static_cast<double>(timeoutSeconds) >
-         static_cast<double>(platform::Ticks()) / 60.0 - start) {
-    if (LastErrorCode() != 0) {
-      Event_Error(LastErrorCode());
-      return false;
-    }
-    if (TryAcceptWaitingPeer()) return true;
-    // The other events of the application wait; only this connection is looked at.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
 }
 
 std::string EasyTCPSocket::WaitForMessage(int32_t command, int64_t timeoutSeconds) {

@@ -45,12 +45,6 @@ class EasyTCPSocket : public platform::TcpConnection {
 
   void Close() override;
 
-  // Raw access is refused on a framed connection.
-  std::string Read(int64_t count);
-  std::string ReadAll();
-  void Write(const std::string& data);
-
-  bool WaitForConnection(int64_t timeoutSeconds);
   std::string WaitForMessage(int32_t command, int64_t timeoutSeconds);
 
   // Delivers at most one queued message.

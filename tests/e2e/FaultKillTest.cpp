@@ -76,7 +76,7 @@ class FaultKill : public ServerTest {
       if (!network)
         return ::testing::AssertionFailure() << name << " does not read as a network:\n"
                                              << ReadFile(entry.path().string());
-      for (const auto& user : network->Users) users[network->NetworkName].insert(user->Name);
+      for (const auto& user : network->Users()) users[network->NetworkName].insert(user->Name);
     }
     return ::testing::AssertionSuccess();
   }

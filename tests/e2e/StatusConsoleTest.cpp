@@ -2,6 +2,7 @@
 // showing the members, acting on them, and refused where it would be open to everyone.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -48,6 +49,7 @@ class StatusConsole : public ServerTest {
 };
 
 TEST_F(StatusConsole, ShowsTheMembersOfTheRunningServerAndKicksOne) {
+  std::time_t beforeStart = std::time(nullptr);
   StartWith("127.0.0.1:0", kToken);
   uint16_t console = ConsolePort();
   ASSERT_NE(console, 0);
@@ -78,6 +80,12 @@ TEST_F(StatusConsole, ShowsTheMembersOfTheRunningServerAndKicksOne) {
   EXPECT_NE(metrics.Body.find("velmora_logins_total{outcome=\"accepted\"} 1\n"),
             std::string::npos)
       << metrics.Body;
+  const std::string startTime = "\nvelmora_start_time_seconds ";
+  auto at = metrics.Body.find(startTime);
+  ASSERT_NE(at, std::string::npos) << metrics.Body;
+  std::time_t started = std::stoll(metrics.Body.substr(at + startTime.size()));
+  EXPECT_GE(started, beforeStart);
+  EXPECT_LE(started, std::time(nullptr));
 }
 
 TEST_F(StatusConsole, ABindBeyondLoopbackWithoutATokenIsRefusedAndMembersAreServed) {

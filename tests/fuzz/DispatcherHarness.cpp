@@ -43,7 +43,7 @@ std::shared_ptr<ServerNetworks> MemoryNetwork(const std::string& name, const std
     admin->Name = adminName;
     admin->LastIP = adminAddress;
     admin->IsAdmin = true;
-    network->Users.push_back(admin);
+    network->AddUser(admin);
     network->Admins.push_back(admin);
   }
   return network;
@@ -396,7 +396,7 @@ void Harness::PredictLogIn(Bracket& bracket) {
   ServerNetworks* network = self.network;
   const std::string& name = bracket.data;
   if (!peer.passwordAccepted || network == nullptr || !IsAcceptableUserName(name)) return;
-  for (auto& user : network->Users)
+  for (auto& user : network->Users())
     if (EqualsIgnoreCase(user->Name, name) && EqualsIgnoreCase(user->LastIP, peer.address)) {
       bracket.loginRecord = user.get();
       break;
@@ -414,11 +414,11 @@ void Harness::PredictLogIn(Bracket& bracket) {
     if (peers_[i].awaitingOk && EqualsIgnoreCase(peers_[i].recordingName, name)) return;
   }
   bracket.loginAccepted = true;
-  bracket.usersBefore = network->Users.size();
+  bracket.usersBefore = network->Users().size();
   if (network == lobby_) {
     auto file = modGlobal::ReadNetworkXML(lobbyFile_);
     FUZZ_CHECK(file != nullptr, "the lobby file no longer loads");
-    for (auto& user : file->Users)
+    for (auto& user : file->Users())
       if (EqualsIgnoreCase(user->Name, name)) bracket.fileKnewName = true;
   }
 }
@@ -637,7 +637,7 @@ void Harness::CheckRecorded(const Peer& peer) const {
   auto file = modGlobal::ReadNetworkXML(lobbyFile_);
   FUZZ_CHECK(file != nullptr, "the lobby file does not load after a log-in was recorded");
   bool found = false;
-  for (auto& user : file->Users) found = found || EqualsIgnoreCase(user->Name, peer.recordingName);
+  for (auto& user : file->Users()) found = found || EqualsIgnoreCase(user->Name, peer.recordingName);
   // A name the file cannot hold well-formed is not written; the log-in goes on, and says so.
   bool refused = server_.Logged("Error adding user " + modGlobal::LogSafe(peer.recordingName) +
                                 " to network " + lobby_->NetworkName);
@@ -649,15 +649,15 @@ void Harness::CheckRegistration(const Bracket& bracket) const {
   ServerNetworks* network = bracket.before[bracket.sender].network;
   const std::string& name = bracket.data;
   if (network != lobby_) {
-    FUZZ_CHECK(network->Users.size() == bracket.usersBefore,
+    FUZZ_CHECK(network->Users().size() == bracket.usersBefore,
                "a network without a file changed its users on a log-in");
     return;
   }
-  size_t added = network->Users.size() - bracket.usersBefore;
+  size_t added = network->Users().size() - bracket.usersBefore;
   FUZZ_CHECK(added == (bracket.fileKnewName ? 0u : 1u),
              "a log-in added " + std::to_string(added) + " user records");
   if (added == 1) {
-    auto& user = *network->Users.back();
+    auto& user = *network->Users().back();
     FUZZ_CHECK(user.Name == name && user.LastIP == peer.address && !user.IsAdmin &&
                    !user.IsBanned && user.Path() == network->Path,
                "the registered record differs from the log-in");
@@ -665,7 +665,7 @@ void Harness::CheckRegistration(const Bracket& bracket) const {
   auto file = modGlobal::ReadNetworkXML(lobbyFile_);
   FUZZ_CHECK(file != nullptr, "the lobby file does not load after a registration");
   bool found = false;
-  for (auto& user : file->Users) {
+  for (auto& user : file->Users()) {
     if (!EqualsIgnoreCase(user->Name, name)) continue;
     found = true;
     FUZZ_CHECK(user->LastIP == peer.address, "a registered user kept the old address in the file");

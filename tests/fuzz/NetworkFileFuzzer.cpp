@@ -57,7 +57,7 @@ bool SameExceptAddress(const VelmoraUser& a, const VelmoraUser& b) {
 // The lists Admins and Bans hold exactly the flagged users, in order, as the same objects.
 void CheckLists(const ServerNetworks& network) {
   std::vector<VelmoraUser*> admins, bans;
-  for (auto& user : network.Users) {
+  for (auto& user : network.Users()) {
     if (user->IsAdmin) admins.push_back(user.get());
     if (user->IsBanned) bans.push_back(user.get());
   }
@@ -105,22 +105,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     network.Path = path;
     network.AddUserToNetwork(name, address);
     FUZZ_CHECK(ReadFile(path) == content, "a file that is no network was rewritten");
-    FUZZ_CHECK(network.Users.empty(), "a file that is no network gained a user");
+    FUZZ_CHECK(network.Users().empty(), "a file that is no network gained a user");
     return 0;
   }
   FUZZ_CHECK(platform::CheckXmlWellFormed(content).ok, "a file that is not well-formed loaded");
   CheckLists(*before);
   FUZZ_CHECK(before->Path == path && before->CurrentUsers == 0, "a new record is not fresh");
-  for (auto& user : before->Users) FUZZ_CHECK(user->Path() == path, "a user without the file");
+  for (auto& user : before->Users()) FUZZ_CHECK(user->Path() == path, "a user without the file");
 
   std::vector<VelmoraUser> users;
-  for (auto& user : before->Users) users.push_back(*user);
+  for (auto& user : before->Users()) users.push_back(*user);
   bool known = false;
   for (auto& user : users) known = known || EqualsIgnoreCase(user.Name, name);
 
   before->AddUserToNetwork(name, address);
-  FUZZ_CHECK(before->Users.size() == users.size() + (known ? 0 : 1),
-             "registration added " + std::to_string(before->Users.size() - users.size()) +
+  FUZZ_CHECK(before->Users().size() == users.size() + (known ? 0 : 1),
+             "registration added " + std::to_string(before->Users().size() - users.size()) +
                  " records in memory");
   std::string rewritten = ReadFile(path);
   auto& lines = FuzzLog().Messages();
@@ -143,12 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  after->Port == before->Port,
              "the network's own fields changed: " + Show(before->NetworkName) + " -> " +
                  Show(after->NetworkName));
-  FUZZ_CHECK(after->Users.size() == users.size() + (known ? 0 : 1),
-             "the rewritten file lists " + std::to_string(after->Users.size()) + " users, had " +
+  FUZZ_CHECK(after->Users().size() == users.size() + (known ? 0 : 1),
+             "the rewritten file lists " + std::to_string(after->Users().size()) + " users, had " +
                  std::to_string(users.size()) + (known ? ", name known" : ", name new"));
   for (size_t i = 0; i < users.size(); ++i) {
     const VelmoraUser& was = users[i];
-    const VelmoraUser& is = *after->Users[i];
+    const VelmoraUser& is = *after->Users()[i];
     // An administrator's element keeps its address when the log-in comes from another.
     bool renewed = EqualsIgnoreCase(was.Name, name) &&
                    !(was.IsAdmin && !EqualsIgnoreCase(was.LastIP, address));
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    Fields(is));
   }
   if (!known) {
-    const VelmoraUser& added = *after->Users.back();
+    const VelmoraUser& added = *after->Users().back();
     FUZZ_CHECK(added.Name == name && added.LastIP == address && added.UniqueID().empty() &&
                    !added.IsAdmin && !added.IsBanned && added.BanBy().empty() &&
                    added.BanDate().empty() && added.BanReason().empty(),

@@ -57,7 +57,8 @@ class ServerConsole : public ::testing::Test {
   ServerNetworks& lobby = server.AddNetwork("Lobby", "secret", 10);
   ServerNetworks& arena = server.AddNetwork("Arena", "secret", 0);
   MapSocket& listener = server.AddListener();
-  SnapshotTaker taker{server.Networks(), server.Listeners(), server.Bans(), server.Counters()};
+  SnapshotTaker taker{server.Networks(), server.Listeners(), server.Bans(), server.Counters(),
+                      0};
   ServerOperations operations{server.Networks(), server.Listeners(), server.Bans()};
 };
 

@@ -52,8 +52,8 @@ TEST_F(AddUserToNetworkTest, ANewUserGetsAnElementAndARecord) {
 
   EXPECT_EQ(ReadFile(path_), Replace(kSmallFile, "</network>",
                                      "<User LastIP=\"10.0.0.5\" Name=\"Cy\"/></network>"));
-  ASSERT_EQ(network->Users.size(), 4u);
-  const VelmoraUser& cy = *network->Users.back();
+  ASSERT_EQ(network->Users().size(), 4u);
+  const VelmoraUser& cy = *network->Users().back();
   EXPECT_EQ(cy.Name, "Cy");
   EXPECT_EQ(cy.LastIP, "10.0.0.5");
   EXPECT_EQ(cy.Path(), path_);
@@ -74,9 +74,9 @@ TEST_F(AddUserToNetworkTest, AKnownUserHasEveryElementOfTheNameUpdatedInTheFileO
   std::string expected = Replace(kSmallFile, "10.0.0.2", "192.168.7.7");
   EXPECT_EQ(ReadFile(path_), Replace(expected, "10.0.0.3", "10.0.0.1"));
   // The records keep the address they were loaded with until the next start.
-  ASSERT_EQ(network->Users.size(), 3u);
-  EXPECT_EQ(network->Users[1]->LastIP, "10.0.0.2");
-  EXPECT_EQ(network->Users[2]->LastIP, "10.0.0.3");
+  ASSERT_EQ(network->Users().size(), 3u);
+  EXPECT_EQ(network->Users()[1]->LastIP, "10.0.0.2");
+  EXPECT_EQ(network->Users()[2]->LastIP, "10.0.0.3");
   EXPECT_THAT(LogLines(), IsEmpty());
 }
 
@@ -90,7 +90,7 @@ TEST_F(AddUserToNetworkTest, AnAdministratorsElementKeepsItsAddress) {
   network->AddUserToNetwork("BOB", "10.6.6.6");
 
   EXPECT_EQ(ReadFile(path_), Replace(kSmallFile, "10.0.0.3", "10.6.6.6"));
-  EXPECT_EQ(network->Users.size(), 3u);
+  EXPECT_EQ(network->Users().size(), 3u);
   EXPECT_THAT(LogLines(), ElementsAre("10.6.6.6: Admin Address Kept (BOB stays at 10.0.0.1)"));
 }
 
@@ -136,9 +136,9 @@ TEST_F(AddUserToNetworkTest, ARewriteKeepsEverythingButTheChange) {
 
   auto again = modGlobal::ReadNetworkXML(path_);
   ASSERT_NE(again, nullptr);
-  ASSERT_EQ(again->Users.size(), 3u);
-  EXPECT_EQ(again->Users[2]->Name, "Cy & <Co> \"q\"");
-  EXPECT_EQ(again->Users[1]->BanReason(), "said \"spam\"");
+  ASSERT_EQ(again->Users().size(), 3u);
+  EXPECT_EQ(again->Users()[2]->Name, "Cy & <Co> \"q\"");
+  EXPECT_EQ(again->Users()[1]->BanReason(), "said \"spam\"");
 }
 
 TEST_F(AddUserToNetworkTest, FreeSpellingSurvivesWithTheSameMeaning) {
@@ -159,10 +159,10 @@ TEST_F(AddUserToNetworkTest, FreeSpellingSurvivesWithTheSameMeaning) {
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->NetworkName, "Caf\xC3\xA9");
   EXPECT_EQ(again->Port, 7);
-  ASSERT_EQ(again->Users.size(), 2u);
-  EXPECT_EQ(again->Users[0]->LastIP, "2.2.2.2");
-  EXPECT_EQ(again->Users[0]->BanDate(), "1 < 2");
-  EXPECT_EQ(again->Users[1]->Name, "Ben");
+  ASSERT_EQ(again->Users().size(), 2u);
+  EXPECT_EQ(again->Users()[0]->LastIP, "2.2.2.2");
+  EXPECT_EQ(again->Users()[0]->BanDate(), "1 < 2");
+  EXPECT_EQ(again->Users()[1]->Name, "Ben");
 }
 
 TEST_F(AddUserToNetworkTest, AFileInUtf16StaysInUtf16) {
@@ -177,8 +177,8 @@ TEST_F(AddUserToNetworkTest, AFileInUtf16StaysInUtf16) {
   EXPECT_EQ(text.substr(0, 4), std::string("\xFF\xFE<\0", 4));
   auto again = modGlobal::ReadNetworkXML(path_);
   ASSERT_NE(again, nullptr);
-  ASSERT_EQ(again->Users.size(), 1u);
-  EXPECT_EQ(again->Users[0]->Name, "Ann");
+  ASSERT_EQ(again->Users().size(), 1u);
+  EXPECT_EQ(again->Users()[0]->Name, "Ann");
 }
 
 TEST_F(AddUserToNetworkTest, TheFileKeepsItsPermissions) {
@@ -200,9 +200,9 @@ TEST_F(AddUserToNetworkTest, AReadOnlyFileIsLeftAloneAndEachNewUserIsLogged) {
   EXPECT_EQ(ReadFile(path_), kSmallFile);
   EXPECT_EQ(Mode(path_), 0444u);
   // The record stays although the file lacks it, so the next log-in adds another.
-  ASSERT_EQ(network->Users.size(), 5u);
-  EXPECT_EQ(network->Users[3]->Name, "Eve\nfake line");
-  EXPECT_NE(network->Users[3], network->Users[4]);
+  ASSERT_EQ(network->Users().size(), 5u);
+  EXPECT_EQ(network->Users()[3]->Name, "Eve\nfake line");
+  EXPECT_NE(network->Users()[3], network->Users()[4]);
   // A client's name is escaped so that it cannot forge log lines.
   EXPECT_THAT(LogLines(), ElementsAre("Error adding user Eve\\nfake line to network Guild",
                                       "Error adding user Eve\\nfake line to network Guild",
@@ -240,7 +240,7 @@ TEST_F(AddUserToNetworkTest, ANameTheFileCannotHoldIsNotWritten) {
        }) {
     auto network = Load(c.file);
     ASSERT_NE(network, nullptr) << c.file;
-    size_t users = network->Users.size();
+    size_t users = network->Users().size();
     std::vector<std::string> expected;
     for (const auto& name : c.refused) {
       network->AddUserToNetwork(name, "10.0.0.9");
@@ -249,12 +249,12 @@ TEST_F(AddUserToNetworkTest, ANameTheFileCannotHoldIsNotWritten) {
     }
     EXPECT_EQ(ReadFile(path_), c.file);
     EXPECT_EQ(LogLines(), expected);
-    EXPECT_EQ(network->Users.size(), users + c.refused.size());
+    EXPECT_EQ(network->Users().size(), users + c.refused.size());
     if (c.written.empty()) continue;
     network->AddUserToNetwork(c.written, "10.0.0.9");
     auto reread = modGlobal::ReadNetworkXML(path_);
     ASSERT_NE(reread, nullptr) << c.file;
-    EXPECT_EQ(reread->Users.back()->Name, c.written);
+    EXPECT_EQ(reread->Users().back()->Name, c.written);
   }
 }
 
@@ -271,11 +271,11 @@ TEST_F(AddUserToNetworkTest, NothingHappensWithoutAUsableFile) {
     network->AddUserToNetwork("Cy", "10.0.0.5");
     EXPECT_EQ(ReadFile(path_), content);
   }
-  EXPECT_EQ(network->Users.size(), 3u);
+  EXPECT_EQ(network->Users().size(), 3u);
 
   ServerNetworks pathless("Pathless", "", 5, true);
   pathless.AddUserToNetwork("Cy", "10.0.0.5");
-  EXPECT_THAT(pathless.Users, IsEmpty());
+  EXPECT_THAT(pathless.Users(), IsEmpty());
   EXPECT_THAT(LogLines(), IsEmpty());
 }
 

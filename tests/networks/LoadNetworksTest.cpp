@@ -57,6 +57,8 @@ TEST_F(LoadNetworksTest, LogsEachFileInListingOrderAndGoesOnPastAMalformedOne) {
     if (name == "beta.conf") {
       expected.push_back("<parser message>");
       expected.push_back("Error loading network: beta.conf");
+      // The operator learns where: the mismatched end tag begins at the first line's column 34.
+      expected.push_back("Error in " + folder_ + "/beta.conf at line 1, column 34: ");
       continue;
     }
     std::string network = name == "alpha.conf" ? "Alpha" : "Gamma";
@@ -69,6 +71,8 @@ TEST_F(LoadNetworksTest, LogsEachFileInListingOrderAndGoesOnPastAMalformedOne) {
   for (size_t i = 0; i < lines.size(); ++i) {
     if (expected[i] == "<parser message>")
       EXPECT_THAT(lines[i], ::testing::Not(::testing::HasSubstr("network"))) << lines[i];
+    else if (expected[i].rfind("Error in ", 0) == 0)
+      EXPECT_EQ(lines[i], expected[i] + lines[i - 2]);
     else
       EXPECT_EQ(lines[i], expected[i]);
   }
@@ -91,7 +95,8 @@ TEST_F(LoadNetworksTest, AFolderNamedLikeANetworkFileFailsWithoutAParserMessage)
   Load();
   EXPECT_THAT(networks_, IsEmpty());
   EXPECT_THAT(LogLines(),
-              ElementsAre("Reading Network Files...", "Error loading network: folder.conf"));
+              ElementsAre("Reading Network Files...", "Error loading network: folder.conf",
+                          ::testing::StartsWith("Error in " + folder_ + "/folder.conf: cannot be read (")));
 }
 
 TEST_F(LoadNetworksTest, NetworksOfTheSameNameAllLoadInListingOrder) {

@@ -47,13 +47,13 @@ TEST_F(NetworkFilesMeasurement, DISABLED_LoadingAndRegistering) {
   std::shared_ptr<ServerNetworks> big;
   double read = Milliseconds([&] { big = modGlobal::ReadNetworkXML(path); });
   ASSERT_NE(big, nullptr);
-  ASSERT_EQ(big->Users.size(), 10000u);
+  ASSERT_EQ(big->Users().size(), 10000u);
   std::printf("read one network file of 10,000 users (%zu bytes): %.1f ms\n",
               ReadFile(path).size(), read);
 
   double known = Milliseconds([&] { big->AddUserToNetwork("USER9999", "10.1.2.3"); });
   double added = Milliseconds([&] { big->AddUserToNetwork("Newcomer", "10.1.2.4"); });
-  ASSERT_EQ(big->Users.size(), 10001u);
+  ASSERT_EQ(big->Users().size(), 10001u);
   std::printf("register on it: known user %.1f ms, new user %.1f ms\n", known, added);
 }
 

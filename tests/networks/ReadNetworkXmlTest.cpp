@@ -39,8 +39,8 @@ TEST_F(ReadNetworkXmlTest, FillsTheRecordsFromTheAttributes) {
   EXPECT_EQ(network->Port, 4500);
   EXPECT_EQ(network->CurrentUsers, 0);
   EXPECT_EQ(network->Path, path);
-  ASSERT_EQ(network->Users.size(), 1u);
-  const VelmoraUser& ann = *network->Users[0];
+  ASSERT_EQ(network->Users().size(), 1u);
+  const VelmoraUser& ann = *network->Users()[0];
   EXPECT_EQ(ann.Name, "Ann");
   EXPECT_EQ(ann.LastIP, "10.0.0.1");
   EXPECT_EQ(ann.UniqueID(), "u-1");
@@ -61,9 +61,9 @@ TEST_F(ReadNetworkXmlTest, MissingAttributesTakeTheirDefaults) {
   EXPECT_EQ(network->MaxUsers, 0);
   EXPECT_FALSE(network->Enabled);
   EXPECT_EQ(network->Port, 0);
-  ASSERT_EQ(network->Users.size(), 1u);
-  EXPECT_EQ(network->Users[0]->Name, "");
-  EXPECT_FALSE(network->Users[0]->IsAdmin);
+  ASSERT_EQ(network->Users().size(), 1u);
+  EXPECT_EQ(network->Users()[0]->Name, "");
+  EXPECT_FALSE(network->Users()[0]->IsAdmin);
   EXPECT_THAT(network->Admins, IsEmpty());
 }
 
@@ -107,7 +107,7 @@ TEST_F(ReadNetworkXmlTest, UserElementsMatchInAnyCaseButOnlyDirectChildrenCount)
                       "<User name=\"lower\" isadmin=\"1\"/>");
   ASSERT_NE(network, nullptr);
   std::vector<std::string> names;
-  for (const auto& user : network->Users) names.push_back(user->Name);
+  for (const auto& user : network->Users()) names.push_back(user->Name);
   // Attribute names are exact: "name" and "isadmin" are not "Name" and "IsAdmin".
   EXPECT_THAT(names, ElementsAre("a", "b", "c", ""));
   EXPECT_THAT(network->Admins, IsEmpty());
@@ -118,19 +118,19 @@ TEST_F(ReadNetworkXmlTest, AdminsAndBansHoldTheVeryRecordsOfUsers) {
                       "<User Name=\"Ann\" IsAdmin=\"1\"/><User Name=\"ann\" IsBanned=\"1\"/>"
                       "<User Name=\"Both\" IsAdmin=\"1\" IsBanned=\"1\"/><User Name=\"Plain\"/>");
   ASSERT_NE(network, nullptr);
-  ASSERT_EQ(network->Users.size(), 4u);
+  ASSERT_EQ(network->Users().size(), 4u);
   // Same name in another case: two separate records, in document order.
-  EXPECT_EQ(network->Users[0]->Name, "Ann");
-  EXPECT_EQ(network->Users[1]->Name, "ann");
-  EXPECT_NE(network->Users[0], network->Users[1]);
-  EXPECT_THAT(network->Admins, ElementsAre(network->Users[0], network->Users[2]));
-  EXPECT_THAT(network->Bans, ElementsAre(network->Users[1], network->Users[2]));
+  EXPECT_EQ(network->Users()[0]->Name, "Ann");
+  EXPECT_EQ(network->Users()[1]->Name, "ann");
+  EXPECT_NE(network->Users()[0], network->Users()[1]);
+  EXPECT_THAT(network->Admins, ElementsAre(network->Users()[0], network->Users()[2]));
+  EXPECT_THAT(network->Bans, ElementsAre(network->Users()[1], network->Users()[2]));
 }
 
 TEST_F(ReadNetworkXmlTest, ANetworkElementWithoutChildrenHasNoUsers) {
   auto network = Read("name=\"Empty\"");
   ASSERT_NE(network, nullptr);
-  EXPECT_THAT(network->Users, IsEmpty());
+  EXPECT_THAT(network->Users(), IsEmpty());
   EXPECT_THAT(network->Admins, IsEmpty());
   EXPECT_THAT(network->Bans, IsEmpty());
 }
@@ -141,7 +141,7 @@ TEST_F(ReadNetworkXmlTest, CommentsAndLineBreaksBeforeTheNetworkElementAreTolera
       "  <network name=\"Hand\">\r\n    <User Name=\"a\"/>\r\n  </network>\r\n</networks>\r\n"));
   ASSERT_NE(network, nullptr);
   EXPECT_EQ(network->NetworkName, "Hand");
-  EXPECT_EQ(network->Users.size(), 1u);
+  EXPECT_EQ(network->Users().size(), 1u);
 }
 
 TEST_F(ReadNetworkXmlTest, AFileThatIsNotANetworkGivesNoRecord) {

@@ -72,8 +72,8 @@ TEST_F(RegistrarTest, LogInsThatArriveTogetherShareOneRewriteAndAreAnsweredInOrd
     if (name != "Fay") inGuild.push_back(name);
   EXPECT_THAT(inGuild, ElementsAre("Cy", "Dee", "Eve", "Gus", "Hal", "Ivy"));
   EXPECT_TRUE(early_.empty()) << ::testing::PrintToString(early_);
-  EXPECT_EQ(guild->Users.size(), 7u);
-  EXPECT_EQ(other->Users.size(), 1u);
+  EXPECT_EQ(guild->Users().size(), 7u);
+  EXPECT_EQ(other->Users().size(), 1u);
   // The file keeps its one user a line.
   EXPECT_NE(ReadFile(guild->Path).find("\n  <User LastIP=\"10.0.1.2\" Name=\"Ivy\"/>\n</network>"),
             std::string::npos);
@@ -89,7 +89,7 @@ TEST_F(RegistrarTest, ALogInTheFileCannotTakeFailsAloneInItsBatch) {
   EXPECT_EQ(registrar_.Batches(), 1u);
   EXPECT_EQ(answered_.size(), 2u);
   EXPECT_THAT(early_, ElementsAre(unfit));  // answered, and logged, though never on disk
-  EXPECT_EQ(guild->Users.size(), 3u);
+  EXPECT_EQ(guild->Users().size(), 3u);
   EXPECT_THAT(LogLines(), ElementsAre("Error adding user Ann\\x00x to network Guild"));
 }
 

@@ -85,7 +85,7 @@ TEST_F(RewriteCrashTest, AKillBetweenFlushAndRenameLeavesTheOldFile) {
   std::vector<std::shared_ptr<ServerNetworks>> networks;
   modGlobal::LoadNetworks(folder_, networks);
   ASSERT_EQ(networks.size(), 1u);
-  EXPECT_EQ(networks[0]->Users.size(), 3u);
+  EXPECT_EQ(networks[0]->Users().size(), 3u);
   EXPECT_THAT(LogLines(), ElementsAre("Reading Network Files...", "Network loaded: " + path,
                                       "Loaded Network: Big"));
 }

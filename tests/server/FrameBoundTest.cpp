@@ -46,7 +46,7 @@ TEST_F(FrameBound, TheBanListCarriesTheWholeRowsThatFitInOneFrame) {
   auto root = std::make_shared<VelmoraUser>();
   root->Name = "Root";
   root->LastIP = "127.0.0.1";
-  lobby.Users.push_back(root);
+  lobby.AddUser(root);
   lobby.Admins.push_back(root);
   std::string reason(kMaxPayloadLength / 2, 'r');
   for (int i = 0; i < 2; ++i)

@@ -49,6 +49,8 @@ struct ConnectionCounts {
 
 struct ConsoleSnapshot {
   std::time_t TakenAt = 0;
+  // When this run of the server began; the counters count from then.
+  std::time_t StartedAt = 0;
   std::vector<NetworkView> Networks;
   ServerCounters Counters;
   ConnectionCounts Connections;

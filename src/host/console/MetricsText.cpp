@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/Utf8Text.h"
+#include "host/BuildVersion.h"
 
 namespace velmora::console {
 
@@ -117,6 +118,12 @@ void WriteNetworks(Writer& out, const ConsoleSnapshot& snapshot) {
 std::string MetricsText(const ConsoleSnapshot& snapshot) {
   Writer out;
   const ServerCounters& counters = snapshot.Counters;
+
+  // The usual pair a scraper joins other series with: which build answers, and since when.
+  out.Family("build_info", "gauge", "The server's version, as a label; the value is always 1.");
+  out.Sample("build_info", "version=\"" + LabelValue(BuildVersion()) + "\"", uint64_t{1});
+  out.Single("start_time_seconds", "gauge", "When the server started, in seconds since 1970.",
+             static_cast<uint64_t>(snapshot.StartedAt));
 
   out.Family("connections", "gauge", "Client connections, by where they stand in the dialogue.");
   out.Sample("connections", "state=\"waiting_for_lookup\"", snapshot.Connections.WaitingForLookup);

@@ -1,6 +1,7 @@
 #include "platform/adapters/SqliteDatabase.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace velmora::platform {
 
@@ -92,6 +93,22 @@ void SqliteDatabase::Execute(const std::string& sql) {
 
 SqliteStatement SqliteDatabase::Prepare(const std::string& sql) {
   return SqliteStatement(db_, sql);
+}
+
+SqliteDatabase::FileMark SqliteDatabase::Mark() const {
+  FileMark mark{};
+  sqlite3_filename file = sqlite3_db_filename(db_, "main");
+  if (file == nullptr || *file == '\0') return mark;
+  const char* paths[] = {file, sqlite3_filename_wal(file)};
+  for (size_t i = 0; i < 2; ++i) {
+    struct stat status {};
+    if (paths[i] == nullptr || ::stat(paths[i], &status) != 0) continue;
+    mark[3 * i] = static_cast<int64_t>(status.st_ino);
+    mark[3 * i + 1] = static_cast<int64_t>(status.st_size);
+    mark[3 * i + 2] = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 +
+                      status.st_mtim.tv_nsec;
+  }
+  return mark;
 }
 
 }  // namespace velmora::platform

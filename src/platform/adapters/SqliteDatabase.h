@@ -2,6 +2,7 @@
 // A small RAII layer over the SQLite C API: a connection and its prepared statements. Every
 // failure is thrown as DatabaseError; client text only ever enters a statement as a bound
 // parameter.
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
@@ -66,6 +67,12 @@ class SqliteDatabase {
 
   void Execute(const std::string& sql);
   SqliteStatement Prepare(const std::string& sql);
+
+  // How the database's files stand now (the file and its write-ahead log): it differs after a
+  // transaction committed since, by this connection or by another program. A look at the files
+  // rather than a query, so it never waits for a lock. Always the same for a database in memory.
+  using FileMark = std::array<int64_t, 6>;
+  FileMark Mark() const;
 
  private:
   sqlite3* db_ = nullptr;

@@ -202,7 +202,7 @@ XmlParseResult XmlDocument::Parse(const std::string& text, bool keepEverything) 
   // an undeclared entity left as text); a conforming parser decides what is a document, and
   // how its bytes are encoded, so that the two read the same characters.
   auto verdict = CheckXmlWellFormed(text);
-  if (!verdict.ok) return {false, verdict.message};
+  if (!verdict.ok) return {false, verdict.message, verdict.line, verdict.column};
   // Keeping line ends as written (no parse_eol) lets a file with CR LF lines stay so.
   unsigned options = keepEverything
                          ? ((pugi::parse_full | pugi::parse_ws_pcdata) & ~pugi::parse_eol)

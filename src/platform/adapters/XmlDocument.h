@@ -1,5 +1,6 @@
 #pragma once
 // An XML document model over pugixml. Handles are cheap to copy and refer into their document.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ class XmlNode {
 struct XmlParseResult {
   bool ok = false;
   std::string description;  // the parser's own message when not ok
+  // Where the parser stopped, counted from 1; 0 when it cannot say.
+  uint64_t line = 0;
+  uint64_t column = 0;
 };
 
 class XmlDocument {

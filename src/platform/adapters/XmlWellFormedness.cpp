@@ -101,8 +101,12 @@ XmlWellFormedness CheckXmlWellFormed(std::string_view text) {
     bool last = at + piece == text.size();
     if (XML_Parse(parser.get(), text.data() + at, static_cast<int>(piece), last) !=
         XML_STATUS_OK) {
-      if (!reading.refusal.empty()) return {false, reading.refusal};
-      return {false, XML_ErrorString(XML_GetErrorCode(parser.get()))};
+      XmlWellFormedness refused{false, reading.refusal};
+      if (refused.message.empty()) refused.message = XML_ErrorString(XML_GetErrorCode(parser.get()));
+      // The parser counts lines from 1 and columns from 0.
+      refused.line = XML_GetCurrentLineNumber(parser.get());
+      refused.column = XML_GetCurrentColumnNumber(parser.get()) + 1;
+      return refused;
     }
     if (last) break;
     at += piece;

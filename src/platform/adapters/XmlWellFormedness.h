@@ -1,6 +1,7 @@
 #pragma once
 // The verdict of a conforming XML 1.0 parser (expat) on a document. The document model keeps
 // files as their authors laid them out but forgives what XML forbids; this says what XML allows.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ struct XmlWellFormedness {
   bool ok = false;
   std::string message;                        // the parser's own words when not ok
   XmlEncoding encoding = XmlEncoding::kUtf8;  // when ok: how the document's bytes are read
+  // When not ok: where the parser stopped, counted from 1; 0 when it cannot say.
+  uint64_t line = 0;
+  uint64_t column = 0;
 };
 
 // Whether `text` is a well-formed XML 1.0 document in UTF-8, UTF-16 (with a byte order mark or

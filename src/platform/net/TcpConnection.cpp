@@ -17,40 +17,6 @@ char g_readBuffer[kReadChunk];
 // How many queued pieces one write hands to the kernel at most.
 constexpr size_t kMaxWriteBuffers = 64;
 
-// A connection that listens for its one peer (Listen) holds the acceptor where its channel will
-// be, so that connections that never listen carry nothing for it. No data flows through it.
-class ListeningChannel final : public Channel {
- public:
-  Result Receive(char*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
-  Result Send(const iovec*, size_t) override { return {Status::kFailed, 0, ENOTCONN}; }
-  void AwaitReadable(std::shared_ptr<ChannelWaiter> waiter) override {
-    EventLoop::Instance().PostReady(std::move(waiter), false);
-  }
-  void AwaitWritable(std::shared_ptr<ChannelWaiter> waiter) override {
-    EventLoop::Instance().PostReady(std::move(waiter), true);
-  }
-  void Close() override {
-    std::error_code ignored;
-    if (acceptor.is_open()) acceptor.close(ignored);
-  }
-  std::string RemoteAddress() const override { return {}; }
-
-  TcpAcceptor acceptor{IoContext().get_executor()};
-  uint16_t port = 0;
-};
-
-ListeningChannel* AsListening(const std::unique_ptr<Channel>& channel) {
-  return dynamic_cast<ListeningChannel*>(channel.get());
-}
-
-// The acceptor of a connection that listens, made on first use; nothing once it is connected.
-ListeningChannel* MakeListening(std::unique_ptr<Channel>& channel) {
-  if (ListeningChannel* listening = AsListening(channel)) return listening;
-  if (channel) return nullptr;
-  channel = std::make_unique<ListeningChannel>();
-  return static_cast<ListeningChannel*>(channel.get());
-}
-
 }  // namespace
 
 TcpConnection::TcpConnection() { out_.SetBound(kMaxUnsentBytes); }
@@ -98,47 +64,6 @@ void TcpConnection::Connect(const std::string& host, uint16_t port) {
     if (!channel) return self->Fail(error);
     self->Attach(std::move(channel), self->owner_);
   });
-}
-
-void TcpConnection::SetPort(uint16_t port) {
-  if (ListeningChannel* listening = MakeListening(channel_)) listening->port = port;
-}
-
-uint16_t TcpConnection::LocalPort() const {
-  if (ListeningChannel* listening = AsListening(channel_);
-      listening && listening->acceptor.is_open()) {
-    std::error_code error;
-    auto endpoint = listening->acceptor.local_endpoint(error);
-    return error ? 0 : endpoint.port();
-  }
-  if (auto* socket = dynamic_cast<SocketChannel*>(channel_.get())) return socket->LocalPort();
-  return 0;
-}
-
-void TcpConnection::Listen() {
-  ListeningChannel* listening = MakeListening(channel_);
-  if (listening == nullptr) return;  // connected already
-  int error = OpenAcceptor(listening->acceptor,
-                           asio::ip::tcp::endpoint(asio::ip::tcp::v6(), listening->port), true);
-  if (error != 0) lastError_ = error;
-}
-
-bool TcpConnection::TryAcceptWaitingPeer() {
-  if (IsConnected()) return true;
-  ListeningChannel* listening = AsListening(channel_);
-  if (listening == nullptr || !listening->acceptor.is_open()) return false;
-  auto channel = std::make_unique<SocketChannel>();
-  std::error_code error;
-  asio::ip::tcp::endpoint peer;
-  listening->acceptor.accept(channel->Socket(), peer, error);
-  if (error) {
-    if (error != asio::error::would_block && error != asio::error::try_again)
-      lastError_ = error.value();
-    return false;
-  }
-  channel->Established(&peer);
-  Attach(std::move(channel), owner_);
-  return true;
 }
 
 void TcpConnection::PollNow() {

@@ -67,13 +67,6 @@ class TcpConnection : public LoopMember {
   void Fail(int64_t code);
   // Client side: connects in the background; OnConnected or OnError follows.
   void Connect(const std::string& host, uint16_t port);
-  // The port Listen accepts on; 0 picks a free one (see LocalPort).
-  void SetPort(uint16_t port);
-  uint16_t LocalPort() const;
-  // Accepts a single peer on the port into this connection (for blocking helpers).
-  void Listen();
-  // Without running the event loop: accepts a waiting peer, if any. True once connected.
-  bool TryAcceptWaitingPeer();
   // Without running the event loop: writes what is queued and reads what the kernel holds now.
   void PollNow();
   // Without waiting for the end of the pass: hands what is queued to the kernel now.

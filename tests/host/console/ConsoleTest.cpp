@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/Utf8Text.h"
+#include "host/BuildVersion.h"
 #include "host/console/ConsoleError.h"
 #include "host/console/ConsoleRoutes.h"
 #include "support/HttpProbe.h"
@@ -107,6 +108,7 @@ TEST(ConsoleMetrics, ParseAsTheExpositionFormatAndFollowTheScriptedServer) {
     counters.CountLookup(LookupOutcome::kTimedOut, 2000000);
     counters.CountRewrite(true, 1500);
     world.OutputQueueBytes = 4096;
+    world.StartedAt = 1767225600;
   });
   auto before = fixture.Get("/metrics");
   EXPECT_EQ(before.Status, 200);
@@ -127,6 +129,9 @@ TEST(ConsoleMetrics, ParseAsTheExpositionFormatAndFollowTheScriptedServer) {
   EXPECT_EQ(Value(first, "velmora_location_lookup_duration_seconds_count{}"), 2);
   EXPECT_EQ(Value(first, "velmora_network_file_rewrite_duration_seconds_count{}"), 1);
   EXPECT_EQ(Value(first, "velmora_output_queue_bytes{}"), 4096);
+  EXPECT_EQ(Value(first, "velmora_start_time_seconds{}"), 1767225600);
+  EXPECT_EQ(Value(first, "velmora_build_info{version=\"" + std::string(BuildVersion()) + "\"}"),
+            1);
 
   // A kick from the console, then a member who leaves by itself.
   ASSERT_EQ(fixture.Post("/api/networks/Lobby/kick", R"({"user":"ann","reason":"afk"})").Status,
