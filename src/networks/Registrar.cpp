@@ -36,7 +36,7 @@ void Registrar::Start(const std::string& path) {
   if (file.gathered.empty() || !file.rewriting.empty()) return;
   file.rewriting = std::move(file.gathered);
   file.gathered.clear();
-  file.started = std::chrono::steady_clock::now();
+  file.started = platform::EventLoop::Instance().Now();
   ++batches_;
   // The worker gets copies of what the file needs; the callbacks and the networks stay here.
   std::vector<LogInRecord> records;
@@ -65,7 +65,7 @@ void Registrar::Finish(const std::string& path, BatchOutcome outcome) {
   if (outcome.rewritten || !outcome.logIns.empty()) {
     bool failed = false;
     for (const auto& logIn : outcome.logIns) failed = failed || logIn.failed;
-    auto took = std::chrono::steady_clock::now() - file.started;
+    auto took = platform::EventLoop::Instance().Now() - file.started;
     counters_.CountRewrite(!failed, static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
   }

@@ -35,7 +35,7 @@ void PendingLogins::Add(MapConnection& connection, bool prompted) {
   if (!added) return;
   Place& place = entry->second;
   place.connection = &connection;
-  place.promptedAt = prompted ? Clock::now() : Clock::time_point{};
+  place.promptedAt = prompted ? platform::EventLoop::Instance().Now() : Clock::time_point{};
   PushBack(place);
 }
 
@@ -45,7 +45,7 @@ void PendingLogins::Prompted(MapConnection& connection) {
   Place* place = &entry->second;
   // To the back: prompted connections stand in the order of their deadlines.
   Unlink(*place);
-  place->promptedAt = Clock::now();
+  place->promptedAt = platform::EventLoop::Instance().Now();
   PushBack(*place);
 }
 
@@ -92,7 +92,7 @@ void PendingLogins::ArmSweep() {
   if (sweep_.Pending() || head_ == nullptr) return;
   auto interval = std::min<std::chrono::milliseconds>(kSweepInterval, deadline_);
   sweep_ = platform::EventLoop::Instance().After(interval, [this] {
-    Sweep(Clock::now());
+    Sweep(platform::EventLoop::Instance().Now());
     ArmSweep();
   });
 }

@@ -51,18 +51,24 @@ TEST_F(StrangerLimits, AStrangersWaitingInputAndOwedOutputAreBounded) {
   EXPECT_EQ(flooder.Connection().LastErrorCode(), platform::TcpConnection::kErrorOutputOverflow);
 }
 
+// A real client may send its whole dialogue, and its first report and chat, before it has read
+// a single answer.
 TEST_F(StrangerLimits, AWholeDialogueInOneWritePasses) {
+  Peer bob(listener);
+  ASSERT_TRUE(bob.LogIn("Lobby", "pw", "Bob"));
   Peer client(listener);
   client.SendRaw(CreatePacket(Wire(ClientCode::kNetworkSelection), "Lobby") +
                  CreatePacket(Wire(ClientCode::kPasswordDigest), Md5("pw")) +
                  CreatePacket(Wire(ClientCode::kUserName), "Ann") +
-                 CreatePacket(Wire(ClientCode::kPositionReport), "1,2,3,4,0,0"));
-  for (ServerCode answer : {ServerCode::kNetworkPrompt, ServerCode::kNetworkResult,
-                             ServerCode::kPasswordResult, ServerCode::kUserNameResult}) {
-    auto reply = client.Receive();
-    ASSERT_TRUE(reply && reply->Is(answer));
-  }
+                 CreatePacket(Wire(ClientCode::kPositionReport), "1,2,3,4,0,0") +
+                 CreatePacket(Wire(ClientCode::kChat), "hi"));
+  EXPECT_EQ(client.Receive(), (Message{1, "Network"}));
+  EXPECT_EQ(client.Receive(), (Message{2, "OK"}));
+  EXPECT_EQ(client.Receive(), (Message{3, "OK"}));
+  EXPECT_EQ(client.Receive(), (Message{4, "OK"}));
   EXPECT_TRUE(client.Connection().IsMember());
+  EXPECT_EQ(bob.Receive(), (Message{5, "Ann|1,2,3,4,0,0"}));
+  EXPECT_EQ(bob.Receive(), (Message{7, std::string("Ann\0hi", 6)}));
 }
 
 }  // namespace

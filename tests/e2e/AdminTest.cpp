@@ -1,5 +1,6 @@
-// The administrators' commands over the wire: kick, ban, announcements, the ban list and
-// lifting bans, with the bans kept in velmora.db beside the binary and enforced at log-in.
+// The administrators' commands over the wire: kick, ban, the ban list and lifting bans, with the
+// bans kept in velmora.db beside the binary and enforced at log-in. (Announcements are tested
+// in-process, tests/server/AnnouncementTest.cpp.)
 // Users connect from loopback addresses of their own, since a ban is held against an address.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -380,48 +381,6 @@ TEST_F(Admin, BansSurviveARestart) {
   auto boss = InLobby("Boss", "127.0.0.1");
   EXPECT_EQ(BanList(*boss), before);
   EXPECT_EQ(TryLogIn("Lobby", "secret", "Bob", "127.0.0.2"), kLoginFail);
-}
-
-TEST_F(Admin, AnnouncementsReachTheLoggedInMembersOfTheNetwork) {
-  Start();
-  auto boss = InLobby("Boss", "127.0.0.1");
-  auto bob = InLobby("Bob", "127.0.0.2");
-  auto dan = InArena("Dan", "127.0.0.4");
-  auto distant = Member(arena.port, "Lobby", "secret", "Far", {.sourceAddress = "127.0.0.6"});
-  WireClient selected(lobby.port, {.sourceAddress = "127.0.0.7"});
-  ASSERT_TRUE(selected.ExpectPrompt());
-  ASSERT_TRUE(selected.Step(1, "Lobby", 2, "OK"));
-
-  boss->Send(12, "Restart at noon\0!"s);
-  EXPECT_EQ(bob->Receive(), (Message{998, "Restart at noon\0!"s}));
-  EXPECT_EQ(boss->Receive(), (Message{998, "Restart at noon\0!"s}));
-  EXPECT_TRUE(selected.ExpectNothing());
-  EXPECT_TRUE(dan->ExpectNothing(50ms));
-  EXPECT_TRUE(distant->ExpectNothing(50ms));
-
-  boss->Send(12, "");
-  bob->Send(12, "from a mere member");
-  EXPECT_TRUE(bob->ExpectNothing());
-  EXPECT_TRUE(boss->ExpectNothing(50ms));
-}
-
-TEST_F(Admin, AnAnnouncementOfTheAllNetworksNetworkReachesEveryNetwork) {
-  NetworkEntry all{.name = "(All Networks)",
-                   .password = "root",
-                   .port = FreePort(),
-                   .users = {{.name = "Root", .lastIp = "127.0.0.1", .isAdmin = "1"}}};
-  StartServer({lobby, arena, all});
-  auto root = Member(lobby.port, "(all networks)", "root", "Root");
-  auto bob = InLobby("Bob", "127.0.0.2");
-  auto dan = InArena("Dan", "127.0.0.4");
-  WireClient selected(lobby.port, {.sourceAddress = "127.0.0.7"});
-  ASSERT_TRUE(selected.ExpectPrompt());
-  ASSERT_TRUE(selected.Step(1, "Lobby", 2, "OK"));
-  root->Send(12, "maintenance");
-  EXPECT_EQ(bob->Receive(), (Message{998, "maintenance"}));
-  EXPECT_EQ(dan->Receive(), (Message{998, "maintenance"}));
-  EXPECT_EQ(root->Receive(), (Message{998, "maintenance"}));
-  EXPECT_TRUE(selected.ExpectNothing());
 }
 
 TEST_F(Admin, AnAdministratorRecordFromAnotherAddressGrantsNothing) {

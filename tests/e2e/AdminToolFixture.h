@@ -22,6 +22,7 @@
 
 #include "support/FileText.h"
 #include "support/ServerProcess.h"
+#include "support/ServerTest.h"
 #include "support/WireClient.h"
 
 extern char** environ;
@@ -139,20 +140,16 @@ class Child {
 
 using NetworkUser = e2e::UserEntry;
 
-// The server of ServerProcess, and the tool beside it.
-class AdminToolFixture : public ::testing::Test {
+// The server of the end-to-end tests, and the tool beside it.
+class AdminToolFixture : public e2e::ServerTest {
  protected:
   static constexpr const char* kNetwork = "Lobby";
   static constexpr const char* kPassword = "secret words";
 
   void SetUp() override {
-    // An empty AttachedNIC names no interface: the listeners take every address, ::1 too.
-    server_.WriteSettings(e2e::SettingsXml({{"AttachedNIC", ""}}));
     WriteFile(PasswordFile(), std::string(kPassword) + "\n");
     port_ = FreePort();
   }
-
-  void TearDown() override { StopServer(); }
 
   std::string PasswordFile() const { return server_.Folder() + "/password"; }
   std::string LogText() const { return ReadFile(server_.LogPath()); }
@@ -173,12 +170,6 @@ class AdminToolFixture : public ::testing::Test {
   void StartWithAdmin() {
     WriteNetwork({{"Admin", "127.0.0.1", "1", "0"}, {"Bob", "", "0", "0"}});
     StartServer();
-  }
-
-  void StartServer() {
-    ASSERT_TRUE(server_.Start()) << "server did not start\n" << LogText();
-    // A listener that could not bind its port is logged, and start-up goes on without it.
-    ASSERT_EQ(LogText().find("Server Error:"), std::string::npos) << LogText();
   }
 
   void StopServer() {
@@ -228,7 +219,8 @@ class AdminToolFixture : public ::testing::Test {
     return environment;
   }
 
-  e2e::ServerProcess server_;
+  // The shared fixture's server, by the name these tests have always used.
+  e2e::ServerProcess& server_ = server;
   uint16_t port_ = 0;
 };
 

@@ -1,11 +1,11 @@
-// The log-in dialogue over the wire: the prompt, the three steps with their exact answers and
-// log lines, the seat count, name clashes and the record of each log-in in the network file.
+// The log-in dialogue over the real binary's sockets: the prompt, the three steps with their
+// exact answers and log lines, refusals, name clashes, addresses and names as the file keeps
+// them. Seats, names coming free, the deadline and the records of log-ins are tested in-process
+// (tests/client/LogInScenarioTest.cpp).
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
 
-#include "protocol/FrameCodec.h"
 #include "support/ServerTest.h"
 
 namespace velmora::e2e {
@@ -36,12 +36,6 @@ TEST_F(Login, AClientLogsInWithExactAnswersAndLogLines) {
   EXPECT_EQ(server.MessagesSinceListening(),
             (Messages{"127.0.0.1: Client Connection Initiated...",
                       "127.0.0.1: User Logged In (Ann)", "Client Disconnect: (102) Ann"}));
-}
-
-TEST_F(Login, TheNetworkNameIsFoundInAnyLetterCase) {
-  Start();
-  WireClient client(lobby.port);
-  EXPECT_TRUE(client.LogIn("lOBBY", "secret", "Ann"));
 }
 
 TEST_F(Login, EveryWrongStepIsRefusedAndLogged) {
@@ -126,70 +120,6 @@ TEST_F(Login, DisabledAndSeatlessNetworksRefuseEverySelection) {
   EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Wordy)"), 1u);
 }
 
-// An accepted selection holds one seat until the connection ends or selects again; refusals of
-// the later steps neither free nor take one.
-TEST_F(Login, ASeatIsHeldFromSelectionAndGivenBackOnce) {
-  lobby.maxusers = "1";
-  Start();
-  auto a = std::make_unique<WireClient>(lobby.port);
-  WireClient b(lobby.port);
-  ASSERT_TRUE(a->ExpectPrompt());
-  ASSERT_TRUE(b.ExpectPrompt());
-  EXPECT_TRUE(a->Step(1, "Lobby", 2, "OK"));
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
-  // Refused for a full network, the right password gets B nowhere.
-  EXPECT_TRUE(b.Step(2, Md5("secret"), 3, "FAIL"));
-  EXPECT_TRUE(b.Step(3, "Bob", 4, "FAIL"));
-  EXPECT_TRUE(a->Step(2, Md5("wrong"), 3, "FAIL"));
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
-  EXPECT_TRUE(a->Step(3, "Ann", 4, "FAIL"));
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
-  // Selecting the same network again gives the seat back and takes it anew.
-  EXPECT_TRUE(a->Step(1, "lobby", 2, "OK"));
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
-  a.reset();
-  // A connection that never logged in ends with nothing after the code.
-  ASSERT_TRUE(Logged("Client Disconnect: (102) "));
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "OK"));
-  // Only one seat came back.
-  WireClient c(lobby.port);
-  ASSERT_TRUE(c.ExpectPrompt());
-  EXPECT_TRUE(c.Step(1, "Lobby", 2, "FAIL"));
-}
-
-TEST_F(Login, SelectingAnotherNetworkGivesTheSeatBack) {
-  lobby.maxusers = "1";
-  NetworkEntry arena{.name = "Arena", .password = "other", .port = FreePort()};
-  StartServer({lobby, arena});
-  WireClient a(lobby.port);
-  WireClient b(lobby.port);
-  ASSERT_TRUE(a.LogIn("Lobby", "secret", "Ann"));
-  ASSERT_TRUE(b.ExpectPrompt());
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "FAIL"));
-  EXPECT_TRUE(a.Step(1, "Nowhere", 2, "FAIL"));
-  EXPECT_TRUE(b.Step(1, "Lobby", 2, "OK"));
-  EXPECT_TRUE(a.Step(1, "Lobby", 2, "FAIL"));
-  EXPECT_TRUE(a.Step(1, "Arena", 2, "OK"));
-  // A full network stays full for a refused user name too.
-  EXPECT_TRUE(b.Step(2, Md5("secret"), 3, "OK"));
-  EXPECT_TRUE(b.Step(3, "", 4, "FAIL"));
-  EXPECT_TRUE(a.Step(1, "Lobby", 2, "FAIL"));
-}
-
-TEST_F(Login, ALoggedInMemberHoldsItsSeatUntilItLeaves) {
-  lobby.maxusers = "2";
-  Start();
-  auto ann = Member(lobby.port, "Lobby", "secret", "Ann");
-  auto bob = Member(lobby.port, "Lobby", "secret", "Bob");
-  WireClient late(lobby.port);
-  ASSERT_TRUE(late.ExpectPrompt());
-  EXPECT_TRUE(late.Step(1, "Lobby", 2, "FAIL"));
-  ann.reset();
-  ASSERT_TRUE(Logged("Client Disconnect: (102) Ann"));
-  EXPECT_TRUE(late.Step(1, "Lobby", 2, "OK"));
-  EXPECT_TRUE(late.Step(1, "Lobby", 2, "OK"));
-}
-
 TEST_F(Login, ANameInUseOnTheListenerIsRefusedInAnyCaseAndOnAnyNetwork) {
   NetworkEntry arena{.name = "Arena", .password = "other", .port = FreePort()};
   StartServer({lobby, arena});
@@ -210,29 +140,6 @@ TEST_F(Login, ANameInUseOnTheListenerIsRefusedInAnyCaseAndOnAnyNetwork) {
   // Repeating one's own name is no clash.
   EXPECT_TRUE(ann->Step(3, "Ann", 4, "OK"));
   EXPECT_EQ(server.CountLog("127.0.0.1: User Logged In (Ann)"), 2u);
-}
-
-TEST_F(Login, ANameIsFreeAgainOnceItsConnectionEnds) {
-  Start();
-  auto ann = Member(lobby.port, "Lobby", "secret", "Ann");
-  ann.reset();
-  ASSERT_TRUE(Logged("Client Disconnect: (102) Ann"));
-  WireClient again(lobby.port);
-  EXPECT_TRUE(again.LogIn("Lobby", "secret", "ann"));
-}
-
-TEST_F(Login, ANewNameGivesTheOldOneBack) {
-  Start();
-  auto ann = Member(lobby.port, "Lobby", "secret", "Ann");
-  EXPECT_TRUE(ann->Step(3, "Anna", 4, "OK"));
-  WireClient other(lobby.port);
-  ASSERT_TRUE(other.ExpectPrompt());
-  ASSERT_TRUE(other.Step(1, "Lobby", 2, "OK"));
-  ASSERT_TRUE(other.Step(2, Md5("secret"), 3, "OK"));
-  EXPECT_TRUE(other.Step(3, "anna", 4, "FAIL"));
-  EXPECT_TRUE(other.Step(3, "ann", 4, "OK"));
-  ann.reset();
-  EXPECT_EQ(other.Receive(), (Message{6, "Anna"}));
 }
 
 TEST_F(Login, AnIpv6ClientIsKnownByItsAddress) {
@@ -311,96 +218,6 @@ TEST_F(Login, ClientTextInLogLinesCannotSplitOrForgeThem) {
                       "127.0.0.1: Refusal Reason: name invalid (the user name holds a control "
                       "byte (below 0x20, or 0x7F))",
                       "127.0.0.1: User Logged In (Eve\\\\)", "Client Disconnect: (102) Eve\\\\"}));
-}
-
-// A connection that has not logged in by the deadline is ended like any departure, at whatever
-// step it stopped; a member is not. (A test aid shortens the minute of service.)
-TEST_F(Login, ConnectionsThatHaveNotLoggedInByTheDeadlineAreEnded) {
-  server.SetEnvironment("VELMORA_TEST_LOGIN_DEADLINE_MS", "1500");
-  Start();
-  WireClient silent(lobby.port);
-  ASSERT_TRUE(silent.ExpectPrompt());
-  WireClient halfway(lobby.port, {.sourceAddress = "127.0.0.2"});
-  ASSERT_TRUE(halfway.ExpectPrompt());
-  ASSERT_TRUE(halfway.Step(1, "Lobby", 2, "OK"));
-  auto ann = Member(lobby.port, "Lobby", "secret", "Ann");
-  EXPECT_TRUE(silent.ExpectNothing(500ms));
-  EXPECT_FALSE(silent.PeerClosed()) << "ended before its deadline";
-  EXPECT_TRUE(silent.WaitForClose(5s));
-  EXPECT_TRUE(halfway.WaitForClose(5s));
-  ASSERT_TRUE(Logged("Client Disconnect: (110) ", 2));
-  EXPECT_EQ(server.CountLog("127.0.0.1: Login Timed Out."), 1u) << DescribeLog();
-  EXPECT_EQ(server.CountLog("127.0.0.2: Login Timed Out."), 1u) << DescribeLog();
-  EXPECT_TRUE(ann->ExpectNothing(1s));  // outlives the deadline, and hears of no departure
-  EXPECT_TRUE(ann->Step(9, "", 9, "0"));
-}
-
-// A real client may send its whole dialogue, and its first report and chat, before it has read
-// a single answer.
-TEST_F(Login, AWholeDialogueSentInOneWritePasses) {
-  Start();
-  auto bob = Member(lobby.port, "Lobby", "secret", "Bob");
-  WireClient ann(lobby.port);
-  ann.SendRaw(CreatePacket(1, "Lobby") + CreatePacket(2, Md5("secret")) + CreatePacket(3, "Ann") +
-              CreatePacket(4, "1,2,3,4,0,0") + CreatePacket(7, "hi"));
-  EXPECT_EQ(ann.Receive(), (Message{1, "Network"}));
-  EXPECT_EQ(ann.Receive(), (Message{2, "OK"}));
-  EXPECT_EQ(ann.Receive(), (Message{3, "OK"}));
-  EXPECT_EQ(ann.Receive(), (Message{4, "OK"}));
-  EXPECT_EQ(bob->Receive(), (Message{5, "Ann|1,2,3,4,0,0"}));
-  EXPECT_EQ(bob->Receive(), (Message{7, std::string("Ann\0hi", 6)}));
-}
-
-TEST_F(Login, AFirstLogInAddsTheUserToTheNetworkFile) {
-  Start();
-  WireClient client(lobby.port, {.sourceAddress = "127.0.0.7"});
-  ASSERT_TRUE(client.LogIn("Lobby", "secret", "Bob"));
-  std::string file = NetworkFile(lobby);
-  EXPECT_TRUE(
-      std::regex_search(file, std::regex(R"(<User\s+LastIP="127\.0\.0\.7"\s+Name="Bob"\s*/>)")))
-      << file;
-  // The network element is left as it was.
-  EXPECT_TRUE(std::regex_search(file, std::regex(R"(<network\s+name="Lobby"\s+password="secret")")))
-      << file;
-  ASSERT_TRUE(Logged("127.0.0.7: User Logged In (Bob)"));
-}
-
-TEST_F(Login, ALogInOfAKnownUserOnlyUpdatesItsAddress) {
-  lobby.users = {{.name = "Bob", .lastIp = "10.0.0.5", .isAdmin = "0"},
-                 {.name = "Cy", .lastIp = "10.0.0.6"}};
-  Start();
-  WireClient client(lobby.port);
-  ASSERT_TRUE(client.LogIn("Lobby", "secret", "BOB"));
-  std::string file = NetworkFile(lobby);
-  EXPECT_TRUE(std::regex_search(file, std::regex(R"(<User\s+Name="Bob"\s+LastIP="127\.0\.0\.1")")))
-      << file;
-  EXPECT_TRUE(std::regex_search(file, std::regex(R"(<User\s+Name="Cy"\s+LastIP="10\.0\.0\.6")")))
-      << file;
-  size_t users = 0;
-  for (size_t at = file.find("<User"); at != std::string::npos; at = file.find("<User", at + 1))
-    ++users;
-  EXPECT_EQ(users, 2u) << file;
-}
-
-TEST_F(Login, ANetworkFileThatCannotBeRewrittenDoesNotStopTheLogIn) {
-  Start();
-  std::string path =
-      server.NetworksFolder() + "/" + lobby.name + std::to_string(lobby.port) + ".conf";
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::group_read |
-                                         std::filesystem::perms::others_read);
-  std::string before = ReadFile(path);
-  WireClient neo(lobby.port);
-  EXPECT_TRUE(neo.LogIn("Lobby", "secret", "Neo"));
-  EXPECT_TRUE(Logged("Error adding user Neo to network Lobby"));
-  EXPECT_EQ(ReadFile(path), before);
-
-  std::filesystem::remove(path);
-  WireClient trinity(lobby.port);
-  EXPECT_TRUE(trinity.LogIn("Lobby", "secret", "Trinity"));
-  ASSERT_TRUE(Logged("127.0.0.1: User Logged In (Trinity)"));
-  EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(server.CountLog("Error adding user Trinity to network Lobby"), 0u);
 }
 
 TEST_F(Login, TwoNetworksOnTwoPortsGiveTwoListeners) {

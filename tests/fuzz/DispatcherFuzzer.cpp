@@ -33,7 +33,7 @@ std::string Choose(ByteReader& input, const char* const (&names)[N]) {
 }
 
 // One message; a position report mostly carries the next sequence number as its X.
-std::string Message(ByteReader& input, Harness& harness, int64_t& sequence) {
+std::string MessageBytes(ByteReader& input, Harness& harness, int64_t& sequence) {
   uint8_t code = input.Byte();
   int32_t command = code == 255 ? input.Int32() : kCommands[code % std::size(kCommands)];
   std::string data;
@@ -65,7 +65,7 @@ void Burst(ByteReader& input, Harness& harness, size_t peer) {
   size_t messages = 1 + input.Below(4);
   for (size_t i = 0; i < messages; ++i) {
     int64_t sequence = -1;
-    std::string frame = Message(input, harness, sequence);
+    std::string frame = MessageBytes(input, harness, sequence);
     if (sequence >= 0) numbered[bytes.size()] = sequence;
     bytes += frame;
   }

@@ -49,7 +49,7 @@ std::shared_ptr<ServerNetworks> MemoryNetwork(const std::string& name, const std
   return network;
 }
 
-std::string Describe(const Frame& frame) {
+std::string Describe(const Message& frame) {
   std::string text = std::to_string(frame.command) + " \"";
   for (unsigned char c : frame.data.substr(0, 40)) {
     if (c >= 0x20 && c < 0x7F) {
@@ -64,7 +64,7 @@ std::string Describe(const Frame& frame) {
   return text + (frame.data.size() > 40 ? "...\"" : "\"");
 }
 
-std::string Describe(const std::vector<Frame>& frames) {
+std::string Describe(const std::vector<Message>& frames) {
   std::string text = "[";
   for (auto& frame : frames) text += (text.size() > 1 ? ", " : "") + Describe(frame);
   return text + "]";
@@ -106,7 +106,8 @@ void FuzzClient::Event_Error(int64_t code) {
   harness_.AfterEnd(*this);
 }
 
-Harness::Harness(const std::string& folder) : folder_(folder) {
+Harness::Harness(const std::string& folder)
+    : folder_(folder), server_({.simulatedTime = true}) {
   lobbyFile_ = folder_ + "/lobby.conf";
   WriteFile(lobbyFile_, kLobbyFile);
   auto& networks = server_.Networks();
@@ -138,7 +139,7 @@ bool Harness::Connect(int listener, const std::string& address) {
   Peer peer;
   peer.listener = listeners_[static_cast<size_t>(listener) % listeners_.size()];
   peer.address = address;
-  peer.inbox = std::make_shared<std::vector<Frame>>();
+  peer.inbox = std::make_shared<std::vector<Message>>();
   auto [channel, far] = platform::MemoryChannel::Make(address);
   peer.far = std::move(far);
   auto connection = peer.listener->AcceptChannel(std::move(channel));
@@ -250,7 +251,7 @@ void Harness::Drain() {
       if (Alive(i) && (peers_[i].socket->QueuedMessageCount() > 0 || !peers_[i].backlog.empty()))
         queued = true;
     }
-    // A record being written comes back from the worker: wait for it rather than spin.
+    // A record waits for others to join it: the manual time runs on to when it is written.
     bool recording = server_.RecordsWaiting() > 0;
     RunPass(recording ? 1 : 0);
     if (!queued && !recording && !loop.HasPendingWork()) break;
@@ -285,7 +286,7 @@ void Harness::AccountPrompts() {
   // The network prompt comes first, once the connection has been set up.
   for (auto& peer : peers_) {
     if (peer.prompted || peer.inbox->empty()) continue;
-    FUZZ_CHECK((peer.inbox->front() == Frame{1, "Network"}),
+    FUZZ_CHECK((peer.inbox->front() == Message{1, "Network"}),
                "a new connection got " + Describe(*peer.inbox) + " instead of the prompt");
     peer.prompted = true;
     peer.accounted = 1;
@@ -297,9 +298,9 @@ void Harness::AccountRecordedLogIns() {
   // accounts for: a peer that was no member hears nothing of its network until then.
   for (auto& peer : peers_) {
     if (!peer.awaitingOk || peer.inbox->size() <= peer.accounted) continue;
-    FUZZ_CHECK(((*peer.inbox)[peer.accounted] == Frame{4, "OK"}),
+    FUZZ_CHECK(((*peer.inbox)[peer.accounted] == Message{4, "OK"}),
                "a log-in waiting for its record got " +
-                   Describe(std::vector<Frame>(
+                   Describe(std::vector<Message>(
                        peer.inbox->begin() + static_cast<long>(peer.accounted), peer.inbox->end())));
     ++peer.accounted;
     peer.awaitingOk = false;
@@ -317,7 +318,7 @@ void Harness::CheckNoUnaccountedFrames() {
   for (size_t i = 0; i < peers_.size(); ++i)
     FUZZ_CHECK(peers_[i].inbox->size() == peers_[i].accounted,
                "peer " + std::to_string(i) + " got frames outside any handler: " +
-                   Describe(std::vector<Frame>(peers_[i].inbox->begin() +
+                   Describe(std::vector<Message>(peers_[i].inbox->begin() +
                                                    static_cast<long>(peers_[i].accounted),
                                                peers_[i].inbox->end())));
 }
@@ -374,12 +375,11 @@ void Harness::BeforeMessage(FuzzClient& client, int32_t command, std::string_vie
   size_t index = IndexOf(client);
   Peer& peer = peers_[index];
   FUZZ_CHECK(!peer.ended && client.IsConnected(), "a message was delivered after the end");
-  bool inOrder =
-      peer.handled < peer.sent.size() && peer.sent[peer.handled].frame == Frame{command, std::string(data)};
-  FUZZ_CHECK(inOrder,
-             "peer " + std::to_string(index) + " handled " + Describe(Frame{command, std::string(data)}) +
-                 " as message " + std::to_string(peer.handled) + " of " +
-                 std::to_string(peer.sent.size()) + " sent");
+  Message message{command, std::string(data)};
+  bool inOrder = peer.handled < peer.sent.size() && peer.sent[peer.handled].frame == message;
+  FUZZ_CHECK(inOrder, "peer " + std::to_string(index) + " handled " + Describe(message) +
+                          " as message " + std::to_string(peer.handled) + " of " +
+                          std::to_string(peer.sent.size()) + " sent");
   Bracket bracket;
   bracket.sender = index;
   bracket.command = command;
@@ -428,7 +428,7 @@ void Harness::PredictLogIn(Bracket& bracket) {
   }
 }
 
-void Harness::Expect(std::map<size_t, std::vector<Frame>>& expected, size_t peer, Frame frame,
+void Harness::Expect(std::map<size_t, std::vector<Message>>& expected, size_t peer, Message frame,
                      const Bracket& bracket) const {
   // A connection that has failed but not yet ended drops what is sent to it.
   if (bracket.before[peer].connected) expected[peer].push_back(std::move(frame));
@@ -441,15 +441,15 @@ void Harness::AfterMessage(FuzzClient& client) {
   open_.pop_back();
   if (Tracing())
     std::fprintf(stderr, "peer %zu %s\n", bracket.sender,
-                 Describe(Frame{bracket.command, bracket.data}).c_str());
-  std::map<size_t, std::vector<Frame>> expected;
+                 Describe(Message{bracket.command, bracket.data}).c_str());
+  std::map<size_t, std::vector<Message>> expected;
   ExpectMessageOutcome(bracket, expected);
   CompareInboxes(bracket, expected);
   CheckSeats();
 }
 
 void Harness::ExpectMessageOutcome(Bracket& bracket,
-                                   std::map<size_t, std::vector<Frame>>& expected) {
+                                   std::map<size_t, std::vector<Message>>& expected) {
   size_t s = bracket.sender;
   Peer& peer = peers_[s];
   FuzzClient& client = *peer.socket;
@@ -560,7 +560,7 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
 }
 
 void Harness::ExpectAdminOutcome(const Bracket& bracket,
-                                 std::map<size_t, std::vector<Frame>>& expected) {
+                                 std::map<size_t, std::vector<Message>>& expected) {
   size_t s = bracket.sender;
   const Peer& peer = peers_[s];
   const Seen& self = bracket.before[s];
@@ -616,7 +616,7 @@ void Harness::ExpectAdminOutcome(const Bracket& bracket,
     }
     case 13: {
       // The date and time of a row are the host's notation: checked for shape only.
-      const std::vector<Frame>& inbox = *peer.inbox;
+      const std::vector<Message>& inbox = *peer.inbox;
       FUZZ_CHECK(inbox.size() == peer.accounted + 1 && inbox.back().command == 13,
                  "the ban list is not one code-13 frame");
       const std::string& list = inbox.back().data;
@@ -684,21 +684,21 @@ void Harness::CheckRegistration(const Bracket& bracket) const {
     found = true;
     FUZZ_CHECK(user->LastIP == peer.address, "a registered user kept the old address in the file");
   }
-  FUZZ_CHECK(found, "the file does not list the user who logged in: " + Describe(Frame{3, name}));
+  FUZZ_CHECK(found, "the file does not list the user who logged in: " + Describe(Message{3, name}));
 }
 
 void Harness::CompareInboxes(const Bracket& bracket,
-                             const std::map<size_t, std::vector<Frame>>& expected) {
+                             const std::map<size_t, std::vector<Message>>& expected) {
   AccountPrompts();
   for (size_t i = 0; i < peers_.size(); ++i) {
     Peer& peer = peers_[i];
-    std::vector<Frame> got(peer.inbox->begin() + static_cast<long>(peer.accounted),
+    std::vector<Message> got(peer.inbox->begin() + static_cast<long>(peer.accounted),
                            peer.inbox->end());
     auto want = expected.find(i);
-    const std::vector<Frame> none;
-    const std::vector<Frame>& wanted = want == expected.end() ? none : want->second;
+    const std::vector<Message> none;
+    const std::vector<Message>& wanted = want == expected.end() ? none : want->second;
     if (Tracing() && !got.empty()) std::fprintf(stderr, "  -> %zu %s\n", i, Describe(got).c_str());
-    FUZZ_CHECK(got == wanted, "after " + Describe(Frame{bracket.command, bracket.data}) +
+    FUZZ_CHECK(got == wanted, "after " + Describe(Message{bracket.command, bracket.data}) +
                                   " from peer " + std::to_string(bracket.sender) + ", peer " +
                                   std::to_string(i) + " got " + Describe(got) + ", expected " +
                                   Describe(wanted));
@@ -731,7 +731,7 @@ void Harness::AfterEnd(FuzzClient& client) {
   Peer& peer = peers_[s];
   const Seen& self = bracket.before[s];
   if (Tracing()) std::fprintf(stderr, "peer %zu ended\n", s);
-  std::map<size_t, std::vector<Frame>> expected;
+  std::map<size_t, std::vector<Message>> expected;
   if (self.member)
     for (size_t r : MembersBefore(bracket, self.network, peer.listener))
       if (r != s) Expect(expected, r, {6, self.name}, bracket);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/ClientSocket.h"
+#include "protocol/Message.h"
 #include "server/MapSocket.h"
 #include "support/ServerHarness.h"
 
@@ -20,12 +21,6 @@ class VelmoraUser;
 }  // namespace velmora
 
 namespace velmora::fuzz {
-
-struct Frame {
-  int32_t command = 0;
-  std::string data;
-  bool operator==(const Frame&) const = default;
-};
 
 class Harness;
 
@@ -43,7 +38,7 @@ class FuzzClient : public ClientSocket {
 
 // A frame the peer sent, as the reference cutter cuts the bytes sent so far.
 struct SentFrame {
-  Frame frame;
+  Message frame;
   int64_t sequence = -1;  // for a position report the harness numbered, its number
 };
 
@@ -53,7 +48,7 @@ struct Peer {
   std::string address;
   std::shared_ptr<platform::MemoryPeer> far;     // the other end of the connection
   std::string received;                          // read from it, not yet whole frames
-  std::shared_ptr<std::vector<Frame>> inbox;     // every frame written to this connection
+  std::shared_ptr<std::vector<Message>> inbox;   // every frame written to this connection
   size_t accounted = 0;                       // frames of the inbox already checked
   bool prompted = false;                      // the network prompt has come
 
@@ -154,12 +149,12 @@ class Harness {
                                     const MapSocket* listener) const;
   ServerNetworks* FindNetwork(const std::string& name) const;
   void PredictLogIn(Bracket& bracket);
-  void Expect(std::map<size_t, std::vector<Frame>>& expected, size_t peer, Frame frame,
+  void Expect(std::map<size_t, std::vector<Message>>& expected, size_t peer, Message frame,
               const Bracket& bracket) const;
-  void ExpectMessageOutcome(Bracket& bracket, std::map<size_t, std::vector<Frame>>& expected);
-  void ExpectAdminOutcome(const Bracket& bracket, std::map<size_t, std::vector<Frame>>& expected);
+  void ExpectMessageOutcome(Bracket& bracket, std::map<size_t, std::vector<Message>>& expected);
+  void ExpectAdminOutcome(const Bracket& bracket, std::map<size_t, std::vector<Message>>& expected);
   void CompareInboxes(const Bracket& bracket,
-                      const std::map<size_t, std::vector<Frame>>& expected);
+                      const std::map<size_t, std::vector<Message>>& expected);
   void CheckRegistration(const Bracket& bracket) const;
   // A log-in answered "OK" after its record was written: the file on disk holds the name.
   void CheckRecorded(const Peer& peer) const;

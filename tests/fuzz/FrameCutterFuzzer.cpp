@@ -11,18 +11,13 @@
 #include "platform/net/TcpListener.h"
 #include "transport/EasyTCPSocket.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/Message.h"
 
 namespace velmora::fuzz {
 namespace {
 
-struct Frame {
-  int32_t command;
-  std::string data;
-  bool operator==(const Frame&) const = default;
-};
-
 struct Cutting {
-  std::vector<Frame> frames;
+  std::vector<Message> frames;
   std::vector<size_t> ends;  // stream offset just behind each frame
   bool bad = false;          // stopped at a bad length field
   size_t badAt = 0;          // where the frame with the bad length begins
@@ -118,7 +113,7 @@ Cutting CutInPieces(std::string_view stream, const std::vector<size_t>& pieces) 
 // A framed connection that records what it delivers.
 class Recorder : public EasyTCPSocket {
  public:
-  std::vector<Frame> delivered;
+  std::vector<Message> delivered;
   int errors = 0;
   int64_t errorCode = 0;
 

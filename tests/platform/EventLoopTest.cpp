@@ -3,8 +3,10 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/net/BackgroundWorker.h"
 #include "platform/net/EventLoop.h"
 #include "platform/net/LoopScope.h"
+#include "platform/net/ManualClock.h"
 
 namespace velmora::platform {
 namespace {
@@ -80,6 +82,61 @@ TEST(EventLoop, WorkPostedThroughAClosedScopeNeverRuns) {
   RunUntil(loop, [&] { return after; });
   EXPECT_EQ(ran, 1);
   EXPECT_EQ(late, 0);
+}
+
+// On a test's clock, timers come due by its time alone, in the order of their due times; a pass
+// that would wait moves the time on to the next timer instead of waiting.
+TEST(EventLoop, ATestsClockAloneBringsTimersDue) {
+  using std::chrono::milliseconds;
+  auto& loop = EventLoop::Instance();
+  ManualClock clock;
+  auto start = loop.Now();
+  std::vector<int> ran;
+  Timer late = loop.After(milliseconds(30), [&] { ran.push_back(30); });
+  Timer early = loop.After(milliseconds(10), [&] { ran.push_back(10); });
+  Timer dropped = loop.After(milliseconds(5), [&] { ran.push_back(5); });
+  dropped = Timer();
+  std::this_thread::sleep_for(milliseconds(40));
+  loop.RunOnce(0);
+  EXPECT_TRUE(ran.empty());
+  clock.Advance(milliseconds(9));
+  loop.RunOnce(0);
+  EXPECT_TRUE(ran.empty());
+  clock.Advance(milliseconds(1));
+  loop.RunOnce(0);
+  EXPECT_EQ(ran, std::vector<int>{10});
+  auto before = std::chrono::steady_clock::now();
+  loop.RunOnce(1000);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(500));
+  EXPECT_EQ(ran, (std::vector<int>{10, 30}));
+  EXPECT_EQ(loop.Now() - start, milliseconds(30));
+  loop.RunOnce(20);
+  EXPECT_EQ(loop.Now() - start, milliseconds(50));
+}
+
+// Workers made while jobs run inline start no thread: a job and its result run on the loop's
+// thread in a later pass, and not at all once the worker is gone.
+TEST(EventLoop, InlineJobsRunOnTheLoopsThreadInALaterPass) {
+  auto& loop = EventLoop::Instance();
+  BackgroundWorker::RunInline inlineJobs;
+  std::vector<std::string> ran;
+  auto loopThread = std::this_thread::get_id();
+  {
+    BackgroundWorker worker(2);
+    worker.Run([&] {
+      ran.push_back(std::this_thread::get_id() == loopThread ? "job" : "job elsewhere");
+      return [&] { ran.push_back("result"); };
+    });
+    EXPECT_TRUE(ran.empty());
+    loop.RunOnce(0);
+    EXPECT_EQ(ran, (std::vector<std::string>{"job", "result"}));
+    worker.Run([&] {
+      ran.push_back("dropped");
+      return BackgroundWorker::Result();
+    });
+  }
+  loop.RunOnce(0);
+  EXPECT_EQ(ran.size(), 2u);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 namespace velmora::testing {
 
 namespace {
-using Clock = std::chrono::steady_clock;
+std::chrono::steady_clock::time_point Now() { return platform::EventLoop::Instance().Now(); }
 }  // namespace
 
 std::string Md5(const std::string& text) { return platform::Md5Digest(text); }
@@ -44,11 +44,15 @@ Locator::Ticket NoLocation::Locate(const std::string&, Done done) {
 
 void NoLocation::Cancel(Ticket ticket) { cancelled_->push_back(ticket); }
 
-ServerHarness::ServerHarness(Locator* locator)
-    : bans_(std::make_unique<BanStore>(nullptr)),
+ServerHarness::ServerHarness(const Options& options)
+    : clock_(options.simulatedTime ? std::make_unique<platform::ManualClock>() : nullptr),
+      inlineJobs_(options.simulatedTime ? std::make_unique<platform::BackgroundWorker::RunInline>()
+                                        : nullptr),
+      bans_(std::make_unique<BanStore>(nullptr)),
       registrar_(std::make_unique<Registrar>(counters_)),
+      pending_(options.loginDeadline),
       serverContext_{networks_, *bans_, *registrar_, pending_, counters_},
-      clientContext_{locator != nullptr ? *locator : noLocation_, guesses_} {}
+      clientContext_{options.locator != nullptr ? *options.locator : noLocation_, guesses_} {}
 
 ServerHarness::~ServerHarness() {
   // Let pending handlers of closed connections run before the listeners go.
@@ -97,8 +101,8 @@ void ServerHarness::OpenDatabase(const std::string& path) {
 void ServerHarness::RunPass(int maxWaitMs) { platform::EventLoop::Instance().RunOnce(maxWaitMs); }
 
 void ServerHarness::Spin(int ms) {
-  auto until = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < until) RunPass(1);
+  auto until = Now() + std::chrono::milliseconds(ms);
+  while (Now() < until) RunPass(1);
 }
 
 bool ServerHarness::Logged(const std::string& message) const { return CountLog(message) > 0; }
@@ -155,7 +159,7 @@ std::vector<Message> Peer::TakeMessages() {
 }
 
 std::optional<Message> Peer::Receive(int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto deadline = Now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     Collect();
     if (!inbox_.empty()) {
@@ -164,7 +168,7 @@ std::optional<Message> Peer::Receive(int timeoutMs) {
       return message;
     }
     // Nothing more comes once the server has ended its sending side.
-    if (Clock::now() >= deadline || far_->WriteEnded()) return std::nullopt;
+    if (Now() >= deadline || far_->WriteEnded()) return std::nullopt;
     platform::EventLoop::Instance().RunOnce(1);
   }
 }
@@ -172,8 +176,8 @@ std::optional<Message> Peer::Receive(int timeoutMs) {
 bool Peer::Silent(int ms) { return !Receive(ms).has_value(); }
 
 bool Peer::Closed(int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
+  auto deadline = Now() + std::chrono::milliseconds(timeoutMs);
+  while (Now() < deadline) {
     if (!Connected()) return true;
     platform::EventLoop::Instance().RunOnce(1);
   }

@@ -2,6 +2,7 @@
 // The server in-process, for tests and fuzzers: networks made in memory (or read from files),
 // a ban store, the registrar, listeners with real sessions, and peers connected in memory whose
 // waiting drives the same event loop. Nothing here opens a socket unless a test asks for a port.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -12,6 +13,8 @@
 #include "client/ClientContext.h"
 #include "client/Locator.h"
 #include "client/PasswordGuesses.h"
+#include "platform/net/BackgroundWorker.h"
+#include "platform/net/ManualClock.h"
 #include "protocol/Message.h"
 #include "protocol/ServerCounters.h"
 #include "server/MapSocket.h"
@@ -45,8 +48,17 @@ class NoLocation final : public Locator {
 
 class ServerHarness {
  public:
-  // `locator`: where connections are located; nothing answers at once with no location.
-  explicit ServerHarness(Locator* locator = nullptr);
+  struct Options {
+    // Where connections are located; nothing answers at once with no location.
+    Locator* locator = nullptr;
+    // The same run every time: the loop goes by a manual clock, so that waits move the time on
+    // instead of waiting, and network files are written on the loop's thread.
+    bool simulatedTime = false;
+    std::chrono::milliseconds loginDeadline = PendingLogins::kLoginDeadline;
+  };
+
+  explicit ServerHarness(Locator* locator = nullptr) : ServerHarness(Options{.locator = locator}) {}
+  explicit ServerHarness(const Options& options);
   ~ServerHarness();
   ServerHarness(const ServerHarness&) = delete;
   ServerHarness& operator=(const ServerHarness&) = delete;
@@ -65,8 +77,10 @@ class ServerHarness {
 
   // One pass of the main loop, waiting at most `maxWaitMs` when nothing is pending.
   void RunPass(int maxWaitMs = 0);
-  // Runs passes for about `ms` milliseconds.
+  // Runs passes for about `ms` milliseconds of the loop's time.
   void Spin(int ms);
+  // The manual clock of simulated time; nothing on the real clock.
+  platform::ManualClock* Clock() { return clock_.get(); }
 
   const std::vector<std::string>& LogLines() const { return log_.Messages(); }
   bool Logged(const std::string& message) const;
@@ -83,6 +97,9 @@ class ServerHarness {
   const std::vector<std::unique_ptr<MapSocket>>& Listeners() const { return listeners_; }
 
  private:
+  // First: what the rest starts (timers, the registrar's worker) goes by them.
+  std::unique_ptr<platform::ManualClock> clock_;
+  std::unique_ptr<platform::BackgroundWorker::RunInline> inlineJobs_;
   LogCapture log_;
   ServerCounters counters_;
   std::vector<std::shared_ptr<ServerNetworks>> networks_;

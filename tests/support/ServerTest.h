@@ -18,6 +18,11 @@ class ServerTest : public ::testing::Test {
   // Writes the network files and settings that listen on all addresses, then starts.
   void StartServer(const std::vector<NetworkEntry>& networks) {
     for (const auto& network : networks) server.WriteNetwork(network);
+    StartServer();
+  }
+
+  // Starts with the network files written so far, listening on all addresses.
+  void StartServer() {
     server.WriteSettings(AllAddressesSettings());
     ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
     // A listener that could not listen would fail every later step, each after a time-out.

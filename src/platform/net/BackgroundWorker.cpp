@@ -17,6 +17,8 @@ namespace velmora::platform {
 
 namespace {
 
+int inlineRequests = 0;  // RunInline objects alive
+
 // Gives the heap that the allocator keeps after frees back to the system. It walks the heap and
 // holds each arena's lock meanwhile, so it runs once work has stopped, not after every job.
 void ReturnFreedMemory() {
@@ -34,6 +36,7 @@ struct BackgroundWorker::Impl {
   bool stopping = false;
   size_t running = 0;
   bool freedSinceReturn = false;  // jobs have ended since memory was last given back
+  bool runInline = false;
   std::vector<std::thread> threads;
   LoopScope results;  // closed once the threads have stopped
 
@@ -69,7 +72,12 @@ struct BackgroundWorker::Impl {
   }
 };
 
+BackgroundWorker::RunInline::RunInline() { ++inlineRequests; }
+BackgroundWorker::RunInline::~RunInline() { --inlineRequests; }
+
 BackgroundWorker::BackgroundWorker(size_t threads) : impl_(std::make_unique<Impl>()) {
+  impl_->runInline = inlineRequests > 0;
+  if (impl_->runInline) return;
   if (threads == 0) threads = 1;
   for (size_t i = 0; i < threads; ++i)
     impl_->threads.emplace_back([impl = impl_.get()] { impl->Serve(); });
@@ -85,6 +93,12 @@ BackgroundWorker::~BackgroundWorker() {
 }
 
 void BackgroundWorker::Run(Job job) {
+  if (impl_->runInline) {
+    impl_->results.Post([job = std::move(job)] {
+      if (Result result = job()) result();
+    });
+    return;
+  }
   {
     std::lock_guard lock(impl_->mutex);
     impl_->queued.push_back(std::move(job));

@@ -21,6 +21,17 @@ class BackgroundWorker {
   // Runs on a worker thread; it catches its own failures and reports them in its result.
   using Job = std::function<Result()>;
 
+  // For tests and fuzzers that must run the same way every time: while one lives, workers made
+  // meanwhile start no thread, and each job runs on the loop's thread in a later pass, its
+  // result right after it. Loop thread.
+  class RunInline {
+   public:
+    RunInline();
+    ~RunInline();
+    RunInline(const RunInline&) = delete;
+    RunInline& operator=(const RunInline&) = delete;
+  };
+
   explicit BackgroundWorker(size_t threads = 1);
   // Waits for the jobs under way; jobs not started yet are dropped, and no result runs once the
   // worker is gone, so a result may refer to the worker's owner. Loop thread.
@@ -35,6 +46,5 @@ class BackgroundWorker {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
 
 }  // namespace velmora::platform

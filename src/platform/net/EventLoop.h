@@ -12,6 +12,8 @@
 
 namespace velmora::platform {
 
+class ManualClock;
+
 class EventLoop {
  public:
   // How many messages one connection may have delivered in one pass, one per round across all
@@ -41,6 +43,11 @@ class EventLoop {
   }
   // Tests that count what one pass delivers give it all the time it needs.
   void SetDeliveryBudget(std::chrono::microseconds budget) { deliveryBudget_ = budget; }
+
+  // The loop's time: the steady clock's, or a test's ManualClock's while one is installed.
+  std::chrono::steady_clock::time_point Now() const;
+  // The test's clock that timers and passes go by; nothing in service.
+  ManualClock* ManualTime() const { return clock_; }
 
   // Runs `work` at the start of the next pass, after this one's writes.
   void NextPass(std::function<void()> work);
@@ -88,6 +95,8 @@ class EventLoop {
   uint64_t pass_ = 0;
   std::chrono::microseconds deliveryBudget_ = kDeliveryBudget;
   Traffic traffic_;
+  friend class ManualClock;  // installs itself
+  ManualClock* clock_ = nullptr;
 };
 
 }  // namespace velmora::platform

@@ -1,8 +1,11 @@
 #include "platform/net/Timer.h"
 
+#include <optional>
 #include <utility>
 
 #include "platform/net/AsioContext.h"
+#include "platform/net/EventLoop.h"
+#include "platform/net/ManualClock.h"
 
 namespace velmora::platform {
 
@@ -11,22 +14,34 @@ namespace velmora::platform {
 // pass. The work is therefore taken from here as the completion runs, and a cancelled timer
 // has none left to take.
 struct Timer::State {
-  explicit State(std::chrono::milliseconds delay, std::function<void()> task)
-      : timer(IoContext(), delay), work(std::move(task)) {}
-  asio::steady_timer timer;
+  explicit State(std::function<void()> task) : work(std::move(task)) {}
+  // Takes the work out first, then runs it: the work may drop this timer's handle, or start it
+  // again. Nothing when the timer was cancelled.
+  void Run() {
+    if (!work) return;
+    auto task = std::move(work);
+    work = nullptr;
+    task();
+  }
+  std::optional<asio::steady_timer> timer;  // none on a test's manual clock
   std::function<void()> work;
 };
 
 Timer::Timer() noexcept = default;
 
-Timer::Timer(LoopKey, std::chrono::milliseconds delay, std::function<void()> work)
-    : state_(std::make_shared<State>(delay, std::move(work))) {
-  state_->timer.async_wait([state = state_](const std::error_code& error) {
-    if (error || !state->work) return;
-    // Taken out first: the work may drop this timer's handle, or start it again.
-    auto work = std::move(state->work);
-    state->work = nullptr;
-    work();
+Timer::Timer(LoopKey key, std::chrono::milliseconds delay, std::function<void()> work)
+    : state_(std::make_shared<State>(std::move(work))) {
+  if (ManualClock* clock = EventLoop::Instance().ManualTime()) {
+    // Only the handle holds the state: a timer dropped before its time leaves nothing behind.
+    std::weak_ptr<State> weak = state_;
+    clock->Schedule(key, delay, weak, [weak] {
+      if (auto state = weak.lock()) state->Run();
+    });
+    return;
+  }
+  state_->timer.emplace(IoContext(), delay);
+  state_->timer->async_wait([state = state_](const std::error_code& error) {
+    if (!error) state->Run();
   });
 }
 
@@ -48,7 +63,7 @@ void Timer::Cancel() {
   // What the work holds goes now, not when the cancelled wait comes back.
   auto work = std::move(state->work);
   state->work = nullptr;
-  state->timer.cancel();
+  if (state->timer) state->timer->cancel();
 }
 
 bool Timer::Pending() const { return state_ && state_->work; }
