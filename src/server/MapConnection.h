@@ -10,6 +10,7 @@
 
 #include "base/TextCase.h"
 #include "protocol/Position.h"
+#include "server/PositionCeiling.h"
 #include "transport/EasyTCPSocket.h"
 
 namespace velmora {
@@ -77,6 +78,8 @@ class MapConnection : public EasyTCPSocket {
   // For the listener alone: true the first time a chat line of this connection is too long to
   // relay, so that the log says so once per connection.
   bool FirstChatTooLong(ListenerKey) { return !std::exchange(toldChatTooLong_, true); }
+  // For the ceiling alone: how many position reports it may relay now.
+  PositionBucket& Bucket(CeilingKey) { return bucket_; }
 
  protected:
   // A new selection; the caller has left the old network first (MapSocket::Leave).
@@ -93,6 +96,7 @@ class MapConnection : public EasyTCPSocket {
   Membership membership_;
   uint64_t acceptSequence_ = 0;
   PositionReport position_;
+  PositionBucket bucket_;
   uint32_t registrySlot_ = 0;  // in the listener's list of active connections
   bool toldChatTooLong_ = false;
 };

@@ -47,7 +47,7 @@ void NoLocation::Cancel(Ticket ticket) { cancelled_->push_back(ticket); }
 ServerHarness::ServerHarness(Locator* locator)
     : bans_(std::make_unique<BanStore>(nullptr)),
       registrar_(std::make_unique<Registrar>(counters_)),
-      serverContext_{networks_, *bans_, *registrar_, pending_, counters_},
+      serverContext_{networks_, *bans_, *registrar_, pending_, counters_, ceiling_},
       clientContext_{locator != nullptr ? *locator : noLocation_, guesses_} {}
 
 ServerHarness::~ServerHarness() {
