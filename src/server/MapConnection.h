@@ -39,8 +39,12 @@ class MapConnection : public EasyTCPSocket {
   static constexpr int64_t kErrorShedForNewcomer = 24;        // out of descriptors
   static constexpr int64_t kErrorTooManyWrongPasswords = 13;  // password guessing
   // Past this much unsent output, a member's position reports are conflated: only the newest
-  // of each sender waits, so a slow reader gets the present rather than the past.
+  // of each sender waits, so a slow reader gets the present rather than the past. The mark
+  // follows what the member drains: a quarter second of it, within these bounds; a member not
+  // measured yet (one that keeps up) has the highest.
   static constexpr size_t kConflationMark = 256u << 10;
+  static constexpr size_t kConflationFloor = 16u << 10;
+  static constexpr uint32_t kConflationDrainShare = 4;  // the mark: 1/4 s of the drain rate
 
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}
 
@@ -87,7 +91,7 @@ class MapConnection : public EasyTCPSocket {
   // The network prompt has gone out: the log-in deadline runs from now.
   void Prompted();
   void StorePosition(const PositionReport& position) { position_ = position; }
-  size_t ConflationMark() const override { return kConflationMark; }
+  size_t ConflationMark() const override;
 
   MapSocket& myParent;
 

@@ -1,6 +1,8 @@
 #include "platform/net/TcpConnection.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include "platform/net/EventLoop.h"
@@ -16,6 +18,16 @@ char g_readBuffer[kReadChunk];
 
 // How many queued pieces one write hands to the kernel at most.
 constexpr size_t kMaxWriteBuffers = 64;
+
+// How long output must wait for a peer before what it took meanwhile tells its drain rate:
+// long enough to smooth out the kernel's bursts, short enough to follow a reader that slows.
+constexpr int64_t kDrainWindowNs = 250'000'000;
+
+int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -161,13 +173,39 @@ void TcpConnection::FlushNow() {
     for (size_t i = 0; i < count; ++i) offered += buffers[i].iov_len;
     Channel::Result result = channel_->Send(buffers, count);
     if (result.status == Channel::Status::kFailed) return Fail(result.error);
-    if (result.status == Channel::Status::kDone) {
-      out_.Consume(result.bytes, ConflationMark());
-      EventLoop::Instance().TrafficTotals().bytesSent += result.bytes;
+    size_t written = result.status == Channel::Status::kDone ? result.bytes : 0;
+    if (written > 0) {
+      out_.Consume(written, ConflationMark());
+      EventLoop::Instance().TrafficTotals().bytesSent += written;
     }
     // Whatever the kernel did not take waits until the channel is writable again.
-    if (result.status == Channel::Status::kWouldBlock || result.bytes < offered) ArmWrite();
+    bool behind = result.status == Channel::Status::kWouldBlock || written < offered;
+    if (behind || drainSince_ != 0) MeasureDrain(written, behind);
+    if (behind) ArmWrite();
   }
+}
+
+void TcpConnection::MeasureDrain(size_t bytes, bool behind) {
+  int64_t now = SteadyNanoseconds();
+  if (drainSince_ == 0) {
+    // Output starts to wait: what went before filled the kernel and says nothing of the peer.
+    drainSince_ = now;
+    drainBytes_ = 0;
+    return;
+  }
+  drainBytes_ += static_cast<uint32_t>(bytes);
+  if (!behind && out_.Unsent() == 0) {
+    // Caught up. The rate measured last stays: a peer that was slow is likely slow again.
+    drainSince_ = 0;
+    return;
+  }
+  int64_t elapsed = now - drainSince_;
+  if (elapsed < kDrainWindowNs) return;
+  // At least 1: 0 is a peer not measured yet.
+  drainRate_ = static_cast<uint32_t>(std::clamp<int64_t>(
+      static_cast<int64_t>(drainBytes_) * 1'000'000'000 / elapsed, 1, UINT32_MAX));
+  drainSince_ = now;
+  drainBytes_ = 0;
 }
 
 void TcpConnection::ArmWrite() {
