@@ -69,13 +69,18 @@ std::string Micros(uint64_t micros) {
 double Seconds(int64_t ns) { return static_cast<double>(ns) / kNsPerSecond; }
 
 // Depart mode logs in one member more than it lets go: the watcher, who counts the departures.
+// Rate mode's slow reader or flooder is one member more as well, after the senders.
 LoadOptions WithWatcher(LoadOptions options) {
   if (options.mode == LoadMode::kDepart) {
     ++options.members;
     options.senders = options.members;
   }
+  if (options.slowReader || options.floodRate > 0) ++options.members;
   return options;
 }
+
+// The slow reader's chat: m0 says a line this often.
+constexpr int64_t kChatIntervalNs = 100'000'000;
 
 // A position report "X,Y,1,100,0,0" that carries its send time as X and its sequence number as
 // Y, written into `buffer`: 20 characters hold any 64-bit number, so it always fits.
@@ -102,6 +107,10 @@ LoadGenerator::LoadGenerator(const LoadOptions& options)
   for (size_t i = 0; i < members_.size(); ++i) {
     members_[i].network = static_cast<int>(i % static_cast<size_t>(options.networks));
   }
+  if (options_.slowReader || options_.floodRate > 0) {
+    extra_ = static_cast<uint32_t>(members_.size() - 1);
+    members_[extra_].network = 0;  // with m0, who chats
+  }
 }
 
 LoadGenerator::~LoadGenerator() {
@@ -125,7 +134,14 @@ std::string LoadGenerator::UserName(uint32_t index) const {
 }
 
 int LoadGenerator::Recipients(uint32_t sender) const {
-  return std::max(0, loggedInPerNetwork_[static_cast<size_t>(members_[sender].network)] - 1);
+  int network = members_[sender].network;
+  int others = loggedInPerNetwork_[static_cast<size_t>(network)] - 1;
+  // The slow reader is expected to miss positions: it has figures of its own.
+  if (options_.slowReader && members_[extra_].state == State::kLoggedIn &&
+      members_[extra_].network == network) {
+    --others;
+  }
+  return std::max(0, others);
 }
 
 void LoadGenerator::RaiseDescriptorLimit() {
@@ -251,7 +267,7 @@ void LoadGenerator::StartLogin(uint32_t index) {
   // The port is chosen at connect time, per (source, destination), not per source alone.
   setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
   // The slow reader's small receive buffer must be set before the connection's window is.
-  if (options_.mode == LoadMode::kSlowReader && index == 1) {
+  if ((options_.mode == LoadMode::kSlowReader && index == 1) || IsSlowReader(index)) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
   }
   sockaddr_in source{};
@@ -432,6 +448,7 @@ void LoadGenerator::Consume(uint32_t index, const char* bytes, size_t size) {
 void LoadGenerator::OnFrame(uint32_t index, int32_t command, std::string_view data) {
   if (members_[index].state != State::kLoggedIn) return OnLoginAnswer(index, command, data);
   if (command == 5) return OnPosition(index, data);
+  if (command == 7 && IsSlowReader(index)) return OnSlowChat(data);
   if (command == 6) {
     ++memberLeft_;
   } else {
@@ -564,11 +581,23 @@ void LoadGenerator::OnPosition(uint32_t receiver, std::string_view data) {
   const std::string& prefix = options_.prefix;
   size_t pos = prefix.size();
   if (data.substr(0, prefix.size()) != prefix || !ReadField(data, pos, '|', sender) ||
-      !ReadField(data, pos, ',', x) || !ReadField(data, pos, ',', seq) ||
-      sender >= static_cast<uint64_t>(options_.senders)) {
+      !ReadField(data, pos, ',', x) || !ReadField(data, pos, ',', seq)) {
     ++foreignFrames_;
     return;
   }
+  if (sender < members_.size() && IsFlooder(static_cast<uint32_t>(sender))) {
+    if (receiver == 0 && nowUs_ >= measureStartUs_ && nowUs_ < measureEndUs_) {
+      auto second = static_cast<size_t>((nowUs_ - measureStartUs_) / 1'000'000);
+      if (floodRelayedPerSecond_.size() <= second) floodRelayedPerSecond_.resize(second + 1, 0);
+      ++floodRelayedPerSecond_[second];
+    }
+    return;
+  }
+  if (sender >= static_cast<uint64_t>(options_.senders)) {
+    ++foreignFrames_;
+    return;
+  }
+  if (IsSlowReader(receiver)) return OnSlowPosition(sender, x, seq);
   auto now = static_cast<uint64_t>(nowUs_);
   uint64_t latency = now > x ? now - x : 0;
   ++receivedTotal_;
@@ -630,24 +659,44 @@ void LoadGenerator::LoadPhase() {
     for (uint32_t sender : activeSenders_) FillWindow(sender);
     Flush();
   }
+  bool slowReading = options_.slowReader && members_[extra_].fd >= 0;
+  if (slowReading) {
+    // It reads at its own pace, not whenever something is there.
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, members_[extra_].fd, nullptr);
+    slowSeen_.assign(static_cast<size_t>(options_.senders), 0);
+    nextChatNs_ = loadStartNs_;
+  }
   int64_t now = NowNs();
   while (now < measureEndNs && (sending_ || options_.mode == LoadMode::kRate)) {
     int64_t wait = kIdleWaitNs;
     if (options_.mode == LoadMode::kRate) {
       SendDueReports();
+      if (options_.floodRate > 0) SendFloodReports(now);
+      if (slowReading && now >= nextChatNs_ && members_[0].fd >= 0) {
+        Queue(0, 7, "c" + std::to_string(chatsSent_++));
+        nextChatNs_ += kChatIntervalNs;
+      }
       Flush();
       wait = std::clamp<int64_t>(NextDueNs() - NowNs(), 0, kIdleWaitNs);
+      if (slowReading || options_.floodRate > 0) wait = std::min<int64_t>(wait, 1'000'000);
     }
     Poll(wait);
+    if (slowReading) ReadSlowly(NowNs());
     Flush();
     now = NowNs();
     Tick(now);
   }
   sending_ = false;
+  NoteSendingStopped(now);
   double measuredSeconds = Seconds(std::min(now, measureEndNs) - measureStartNs);
   int64_t drainEnd = now + static_cast<int64_t>(options_.drain * kNsPerSecond);
-  while (receivedMeasured_ < expectedMeasured_ && now < drainEnd) {
-    Poll(kIdleWaitNs);
+  auto slowWaiting = [&] {
+    return slowReading && members_[extra_].fd >= 0 &&
+           (allNewestSeenNs_ == 0 || slowChats_ < chatsSent_);
+  };
+  while ((receivedMeasured_ < expectedMeasured_ || slowWaiting()) && now < drainEnd) {
+    Poll(slowReading ? 1'000'000 : kIdleWaitNs);
+    if (slowReading) ReadSlowly(NowNs());
     Flush();
     now = NowNs();
     Tick(now);
@@ -662,6 +711,7 @@ void LoadGenerator::LoadPhase() {
   };
   double loadSeconds = Seconds(now - loadStartNs_);
   PrintLoadSummary(std::max(1e-3, measuredSeconds));
+  PrintExtraSummary();
   std::printf("cpu: generator %.0f %%", 100.0 * (cpu(usageAfter) - cpu(usageBefore)) / loadSeconds);
   double serverCpuAfter = ServerCpuSeconds();
   double serverCpu = serverCpuAfter - serverCpuBefore;
@@ -932,6 +982,123 @@ void LoadGenerator::SlowReaderPhase() {
                 "(+%.2f MiB)\n",
                 serverCpu, rssBefore, peak, peakReset ? "" : " (peak not reset)",
                 static_cast<double>(peak - rssBefore) / 1024.0);
+  }
+}
+
+// ---- rate mode's extra member --------------------------------------------------------------
+
+void LoadGenerator::ReadSlowly(int64_t now) {
+  Member& reader = members_[extra_];
+  if (reader.fd < 0) return;
+  // No more than the rate allows since the load began.
+  auto allowed = static_cast<uint64_t>(static_cast<double>(options_.readRate) *
+                                       Seconds(now - loadStartNs_));
+  while (reader.fd >= 0 && allowed > slowBytes_) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(allowed - slowBytes_, kReadSize));
+    ssize_t got = recv(reader.fd, g_readBuffer, want, MSG_DONTWAIT);
+    if (got > 0) {
+      slowBytes_ += static_cast<uint64_t>(got);
+      nowUs_ = NowUs();
+      Consume(extra_, g_readBuffer, static_cast<size_t>(got));
+      continue;
+    }
+    if (got == 0) return Drop(extra_, "closed by the server");
+    if (errno == EAGAIN || errno == EINTR) return;
+    return Drop(extra_, std::string("recv: ") + strerror(errno));
+  }
+}
+
+void LoadGenerator::OnSlowPosition(uint64_t sender, uint64_t x, uint64_t seq) {
+  if (sender >= slowSeen_.size()) return;
+  auto now = static_cast<uint64_t>(nowUs_);
+  ++slowPositions_;
+  slowAge_.Add(now > x ? now - x : 0);
+  uint32_t& seen = slowSeen_[sender];
+  auto next = static_cast<uint32_t>(seq + 1);
+  if (next <= seen) {
+    ++slowOlder_;
+    return;
+  }
+  seen = next;
+  if (sendStopNs_ != 0 && seen == finalSeq_[sender] && ++slowFinalsSeen_ == activeSenders_.size())
+    allNewestSeenNs_ = NowNs();
+}
+
+void LoadGenerator::OnSlowChat(std::string_view data) {
+  std::string name = UserName(0);
+  std::string_view prefix = name;
+  if (data.size() < prefix.size() + 2 || data.substr(0, prefix.size()) != prefix ||
+      data[prefix.size()] != '\0' || data[prefix.size() + 1] != 'c') {
+    ++otherFrames_;
+    return;
+  }
+  int64_t k = -1;
+  std::from_chars(data.data() + prefix.size() + 2, data.data() + data.size(), k);
+  ++slowChats_;
+  if (k != slowLastChat_ + 1) ++slowChatsOutOfOrder_;
+  slowLastChat_ = k;
+}
+
+void LoadGenerator::NoteSendingStopped(int64_t now) {
+  sendStopNs_ = now;
+  if (!options_.slowReader) return;
+  finalSeq_.assign(static_cast<size_t>(options_.senders), 0);
+  for (uint32_t sender : activeSenders_) {
+    finalSeq_[sender] = members_[sender].nextSeq;
+    if (slowSeen_.empty() || slowSeen_[sender] >= finalSeq_[sender]) ++slowFinalsSeen_;
+  }
+  if (slowFinalsSeen_ == activeSenders_.size()) allNewestSeenNs_ = now;
+}
+
+void LoadGenerator::SendFloodReports(int64_t now) {
+  Member& flooder = members_[extra_];
+  if (flooder.fd < 0 || !sending_) return;
+  for (int handed = 0; handed < kMaxDuePerPass; ++handed) {
+    auto due = loadStartNs_ + static_cast<int64_t>(static_cast<double>(floodSent_) *
+                                                   kNsPerSecond / options_.floodRate);
+    if (due > now) return;
+    char payload[64];
+    Queue(extra_, 4, ReportPayload(payload, NowUs(), floodSent_++));
+  }
+}
+
+void LoadGenerator::PrintExtraSummary() const {
+  if (options_.slowReader) {
+    bool open = members_[extra_].fd >= 0;
+    std::printf("slow reader (%d bytes/s, SO_RCVBUF %d): read %llu bytes, %llu positions; age "
+                "p50 %s  p99 %s  max %s; older after newer %llu\n",
+                options_.readRate, options_.receiveBuffer,
+                static_cast<unsigned long long>(slowBytes_),
+                static_cast<unsigned long long>(slowPositions_),
+                Micros(slowAge_.Percentile(0.5)).c_str(), Micros(slowAge_.Percentile(0.99)).c_str(),
+                Micros(slowAge_.Max()).c_str(), static_cast<unsigned long long>(slowOlder_));
+    std::string newest =
+        allNewestSeenNs_ != 0
+            ? "reached it " + Micros(static_cast<uint64_t>(allNewestSeenNs_ - sendStopNs_) / 1000) +
+                  " after the last reports"
+            : "NOT all reached it (" + std::to_string(slowFinalsSeen_) + " of " +
+                  std::to_string(activeSenders_.size()) + ")";
+    std::printf("slow reader: every sender's newest position %s; chat lines %llu of %llu (%s); "
+                "connection %s\n",
+                newest.c_str(),
+                static_cast<unsigned long long>(slowChats_),
+                static_cast<unsigned long long>(chatsSent_),
+                slowChatsOutOfOrder_ == 0 ? "in order" : "OUT OF ORDER or missing",
+                open ? "stayed open" : "CUT OFF");
+  }
+  if (options_.floodRate > 0) {
+    uint64_t relayed = 0;
+    uint64_t most = 0;
+    for (uint64_t count : floodRelayedPerSecond_) {
+      relayed += count;
+      most = std::max(most, count);
+    }
+    double seconds = static_cast<double>(measureEndUs_ - measureStartUs_) / 1e6;
+    std::printf("flooder: sent %llu reports (%.0f/s asked); m0 received %llu of them in the "
+                "measured window = %.1f/s, at most %llu in one second\n",
+                static_cast<unsigned long long>(floodSent_), options_.floodRate,
+                static_cast<unsigned long long>(relayed), static_cast<double>(relayed) / seconds,
+                static_cast<unsigned long long>(most));
   }
 }
 

@@ -83,6 +83,16 @@ class LoadGenerator {
   void FillWindow(uint32_t sender);
   void Delivered(uint32_t sender, uint32_t seq);
 
+  // Rate mode's extra member (--slow-reader, --flood-rate).
+  bool IsSlowReader(uint32_t index) const { return options_.slowReader && index == extra_; }
+  bool IsFlooder(uint32_t index) const { return options_.floodRate > 0 && index == extra_; }
+  void ReadSlowly(int64_t now);
+  void OnSlowPosition(uint64_t sender, uint64_t x, uint64_t seq);
+  void OnSlowChat(std::string_view data);
+  void NoteSendingStopped(int64_t now);
+  void SendFloodReports(int64_t now);
+  void PrintExtraSummary() const;
+
   void Tick(int64_t now);
   void PrintLoginSummary() const;
   void PrintLoadSummary(double loadSeconds) const;
@@ -144,6 +154,28 @@ class LoadGenerator {
   size_t maxBacklog_ = 0;
   bool incomplete_ = false;  // depart, slow reader: what was awaited did not all come
   LatencyHistogram latency_;
+
+  // The extra member of rate mode: its index (members_.size() - 1), or none.
+  uint32_t extra_ = UINT32_MAX;
+  // Slow reader: what it read, the age of each position, per sender the last sequence + 1 it
+  // saw and the one sent last, its chat lines, and when every sender's newest had reached it.
+  uint64_t slowBytes_ = 0;
+  uint64_t slowPositions_ = 0;
+  uint64_t slowOlder_ = 0;
+  LatencyHistogram slowAge_;
+  std::vector<uint32_t> slowSeen_;
+  std::vector<uint32_t> finalSeq_;
+  size_t slowFinalsSeen_ = 0;
+  int64_t sendStopNs_ = 0;
+  int64_t allNewestSeenNs_ = 0;
+  int64_t nextChatNs_ = 0;
+  uint64_t chatsSent_ = 0;
+  uint64_t slowChats_ = 0;
+  uint64_t slowChatsOutOfOrder_ = 0;
+  int64_t slowLastChat_ = -1;
+  // Flooder: its reports sent, and those m0 received in the measured window, per second.
+  uint64_t floodSent_ = 0;
+  std::vector<uint64_t> floodRelayedPerSecond_;
 
   // Timeline, one line per second of load.
   int64_t nextTickNs_ = 0;

@@ -104,6 +104,12 @@ const char* LoadUsage() {
   --rcvbuf B            slowreader: the reader's SO_RCVBUF (4096)
   --reports N           slowreader: positions the sender sends (1000000)
   --chat-every K        slowreader: a chat line after every K positions (1000; 0: none)
+  --slow-reader         rate mode: one member more, which reads --read-rate bytes/s through
+                        a --rcvbuf receive buffer and sends nothing; m0 chats every 100 ms.
+                        Printed: the age of the positions it reads, how long after the last
+                        reports every sender's newest reached it, its chat lines' order
+  --flood-rate R        rate mode: one member more, which reports R times a second; printed:
+                        how many of its reports m0 received a second (what the server relays)
 )";
 }
 
@@ -112,6 +118,10 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& flag = args[i];
     if (flag == "--help" || flag == "-h") return false;
+    if (flag == "--slow-reader") {
+      options.slowReader = true;
+      continue;
+    }
     if (flag == "--timeline") {
       options.timeline = true;
       continue;
@@ -168,6 +178,8 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
       options.reports = ReadInteger(flag, value, 1, 100'000'000);
     } else if (flag == "--chat-every") {
       options.chatEvery = ReadInteger(flag, value, 0, 100'000'000);
+    } else if (flag == "--flood-rate") {
+      options.floodRate = ReadNumber(flag, value, 0, 10'000'000);
     } else if (flag == "--server-pid") {
       options.serverPid = ReadInteger(flag, value, 1, 1 << 30);
     } else {
@@ -188,6 +200,12 @@ bool ParseLoadOptions(const std::vector<std::string>& args, LoadOptions& options
   // The relayed payload is cut at "|" and ",", so a name must not carry either.
   if (options.prefix.empty() || options.prefix.find_first_of("|,") != std::string::npos) {
     throw std::invalid_argument("--prefix must be non-empty and free of '|' and ','");
+  }
+  if (options.slowReader && options.floodRate > 0) {
+    throw std::invalid_argument("--slow-reader and --flood-rate each add a member: give one");
+  }
+  if ((options.slowReader || options.floodRate > 0) && options.mode != LoadMode::kRate) {
+    throw std::invalid_argument("--slow-reader and --flood-rate need --mode rate");
   }
   if (options.senders < 0 || options.senders > options.members) options.senders = options.members;
   if (options.sources == 0) options.sources = (options.members + 24999) / 25000;

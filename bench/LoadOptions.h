@@ -44,6 +44,11 @@ struct LoadOptions {
   int receiveBuffer = 4096;
   int reports = 1'000'000;
   int chatEvery = 1000;  // 0: no chat
+  // Rate mode: one member more than --members, after the senders. A slow reader reads at
+  // readRate through a receiveBuffer and reports nothing (m0 then sends a chat line every
+  // 100 ms); a flooder reports floodRate times a second on a schedule of its own.
+  bool slowReader = false;
+  double floodRate = 0;
 };
 
 // The options; throws std::invalid_argument with a message for the user on a bad command line.

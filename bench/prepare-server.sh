@@ -14,8 +14,10 @@ users=${5:-0}
 rm -rf "$dir"
 mkdir -p "$dir/velmora-server" "$dir/xdg"
 cp "$binary" "$dir/velmora"
+# MaxPositionsPerSecond is VELMORA_BENCH_CEILING, 0 (no ceiling) unless given: the scenarios
+# measure what the relay can carry, except those about the ceiling itself.
 cat >"$dir/velmora.conf" <<CONF
-<settings><setting namestring="Port" valuestring="12000" /><setting namestring="AttachedNIC" valuestring="" /></settings>
+<settings><setting namestring="Port" valuestring="12000" /><setting namestring="AttachedNIC" valuestring="" /><setting namestring="MaxPositionsPerSecond" valuestring="${VELMORA_BENCH_CEILING:-0}" /></settings>
 CONF
 # The network element must follow the root start tag directly, with nothing in between.
 write_network() {

@@ -2,7 +2,7 @@
 # Runs one benchmark scenario against a fresh server and stops that server again:
 #   bench/run-scenario.sh BUILD_DIR SCENARIO [extra velmora-loadgen options]
 # SCENARIO: saturation | rate100 | rate1000 | idle | soak | logins20k | logins10k | storm800 |
-# bigfile | departure | slowreader | strangers (see bench/README.md). The server is pinned to core 0 and
+# bigfile | departure | slowreader | slow1000 | flood100 | strangers (see bench/README.md). The server is pinned to core 0 and
 # the generator to core 1; the server's folder is /tmp/velmora-bench-SCENARIO (log in xdg/).
 # VELMORA_BENCH_SERVER names another server binary than BUILD_DIR/velmora. VELMORA_BENCH_NICE
 # (for example -10) runs both processes at that niceness, so that other work on the shared cores
@@ -60,6 +60,16 @@ case $scenario in
   slowreader)
     args=(--mode slowreader --reports 1000000 --chat-every 1000 --read-rate 65536 --rcvbuf 4096
           --duration 60 --drain 60) ;;
+  slow1000)
+    # 1,000 members reporting once a second and one more reading 6 KiB/s through a 4 KiB
+    # receive buffer: six times more positions come for it than it reads.
+    args=(--members 1000 --mode rate --rate 1 --slow-reader --read-rate 6144 --rcvbuf 4096
+          --warmup 3 --duration 20 --drain 20) ;;
+  flood100)
+    # rate100 with one more member reporting 20,000 times a second, under the default ceiling
+    # (VELMORA_BENCH_CEILING=30 bench/run-scenario.sh BUILD rate100 is the same without it).
+    export VELMORA_BENCH_CEILING=${VELMORA_BENCH_CEILING:-30}
+    args=(--members 100 --mode rate --rate 10 --flood-rate 20000 --warmup 2 --duration 10) ;;
   strangers)
     args=(--members 1000 --mode strangers --duration 5 --probe-network Bench) ;;
   *) echo "unknown scenario $scenario" >&2; exit 2 ;;

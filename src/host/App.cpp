@@ -1,5 +1,6 @@
 #include "host/App.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <ctime>
@@ -51,6 +52,9 @@ constexpr std::chrono::seconds kStatusInterval{2};
 std::string Counted(size_t count, const std::string& what) {
   return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
+
+// Reports a second that each member's positions are relayed at most; 0: no ceiling.
+constexpr const char* kMaxPositionsSetting = "MaxPositionsPerSecond";
 
 // A test aid, never set in service: a shorter log-in deadline in milliseconds, so that the test
 // of the deadline need not wait a minute. Values that would lengthen it are ignored.
@@ -184,7 +188,9 @@ bool App::StartUp() {
   geo_ = std::make_unique<GeoLookup>(counters_);
   pending_ = std::make_unique<PendingLogins>(LoginDeadline());
   guesses_ = std::make_unique<PasswordGuesses>();
-  serverContext_.emplace(ServerContext{Networks, *bans_, *registrar_, *pending_, counters_});
+  ApplyPositionCeiling();
+  serverContext_.emplace(
+      ServerContext{Networks, *bans_, *registrar_, *pending_, counters_, ceiling_});
   clientContext_.emplace(ClientContext{*geo_, *guesses_});
 
   for (auto& network : Networks) OpenListener(*network);
@@ -232,6 +238,8 @@ void App::OpenListener(const ServerNetworks& network) {
 void App::ReloadNetworks() {
   platform::NotifyServiceManager("RELOADING=1");
   modGlobal::LogMessage("Reloading Networks...", false);
+  mySettings->Reread(kMaxPositionsSetting);
+  ApplyPositionCeiling();
   auto added = modGlobal::ReloadNetworks(NetworksFolder(), Networks);
   bool opened = false;
   for (ServerNetworks* network : added) {
@@ -248,6 +256,26 @@ void App::ReloadNetworks() {
   modGlobal::LogMessage("Networks reloaded.", false);
   reportedStatus_ = StatusText();
   platform::NotifyServiceManager("READY=1\nSTATUS=" + reportedStatus_);
+}
+
+void App::ApplyPositionCeiling() {
+  // Read without storing a default: the file stays as the operator wrote it.
+  auto text = mySettings->Find(kMaxPositionsSetting);
+  uint32_t perSecond = PositionCeiling::kDefaultPerSecond;
+  if (text && !text->empty()) {
+    int64_t value = ReadInteger(*text);
+    if (BeginsWithNumber(*text) && value >= 0) {
+      perSecond = static_cast<uint32_t>(
+          std::min<int64_t>(value, PositionCeiling::kMaxPerSecond));
+    } else {
+      // A slip of the pen must not lift the ceiling.
+      modGlobal::LogMessage(std::string(kMaxPositionsSetting) + " \"" +
+                                modGlobal::LogSafe(*text) + "\" is not a number of 0 or more: " +
+                                std::to_string(perSecond) + " a second.",
+                            false);
+    }
+  }
+  ceiling_.SetPerSecond(perSecond);
 }
 
 std::string App::StatusText() const {

@@ -12,6 +12,7 @@
 #include "client/ClientContext.h"
 #include "platform/net/Timer.h"
 #include "protocol/ServerCounters.h"
+#include "server/PositionCeiling.h"
 #include "server/ServerContext.h"
 
 namespace velmora {
@@ -89,6 +90,8 @@ class App {
   std::string StatusText() const;
   // Tells the service manager the status now and then, when one listens and it has changed.
   void ScheduleStatusReports();
+  // Sets the position ceiling from the settings: at start, and again at every reload.
+  void ApplyPositionCeiling();
 
   std::unique_ptr<platform::LogFile> log_;
   std::unique_ptr<StartUpLog> startUpLog_;
@@ -100,6 +103,7 @@ class App {
   platform::Timer statusReports_;
   platform::Timer memoryGiveBack_;
   ServerCounters counters_;
+  PositionCeiling ceiling_{PositionCeiling::kDefaultPerSecond};
   std::time_t startedAt_ = 0;  // when Event_Run began: the metrics' start time
   std::unique_ptr<BanStore> bans_;
   std::unique_ptr<Registrar> registrar_;

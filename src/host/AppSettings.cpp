@@ -1,5 +1,7 @@
 #include "host/AppSettings.h"
 
+#include <algorithm>
+
 #include "platform/adapters/FileError.h"
 #include "platform/adapters/FileSystem.h"
 #include "platform/adapters/XmlDocument.h"
@@ -42,28 +44,56 @@ void AppSettings::Load() {
   std::string path = Location();
   if (path.empty()) return;
   if (!platform::FileExists(path)) SetValue("Port", "12000");
-  std::string text;
-  try {
-    text = platform::ReadWholeFile(path);
-  } catch (const platform::FileError&) {
-    return;  // unreadable: start-up goes on with what the store holds
-  }
-  platform::XmlDocument document;
-  if (!document.Parse(text, false).ok) return;
-  auto root = document.Root();
-  if (!root) return;
-  for (auto child = root.FirstChild(); child; child = child.NextSibling()) {
-    if (!child.IsElement()) continue;
-    std::string name = child.AttributeOrEmpty("namestring");
-    std::string value = child.AttributeOrEmpty("valuestring");
+  auto entries = ReadFile();
+  if (!entries) return;  // unreadable: start-up goes on with what the store holds
+  for (auto& [name, value] : *entries) {
     bool replaced = false;
     for (auto& [key, stored] : Values)
       if (key == name) {
-        stored = value;  // the later of two entries of one name wins
+        stored = value;
         replaced = true;
       }
     if (!replaced) Values.emplace_back(name, value);
   }
+}
+
+void AppSettings::Reread(const std::string& name) {
+  auto entries = ReadFile();
+  if (!entries) return;
+  std::optional<std::string> fresh;
+  for (auto& [key, value] : *entries)
+    if (key == name) fresh = value;
+  auto known = std::find_if(Values.begin(), Values.end(),
+                            [&](const auto& entry) { return entry.first == name; });
+  if (!fresh) {
+    if (known != Values.end()) Values.erase(known);
+  } else if (known != Values.end()) {
+    known->second = *fresh;
+  } else {
+    Values.emplace_back(name, *fresh);
+  }
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> AppSettings::ReadFile() const {
+  std::string path = Location();
+  if (path.empty()) return std::nullopt;
+  std::string text;
+  try {
+    text = platform::ReadWholeFile(path);
+  } catch (const platform::FileError&) {
+    return std::nullopt;
+  }
+  platform::XmlDocument document;
+  if (!document.Parse(text, false).ok) return std::nullopt;
+  auto root = document.Root();
+  if (!root) return std::nullopt;
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (auto child = root.FirstChild(); child; child = child.NextSibling()) {
+    if (!child.IsElement()) continue;
+    entries.emplace_back(child.AttributeOrEmpty("namestring"),
+                         child.AttributeOrEmpty("valuestring"));
+  }
+  return entries;
 }
 
 void AppSettings::Save() {

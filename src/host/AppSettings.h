@@ -14,6 +14,9 @@ class AppSettings {
   // that is off unless given leaves no empty entry in the file.
   std::optional<std::string> Find(const std::string& name) const;
   void Load();
+  // Reads the file again for the one entry `name`, which then follows the file: taken when the
+  // file has it, forgotten when the file has it no more. An unreadable file changes nothing.
+  void Reread(const std::string& name);
   void Save();
   void SetValue(const std::string& name, const std::string& value);
 
@@ -25,6 +28,9 @@ class AppSettings {
 
  private:
   std::string Location() const;
+  // The entries of the file in order, the later of two of one name winning; nothing when the
+  // file cannot be read or parsed.
+  std::optional<std::vector<std::pair<std::string, std::string>>> ReadFile() const;
 };
 
 }  // namespace velmora

@@ -108,6 +108,9 @@ struct ServerCounters {
   uint64_t BansRecorded = 0;
   // Position reports replaced by a newer one from the same member before they were sent.
   uint64_t ConflatedPositions = 0;
+  // Position reports that came faster than the ceiling lets a member's go out: held until the
+  // member's next token, or replaced by a newer one meanwhile.
+  uint64_t ThrottledPositions = 0;
 
   void CountMessage(int32_t code) { ++MessagesReceived[MessageCodeSlot(code)]; }
   void CountLogin(LoginOutcome outcome) { ++Logins[static_cast<size_t>(outcome)]; }

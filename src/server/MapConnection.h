@@ -11,6 +11,7 @@
 #include "base/TextCase.h"
 #include "protocol/Position.h"
 #include "protocol/ServerCounters.h"
+#include "server/PositionCeiling.h"
 #include "transport/EasyTCPSocket.h"
 
 namespace velmora {
@@ -43,8 +44,12 @@ class MapConnection : public EasyTCPSocket {
   // How long a dismissed connection has to take its notice before it is closed all the same.
   static constexpr std::chrono::milliseconds kNoticeGrace{2000};
   // Past this much unsent output, a member's position reports are conflated: only the newest
-  // of each sender waits, so a slow reader gets the present rather than the past.
+  // of each sender waits, so a slow reader gets the present rather than the past. The mark
+  // follows what the member drains: a quarter second of it, within these bounds; a member not
+  // measured yet (one that keeps up) has the highest.
   static constexpr size_t kConflationMark = 256u << 10;
+  static constexpr size_t kConflationFloor = 16u << 10;
+  static constexpr uint32_t kConflationDrainShare = 4;  // the mark: 1/4 s of the drain rate
 
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}
 
@@ -89,6 +94,8 @@ class MapConnection : public EasyTCPSocket {
   // For the listener alone: true the first time a chat line of this connection is too long to
   // relay, so that the log says so once per connection.
   bool FirstChatTooLong(ListenerKey) { return !std::exchange(toldChatTooLong_, true); }
+  // For the ceiling alone: how many position reports it may relay now.
+  PositionBucket& Bucket(CeilingKey) { return bucket_; }
 
  protected:
   // A new selection; the caller has left the old network first (MapSocket::Leave).
@@ -99,7 +106,7 @@ class MapConnection : public EasyTCPSocket {
     position_ = position;
     reported_ = true;
   }
-  size_t ConflationMark() const override { return kConflationMark; }
+  size_t ConflationMark() const override;
   // The one departure: logged, counted, its network told and its seat returned. The caller
   // then closes the connection.
   virtual void EndSession(int64_t code, DepartureReason reason) = 0;
@@ -112,6 +119,7 @@ class MapConnection : public EasyTCPSocket {
   uint64_t acceptSequence_ = 0;
   PositionReport position_;
   bool reported_ = false;
+  PositionBucket bucket_;
   uint32_t registrySlot_ = 0;  // in the listener's list of active connections
   bool toldChatTooLong_ = false;
 };

@@ -16,6 +16,7 @@
 #include "protocol/ServerCounters.h"
 #include "server/BanStore.h"
 #include "server/PendingLogins.h"
+#include "server/PositionCeiling.h"
 
 namespace velmora {
 
@@ -200,6 +201,7 @@ void MapSocket::Leave(MapConnection& connection) {
     if (members.empty()) members_.erase(list);
   }
   ForgetName(connection);
+  context_.ceiling.Forget(connection);
   AnnounceDeparture(connection);
   connection.SetMembership(ListenerKey(), Membership{});
   // Not logged in any more: it has the deadline's time again to log in anew.
@@ -238,6 +240,10 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   if (!sender.IsMember()) return;
   auto& members = Members(sender.Network());
   if (members.size() < 2) return;
+  if (!context_.ceiling.Admit(sender)) {
+    ++context_.counters.ThrottledPositions;
+    return;
+  }
   static std::string frame;
   frame.assign(kFrameHeaderSize, '\0');
   AppendMemberPosition(frame, sender.Username(), sender.Position());
@@ -253,6 +259,11 @@ void MapSocket::BroadcastPosition(MapConnection& sender) {
   }
   context_.counters.Deliveries += delivered;
   context_.counters.ConflatedPositions += conflated;
+}
+
+void MapSocket::RelayHeldPosition(MapConnection& sender) {
+  // A report stored since that no map may show (a negative number) is not relayed either.
+  if (sender.IsMember() && sender.Position().Relayable()) BroadcastPosition(sender);
 }
 
 void MapSocket::SendChatMessage(ServerNetworks* network, MapConnection& sender,

@@ -46,6 +46,8 @@ class MapSocket : public platform::TcpListener {
                  const std::string& reason);
   void BroadcastMessage(std::string_view text, std::string_view networkName);
   void BroadcastPosition(MapConnection& sender);
+  // The ceiling's token for a held sender has come: relay the position it holds now.
+  void RelayHeldPosition(MapConnection& sender);
   void CallStatusMessage(const std::string& text);
   ServerNetworks* FindNetwork(std::string_view name);
   // Returns how many connections were removed.

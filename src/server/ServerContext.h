@@ -8,6 +8,7 @@ namespace velmora {
 
 class BanStore;
 class PendingLogins;
+class PositionCeiling;
 class Registrar;
 class ServerNetworks;
 struct ServerCounters;
@@ -21,6 +22,8 @@ struct ServerContext {
   PendingLogins& pending;
   // What the server has done, for monitoring; written on the loop's thread only.
   ServerCounters& counters;
+  // How often each member's positions are relayed at most.
+  PositionCeiling& ceiling;
 };
 
 }  // namespace velmora

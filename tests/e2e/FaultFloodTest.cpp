@@ -2,9 +2,11 @@
 // piles up to 8 MiB at most, then the stalled member is ended like any departure, while the
 // members that do read keep receiving every frame of the flood, in order and without waiting for
 // the stalled one. A flood of positions only ever leaves the newest of each member waiting: the
-// stalled member stays, and gets the final position when it reads again.
+// stalled member stays, and gets the final position when it reads again; a member that reads
+// slowly during the flood gets positions from the present, not from a backlog of the past.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -35,7 +37,8 @@ class FaultFlood : public ServerTest {
  protected:
   void SetUp() override {
     lobby = {.name = "Lobby", .password = "pw", .port = FreePort(), .maxusers = "10"};
-    StartServer({lobby});
+    // A flood as fast as the client can send: no ceiling holds it back at the source.
+    StartServer({lobby}, 0);
   }
   NetworkEntry lobby;
 };
@@ -140,6 +143,52 @@ TEST_F(FaultFlood, AStalledMemberGetsTheNewestPositionsAndEveryChatLineOnceItRea
     EXPECT_EQ(chat[i], "at " + std::to_string((i + 1) * kChatEvery));
   EXPECT_EQ(server.CountLog("Client Disconnect: (105) Sleeper"), 0u);
   EXPECT_TRUE(sleeper->Step(999, "", 999, "BYE"));
+}
+
+// What a slow reader reads between the sending of a position and its arrival is the backlog in
+// front of it: the kernel's unsent bytes and the connection's own queue up to its conflation
+// mark, both bounded, rather than megabytes of old positions in the kernel.
+TEST_F(FaultFlood, ASlowReaderGetsTheFinalPositionBehindOnlyABoundedBacklog) {
+  constexpr int kReports = ScaledCount(300000, 60000);
+  constexpr size_t kMostBacklog = 1u << 20;
+  auto flooder = Member(lobby.port, "Lobby", "pw", "Flood");
+  auto slow = Member(lobby.port, "Lobby", "pw", "Slow", {.receiveBuffer = 4096});
+  std::atomic<uint64_t> bytesRead{0};
+  uint64_t bytesAtFinal = 0;
+  bool gotFinal = false;
+  std::thread reader([&] {
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      auto message = slow->Receive(5s);
+      if (!message) return;
+      bytesRead += kFrameHeaderSize + message->data.size();
+      auto position = ReadMemberPosition(message->data);
+      if (message->command == 5 && position && position->Report.X == kReports + 1) {
+        bytesAtFinal = bytesRead;
+        gotFinal = true;
+        return;
+      }
+      // A few hundred KiB a second: far slower than the flood comes.
+      std::this_thread::sleep_for(100us);
+    }
+  });
+  std::string burst;
+  for (int x = 1; x <= kReports; ++x) {
+    AppendPacket(burst, 4, std::to_string(x) + ",7,1,100,0,0");
+    if (burst.size() > (256u << 10) || x == kReports) {
+      flooder->SendRaw(burst);
+      burst.clear();
+    }
+  }
+  // Not an assertion: the reader must be joined whatever happens.
+  EXPECT_TRUE(flooder->Step(999, "", 999, "BYE"));
+  uint64_t bytesAtSending = bytesRead;
+  flooder->Send(4, std::to_string(kReports + 1) + ",7,1,100,0,0");
+  reader.join();
+  ASSERT_TRUE(gotFinal) << "the slow reader never got the final position";
+  EXPECT_LE(bytesAtFinal - bytesAtSending, kMostBacklog)
+      << "the final position came behind a backlog of old ones";
+  EXPECT_EQ(server.CountLog("Client Disconnect: (105) Slow"), 0u);
 }
 
 }  // namespace

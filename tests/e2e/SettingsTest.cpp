@@ -1,8 +1,10 @@
 // velmora.conf beside the binary as start-up leaves it: created on the first start, completed
-// with the interface setting, and hand-written entries kept.
+// with the interface setting, and hand-written entries kept; and the position ceiling, which is
+// read again at a reload.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +132,29 @@ TEST_F(Settings, AMalformedFileIsReplacedByAWellFormedOne) {
   ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
   EXPECT_EQ(SettingsAfterRun(), (Entries{{"AttachedNIC", FirstInterfaceMac()}}))
       << ReadFile(server.SettingsPath());
+}
+
+TEST_F(Settings, ThePositionCeilingIsReadAtStartAndAgainAtAReload) {
+  NetworkEntry lobby{.name = "Lobby", .password = "pw", .port = FreePort()};
+  server.WriteNetwork(lobby);
+  auto withCeiling = [](const std::string& perSecond) {
+    return SettingsXml({{"AttachedNIC", ""}, {"MaxPositionsPerSecond", perSecond}});
+  };
+  auto position = [](int x) { return std::to_string(x) + ",1,1,1,0,0"; };
+  server.WriteSettings(withCeiling("1"));
+  ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
+  auto ann = Member(lobby.port, "Lobby", "pw", "Ann");
+  auto bob = Member(lobby.port, "Lobby", "pw", "Bob");
+  // One a second: of a burst, the first report goes at once, then only the newest.
+  for (int x = 1; x <= 20; ++x) ann->Send(4, position(x));
+  EXPECT_EQ(bob->Receive(), (Message{5, "Ann|" + position(1)}));
+  EXPECT_EQ(bob->Receive(), (Message{5, "Ann|" + position(20)}));
+
+  server.WriteSettings(withCeiling("0"));
+  server.Signal(SIGHUP);
+  ASSERT_TRUE(Logged("Networks reloaded."));
+  for (int x = 21; x <= 60; ++x) ann->Send(4, position(x));
+  for (int x = 21; x <= 60; ++x) ASSERT_EQ(bob->Receive(), (Message{5, "Ann|" + position(x)}));
 }
 
 }  // namespace

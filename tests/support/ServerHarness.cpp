@@ -51,7 +51,7 @@ ServerHarness::ServerHarness(const Options& options)
       bans_(std::make_unique<BanStore>(nullptr)),
       registrar_(std::make_unique<Registrar>(counters_)),
       pending_(options.loginDeadline),
-      serverContext_{networks_, *bans_, *registrar_, pending_, counters_},
+      serverContext_{networks_, *bans_, *registrar_, pending_, counters_, ceiling_},
       clientContext_{options.locator != nullptr ? *options.locator : noLocation_, guesses_} {}
 
 ServerHarness::~ServerHarness() {

@@ -19,6 +19,7 @@
 #include "protocol/ServerCounters.h"
 #include "server/MapSocket.h"
 #include "server/PendingLogins.h"
+#include "server/PositionCeiling.h"
 #include "server/ServerContext.h"
 #include "support/LogCapture.h"
 
@@ -90,6 +91,8 @@ class ServerHarness {
   BanStore& Bans() { return *bans_; }
   ClientContext& Clients() { return clientContext_; }
   ServerCounters& Counters() { return counters_; }
+  // No ceiling unless a test sets one.
+  PositionCeiling& Ceiling() { return ceiling_; }
   // Log-ins waiting for their record in a network file.
   size_t RecordsWaiting() const;
   // The connections that have not logged in, with their deadline.
@@ -109,6 +112,7 @@ class ServerHarness {
   NoLocation noLocation_;
   PendingLogins pending_;
   PasswordGuesses guesses_;
+  PositionCeiling ceiling_;
   ServerContext serverContext_;
   ClientContext clientContext_;
   std::vector<std::unique_ptr<MapSocket>> listeners_;

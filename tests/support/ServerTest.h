@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,14 +17,20 @@ namespace velmora::e2e {
 class ServerTest : public ::testing::Test {
  protected:
   // Writes the network files and settings that listen on all addresses, then starts.
-  void StartServer(const std::vector<NetworkEntry>& networks) {
+  // `positionsPerSecond`: the setting MaxPositionsPerSecond, when the test gives one.
+  void StartServer(const std::vector<NetworkEntry>& networks,
+                   std::optional<int> positionsPerSecond = std::nullopt) {
     for (const auto& network : networks) server.WriteNetwork(network);
-    StartServer();
+    StartServer(positionsPerSecond);
   }
 
   // Starts with the network files written so far, listening on all addresses.
-  void StartServer() {
-    server.WriteSettings(AllAddressesSettings());
+  void StartServer(std::optional<int> positionsPerSecond = std::nullopt) {
+    std::vector<std::pair<std::string, std::string>> settings = {{"Port", "12000"},
+                                                                 {"AttachedNIC", ""}};
+    if (positionsPerSecond)
+      settings.emplace_back("MaxPositionsPerSecond", std::to_string(*positionsPerSecond));
+    server.WriteSettings(SettingsXml(settings));
     ASSERT_TRUE(server.Start()) << DescribeLog() << server.Output();
     // A listener that could not listen would fail every later step, each after a time-out.
     for (const auto& line : server.LogMessages())

@@ -160,6 +160,9 @@ std::string MetricsText(const ConsoleSnapshot& snapshot) {
   out.Single("conflated_positions_total", "counter",
              "Position reports replaced by a newer one before they were sent.",
              counters.ConflatedPositions);
+  out.Single("positions_throttled_total", "counter",
+             "Position reports that came faster than MaxPositionsPerSecond allows.",
+             counters.ThrottledPositions);
   return out.Take();
 }
 

@@ -1,5 +1,7 @@
 #include "platform/net/SocketChannel.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -13,6 +15,17 @@ std::string AddressText(const asio::ip::address& address) {
   }
   return address.to_string();
 }
+
+namespace {
+
+// What the kernel may hold for a connection beyond what is on its way to the peer. Without a
+// bound it takes megabytes from a slow reader's queue, where positions can no longer be
+// conflated, and the reader then spends seconds reading the past. The backlog waits in the
+// connection's own queue instead; a reader that keeps up has nothing unsent in the kernel, so
+// the bound costs it nothing.
+constexpr int kKernelUnsentBytes = 16 * 1024;
+
+}  // namespace
 
 int OpenAcceptor(TcpAcceptor& acceptor, asio::ip::tcp::endpoint endpoint, bool dualStack) {
   std::error_code error;
@@ -42,6 +55,11 @@ void SocketChannel::Established(const asio::ip::tcp::endpoint* peer) {
   std::error_code error;
   socket_.non_blocking(true, error);
   socket_.set_option(asio::ip::tcp::no_delay(true), error);
+#ifdef TCP_NOTSENT_LOWAT
+  socket_.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_NOTSENT_LOWAT>(
+                         kKernelUnsentBytes),
+                     error);
+#endif
   asio::ip::tcp::endpoint asked;
   if (peer == nullptr) {
     asked = socket_.remote_endpoint(error);

@@ -1,6 +1,8 @@
 #include "platform/net/TcpConnection.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include "platform/net/EventLoop.h"
@@ -20,6 +22,17 @@ constexpr size_t kMaxWriteBuffers = 64;
 // What an ending connection reads and throws away while it waits for the peer to close; past
 // it, the connection waits out its grace without reading.
 constexpr uint32_t kMaxDiscardedBytes = 1u << 20;
+
+// How long output must wait for a peer before what it took meanwhile tells its drain rate:
+// long enough to smooth out the kernel's bursts, short enough to follow a reader that slows.
+constexpr int64_t kDrainWindowNs = 250'000'000;
+
+// The loop's clock, which tests may drive by hand.
+int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             EventLoop::Instance().Now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -202,12 +215,15 @@ void TcpConnection::FlushNow() {
       auto self = Self();
       return Close();
     }
-    if (result.status == Channel::Status::kDone) {
-      out_.Consume(result.bytes, ConflationMark());
-      EventLoop::Instance().TrafficTotals().bytesSent += result.bytes;
+    size_t written = result.status == Channel::Status::kDone ? result.bytes : 0;
+    if (written > 0) {
+      out_.Consume(written, ConflationMark());
+      EventLoop::Instance().TrafficTotals().bytesSent += written;
     }
     // Whatever the kernel did not take waits until the channel is writable again.
-    if (result.status == Channel::Status::kWouldBlock || result.bytes < offered) ArmWrite();
+    bool behind = result.status == Channel::Status::kWouldBlock || written < offered;
+    if (behind || drainSince_ != 0) MeasureDrain(written, behind);
+    if (behind) ArmWrite();
   }
   if (state_ == State::kFinishing && out_.Unsent() == 0) {
     // All went out: the peer reads it to the end of the stream. What it still sends is only
@@ -216,6 +232,29 @@ void TcpConnection::FlushNow() {
     channel_->ShutdownWrite();
     ArmRead();
   }
+}
+
+void TcpConnection::MeasureDrain(size_t bytes, bool behind) {
+  int64_t now = SteadyNanoseconds();
+  if (drainSince_ == 0) {
+    // Output starts to wait: what went before filled the kernel and says nothing of the peer.
+    drainSince_ = now;
+    drainBytes_ = 0;
+    return;
+  }
+  drainBytes_ += static_cast<uint32_t>(bytes);
+  if (!behind && out_.Unsent() == 0) {
+    // Caught up. The rate measured last stays: a peer that was slow is likely slow again.
+    drainSince_ = 0;
+    return;
+  }
+  int64_t elapsed = now - drainSince_;
+  if (elapsed < kDrainWindowNs) return;
+  // At least 1: 0 is a peer not measured yet.
+  drainRate_ = static_cast<uint32_t>(std::clamp<int64_t>(
+      static_cast<int64_t>(drainBytes_) * 1'000'000'000 / elapsed, 1, UINT32_MAX));
+  drainSince_ = now;
+  drainBytes_ = 0;
 }
 
 void TcpConnection::ArmWrite() {

@@ -57,6 +57,9 @@ class TcpConnection : public LoopMember {
   std::string RemoteAddress() const { return channel_ ? channel_->RemoteAddress() : std::string(); }
   int64_t LastErrorCode() const { return lastError_; }
   size_t UnsentBytes() const { return out_.Unsent(); }
+  // Bytes a second the peer took of late while output waited for it; 0 until output has waited
+  // long enough to tell (a peer that keeps up).
+  uint32_t DrainRate() const { return drainRate_; }
   // Memory the output buffer holds allocated now.
   size_t OutputCapacity() const { return out_.Capacity(); }
   std::shared_ptr<TcpConnection> Self();
@@ -124,6 +127,8 @@ class TcpConnection : public LoopMember {
   void ArmRead();
   void ArmWrite();
   void Queued();
+  // After a write of `bytes`; `behind` when output is left waiting for the peer.
+  void MeasureDrain(size_t bytes, bool behind);
   // This connection as the channel's waiter, kept alive by the wait.
   std::shared_ptr<ChannelWaiter> AsWaiter() { return {shared_from_this(), this}; }
 
@@ -134,6 +139,11 @@ class TcpConnection : public LoopMember {
   ConnectionOwner* owner_ = nullptr;
   OutputQueue out_;  // bounded by kMaxUnsentBytes unless set otherwise
   Timer closeAtLatest_;  // only while ending after output (CloseAfterOutput)
+  // While output waits: since when (steady clock, ns; 0 when nothing waits) and how much of it
+  // the peer has taken since.
+  int64_t drainSince_ = 0;
+  uint32_t drainBytes_ = 0;
+  uint32_t drainRate_ = 0;
   State state_ = State::kIdle;
   ReadProgress readProgress_ = ReadProgress::kDrained;
   bool readArmed_ = false;
