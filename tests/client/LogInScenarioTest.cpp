@@ -106,6 +106,65 @@ TEST_F(LogInScenario, ANewNameGivesTheOldOneBack) {
   EXPECT_EQ(other->Receive(), (Message{6, "Anna"}));
 }
 
+TEST_F(LogInScenario, ANewSelectionForgetsTheEarlierPassword) {
+  server.AddNetwork("Arena", "other");
+  auto client = Prompted(listener);
+  ASSERT_TRUE(Step(*client, 1, "Lobby", 2, "OK"));
+  ASSERT_TRUE(Step(*client, 2, Md5("secret"), 3, "OK"));
+  ASSERT_TRUE(Step(*client, 1, "Arena", 2, "OK"));
+  EXPECT_TRUE(Step(*client, 3, "Ann", 4, "FAIL"));
+  ASSERT_TRUE(Step(*client, 1, "Lobby", 2, "OK"));
+  EXPECT_TRUE(Step(*client, 3, "Ann", 4, "FAIL"));
+  EXPECT_EQ(server.CountLog("127.0.0.1: Bad Username (Ann)"), 2u);
+}
+
+TEST_F(LogInScenario, ANameInUseOnTheListenerIsRefusedInAnyCaseAndOnAnyNetwork) {
+  server.AddNetwork("Arena", "other");
+  MapSocket& other = server.AddListener();
+  auto ann = Member(listener, "Lobby", "secret", "Ann");
+
+  auto clash = Prompted(listener);
+  ASSERT_TRUE(Step(*clash, 1, "Arena", 2, "OK"));
+  ASSERT_TRUE(Step(*clash, 2, Md5("other"), 3, "OK"));
+  EXPECT_TRUE(Step(*clash, 3, "ANN", 4, "FAIL"));
+  EXPECT_TRUE(server.Logged("127.0.0.1: Bad Username (ANN)"));
+  EXPECT_TRUE(Step(*clash, 3, "Anna", 4, "OK"));
+
+  // Another listener keeps its own names.
+  Peer elsewhere(other);
+  EXPECT_TRUE(elsewhere.LogIn("Lobby", "secret", "ann"));
+
+  // Repeating one's own name is no clash.
+  EXPECT_TRUE(Step(*ann, 3, "Ann", 4, "OK"));
+  EXPECT_EQ(server.CountLog("127.0.0.1: User Logged In (Ann)"), 2u);
+}
+
+TEST_F(LogInScenario, ClientTextInLogLinesCannotSplitOrForgeThem) {
+  {
+    auto client = Prompted(listener);
+    EXPECT_TRUE(Step(*client, 1, "a\nb", 2, "FAIL"));
+    EXPECT_TRUE(Step(*client, 1, std::string("x\0y\r\t\\\x7F\x1B", 8), 2, "FAIL"));
+    EXPECT_TRUE(Step(*client, 1, std::string(300, '\n'), 2, "FAIL"));
+    ASSERT_TRUE(Step(*client, 1, "Lobby", 2, "OK"));
+    ASSERT_TRUE(Step(*client, 2, Md5("secret"), 3, "OK"));
+    EXPECT_TRUE(Step(*client, 3, "Eve\n[01/01/70 00:00:00] forged", 4, "FAIL"));
+    EXPECT_TRUE(Step(*client, 3, "Eve\\", 4, "OK"));
+  }
+  server.Spin(50);
+  std::string newlines;
+  for (int i = 0; i < 256; ++i) newlines += "\\n";
+  const std::string unknown = "127.0.0.1: Refusal Reason: network unknown";
+  EXPECT_EQ(server.LogLines(),
+            (std::vector<std::string>{
+                "127.0.0.1: Client Connection Initiated...", "127.0.0.1: Network Fail (a\\nb)",
+                unknown, "127.0.0.1: Network Fail (x\\x00y\\r\\t\\\\\\x7F\\x1B)", unknown,
+                "127.0.0.1: Network Fail (" + newlines + "\xE2\x80\xA6(300 bytes))", unknown,
+                "127.0.0.1: Bad Username (Eve\\n[01/01/70 00:00:00] forged)",
+                "127.0.0.1: Refusal Reason: name invalid (the user name holds a control "
+                "byte (below 0x20, or 0x7F))",
+                "127.0.0.1: User Logged In (Eve\\\\)", "Client Disconnect: (102) Eve\\\\"}));
+}
+
 // A connection that has not logged in by the deadline is ended like any departure, at whatever
 // step it stopped; a member is not.
 class LogInDeadline : public InProcessTest {
@@ -159,6 +218,26 @@ class LogInRecord : public InProcessTest {
   std::string path;
   MapSocket& listener = server.AddListener();
 };
+
+// The enabled flag as the file gives it: only a number that is not 0 enables; a network of no
+// seats is refused like a disabled one. A refused selection admits no password and no name.
+TEST_F(LogInRecord, DisabledAndSeatlessNetworksRefuseEverySelection) {
+  Load({.name = "Off", .password = "pw", .enabled = "0"});
+  Load({.name = "Wordy", .password = "pw", .enabled = "true"});
+  Load({.name = "Seatless", .password = "pw", .maxusers = "0"});
+  Load({.name = "Decimal", .password = "pw", .enabled = "1.0"});
+  auto client = Prompted(listener);
+  EXPECT_TRUE(Step(*client, 1, "Off", 2, "FAIL"));
+  EXPECT_TRUE(Step(*client, 1, "Wordy", 2, "FAIL"));
+  EXPECT_TRUE(Step(*client, 1, "Seatless", 2, "FAIL"));
+  EXPECT_TRUE(Step(*client, 1, "Decimal", 2, "OK"));
+  EXPECT_TRUE(Step(*client, 1, "Off", 2, "FAIL"));
+  EXPECT_TRUE(Step(*client, 2, Md5("pw"), 3, "FAIL"));
+  EXPECT_TRUE(Step(*client, 3, "Ann", 4, "FAIL"));
+  EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Seatless)"), 1u);
+  EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Off)"), 2u);
+  EXPECT_EQ(server.CountLog("127.0.0.1: Network Fail (Wordy)"), 1u);
+}
 
 TEST_F(LogInRecord, AFirstLogInAddsTheUserToTheNetworkFile) {
   Load({.name = "Lobby", .password = "secret"});

@@ -70,24 +70,45 @@ TEST_F(RefusalReason, FullNetwork) {
   EXPECT_EQ(ReasonAfter("Network Fail (Lobby)"), "network full (2 of 2 seats taken)");
 }
 
-TEST_F(RefusalReason, WrongPasswordAndADigestOfTheWrongLength) {
+// Only the raw 16-byte digest is a password: its hex text, the password itself and nothing
+// are refused like a wrong one.
+TEST_F(RefusalReason, WrongPasswordAndDigestsThatAreNotTheRawOne) {
   auto peer = Seated("wrong");
   EXPECT_EQ(ReasonAfter("Login Failed."), "wrong password");
   EXPECT_EQ(Answer(*peer, ClientCode::kPasswordDigest, "5ebe2294ecd0e0f08eab7690d2a6ee69"),
             "FAIL");
   EXPECT_EQ(ReasonAfter("Login Failed."), "wrong password (the digest is 32 bytes, not 16)");
+  EXPECT_EQ(Answer(*peer, ClientCode::kPasswordDigest, "secret"), "FAIL");
+  EXPECT_EQ(Answer(*peer, ClientCode::kPasswordDigest, ""), "FAIL");
+  EXPECT_EQ(Answer(*peer, ClientCode::kPasswordDigest, Md5("secret")), "OK");
 }
 
-TEST_F(RefusalReason, StepsOutOfOrder) {
+// Each refusal leaves the connection open to start again, and logs its line and its reason.
+TEST_F(RefusalReason, EveryWrongStepIsRefusedAndLogged) {
   Peer peer(listener);
   peer.Receive();
+  EXPECT_EQ(Answer(peer, ClientCode::kNetworkSelection, "Nowhere"), "FAIL");
+  // No network is selected: neither a password nor a name can be accepted.
   EXPECT_EQ(Answer(peer, ClientCode::kPasswordDigest, Md5("secret")), "FAIL");
-  EXPECT_EQ(ReasonAfter("Login Failed."), "no network accepted yet");
   EXPECT_EQ(Answer(peer, ClientCode::kUserName, "Ann"), "FAIL");
-  EXPECT_EQ(ReasonAfter("Bad Username (Ann)"), "no network accepted yet");
   EXPECT_EQ(Answer(peer, ClientCode::kNetworkSelection, "Lobby"), "OK");
-  EXPECT_EQ(Answer(peer, ClientCode::kUserName, "Bob"), "FAIL");
-  EXPECT_EQ(ReasonAfter("Bad Username (Bob)"), "password not accepted yet");
+  EXPECT_EQ(Answer(peer, ClientCode::kPasswordDigest, Md5("wrong")), "FAIL");
+  EXPECT_EQ(Answer(peer, ClientCode::kUserName, "Ann"), "FAIL");
+  EXPECT_EQ(Answer(peer, ClientCode::kPasswordDigest, Md5("secret")), "OK");
+  EXPECT_EQ(Answer(peer, ClientCode::kUserName, "Ann"), "OK");
+  EXPECT_EQ(server.LogLines(),
+            (std::vector<std::string>{"127.0.0.1: Client Connection Initiated...",
+                                      "127.0.0.1: Network Fail (Nowhere)",
+                                      "127.0.0.1: Refusal Reason: network unknown",
+                                      "127.0.0.1: Login Failed.",
+                                      "127.0.0.1: Refusal Reason: no network accepted yet",
+                                      "127.0.0.1: Bad Username (Ann)",
+                                      "127.0.0.1: Refusal Reason: no network accepted yet",
+                                      "127.0.0.1: Login Failed.",
+                                      "127.0.0.1: Refusal Reason: wrong password",
+                                      "127.0.0.1: Bad Username (Ann)",
+                                      "127.0.0.1: Refusal Reason: password not accepted yet",
+                                      "127.0.0.1: User Logged In (Ann)"}));
 }
 
 TEST_F(RefusalReason, InvalidNameSaysWhichPartOfTheRuleItBreaks) {
@@ -124,6 +145,9 @@ TEST_F(RefusalReason, BannedByTheNetworkFile) {
   EXPECT_EQ(Answer(*peer, ClientCode::kUserName, "mallory"), "FAIL");
   EXPECT_EQ(ReasonAfter("Banned (mallory)"),
             "banned by the network file (this name at this address)");
+  // From another address the record is not Mallory's.
+  Peer elsewhere(listener, "127.0.0.10");
+  EXPECT_TRUE(elsewhere.LogIn("Lobby", "secret", "Mallory"));
 }
 
 TEST_F(RefusalReason, BannedByTheTable) {
