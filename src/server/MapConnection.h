@@ -46,9 +46,10 @@ class MapConnection : public EasyTCPSocket {
   // Past this much unsent output, a member's position reports are conflated: only the newest
   // of each sender waits, so a slow reader gets the present rather than the past. The mark
   // follows what the member drains: a quarter second of it, within these bounds; a member not
-  // measured yet (one that keeps up) has the highest.
+  // measured yet (one that keeps up) has the highest, and a queue that filled before its reader
+  // was found slow is thinned once the mark falls (see platform::OutputQueue).
   static constexpr size_t kConflationMark = 256u << 10;
-  static constexpr size_t kConflationFloor = 16u << 10;
+  static constexpr size_t kConflationFloor = 2u << 10;
   static constexpr uint32_t kConflationDrainShare = 4;  // the mark: 1/4 s of the drain rate
 
   explicit MapConnection(MapSocket& parent) : myParent(parent) {}

@@ -39,8 +39,8 @@ class EasyTCPSocket : public platform::TcpConnection {
   void SendSharedFrames(const platform::SharedBytes& frames, size_t offset, size_t length);
   // Sends `frame` as the newest of `key`; a peer that falls behind gets only the newest of
   // each key (see platform::OutputQueue).
-  // True when it replaced an older frame of `key` that had not gone out.
-  bool SendLatestFrame(uint64_t key, std::string_view frame) { return WriteLatest(key, frame); }
+  // Returns how many older frames will never go out now.
+  size_t SendLatestFrame(uint64_t key, std::string_view frame) { return WriteLatest(key, frame); }
   void ForgetLatestFrame(uint64_t key) { ForgetLatest(key); }
 
   void Close() override;

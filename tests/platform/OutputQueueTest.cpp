@@ -34,6 +34,7 @@ struct Case {
   size_t softMark;
   std::vector<Op> before;  // queued, then `split` bytes are written
   std::vector<Op> after;   // queued after that, then the rest is written
+  size_t markAfter = 0;    // the mark from then on (a reader found slow); 0: unchanged
 };
 
 void Apply(OutputQueue& queue, const std::vector<Op>& ops, size_t softMark, std::string& plain,
@@ -95,7 +96,20 @@ const std::vector<Case> kCases = {
      12,
      {Shared(0, 6), Position(7, 1), Own("[own]"), Position(8, 1), Shared(6, 4), Position(7, 2)},
      {Position(8, 2), Shared(1, 2), Own("[z]"), Position(7, 3)}},
+    {"a mark fallen far below the queue thins it to the newest of each key",
+     40,
+     {Position(1, 1), Own("[a]"), Position(2, 1), Position(1, 2), Position(2, 2), Own("[b]"),
+      Position(1, 3), Position(3, 1), Position(2, 3)},
+     {Position(1, 4), Own("[c]"), Position(3, 2)},
+     4},
 };
+
+// Positions "<key:sequence>" one after another: the stream of them queued in order.
+std::vector<Op> Positions(int count) {
+  std::vector<Op> ops;
+  for (int i = 1; i <= count; ++i) ops.push_back(Position(i % 3, i));
+  return ops;
+}
 
 TEST(OutputQueue, DrainsWholeInOrderAtEverySplitWithNoOlderPositionAfterANewer) {
   for (const Case& test : kCases) {
@@ -113,8 +127,9 @@ TEST(OutputQueue, DrainsWholeInOrderAtEverySplitWithNoOlderPositionAfterANewer) 
           ASSERT_GT(written, 0u) << "a queue that is not empty gave nothing";
           done += written;
         }
-        Apply(queue, test.after, test.softMark, plain, newest);
-        WriteAll(queue, chunk, test.softMark, out);
+        size_t markAfter = test.markAfter ? test.markAfter : test.softMark;
+        Apply(queue, test.after, markAfter, plain, newest);
+        WriteAll(queue, chunk, markAfter, out);
 
         EXPECT_EQ(queue.Unsent(), 0u);
         EXPECT_TRUE(queue.Empty());
@@ -140,6 +155,23 @@ TEST(OutputQueue, DrainsWholeInOrderAtEverySplitWithNoOlderPositionAfterANewer) 
       }
     }
   }
+}
+
+TEST(OutputQueue, AMarkFallenFarBelowTheQueueLeavesWhatWasQueuedBelowAQuarterOfTheOldOne) {
+  OutputQueue queue;
+  std::string plain;
+  std::map<uint64_t, int> newest;
+  Apply(queue, Positions(200), 2000, plain, newest);  // about 1,300 bytes, all queued
+  ASSERT_GT(queue.Unsent(), 1000u);
+  // Conflating at 100 now: what was queued past 500 goes but for the newest of each key.
+  Apply(queue, {Position(0, 201)}, 100, plain, newest);
+  EXPECT_GE(queue.Unsent(), 500u);
+  EXPECT_LT(queue.Unsent(), 500u + 7);
+  EXPECT_EQ(queue.WaitingLatest(), 3u);
+  // What is left was queued below a quarter of a mark: a lower mark takes nothing more out.
+  Apply(queue, {Position(1, 202)}, 100, plain, newest);
+  EXPECT_LT(queue.Unsent(), 500u + 7);
+  EXPECT_EQ(queue.WaitingLatest(), 3u);
 }
 
 }  // namespace

@@ -47,6 +47,10 @@ class Channel {
   virtual void Close() = 0;
   // The peer's address as text, as operators write it; empty when unknown.
   virtual std::string RemoteAddress() const = 0;
+  // What an established channel lets the system hold unsent beyond what is on its way to the
+  // peer, at first; LimitUnsent changes it (a channel with no such store ignores it).
+  static constexpr size_t kDefaultSystemUnsent = 16 * 1024;
+  virtual void LimitUnsent(size_t) {}
 };
 
 }  // namespace velmora::platform

@@ -4,6 +4,14 @@
 
 namespace velmora::platform {
 
+namespace {
+
+// Latest frames queued past this (or past a quarter of the mark, when that is lower) are
+// remembered, so that a queue thinned after its mark fell keeps at most this much of the past.
+constexpr size_t kRememberPast = 16u << 10;
+
+}  // namespace
+
 void OutputQueue::Append(std::string_view bytes) {
   if (bytes.empty()) return;
   own_.Append(bytes);
@@ -35,39 +43,124 @@ void OutputQueue::AppendShared(const SharedBytes& shared, size_t offset, size_t 
   unsent_ += length + kPieceCost;
 }
 
-bool OutputQueue::AppendLatest(uint64_t key, std::string_view frame, size_t softMark) {
-  if (!latest_ && unsent_ < softMark) {
-    Append(frame);
-    return false;
+size_t OutputQueue::AppendLatest(uint64_t key, std::string_view frame, size_t softMark) {
+  if (WaitingLatest() == 0 && unsent_ < softMark) {
+    AppendQueuedLatest(key, frame, softMark);
+    return 0;
   }
+  size_t dropped = 0;
+  // The mark fell far below what is queued (the reader was found slow after the queue filled):
+  // waiting for all of it to drain would show the reader the past for that long.
+  if (latest_ && unsent_ / 2 > softMark && latest_->firstQueued < latest_->queued.size())
+    dropped = Thin(softMark);
   if (!latest_) latest_ = std::make_unique<Latest>();
   auto known = latest_->byKey.find(key);
   if (known != latest_->byKey.end()) {
     known->second->second.assign(frame);  // the newer position replaces the older, in its place
-    return true;
+    return dropped + 1;
   }
   latest_->order.emplace_back(key, std::string(frame));
   latest_->byKey.emplace(key, std::prev(latest_->order.end()));
   MoveLatestIn(softMark);
-  return false;
+  return dropped;
+}
+
+void OutputQueue::AppendQueuedLatest(uint64_t key, std::string_view frame, size_t softMark) {
+  // Below that the queue drains soon enough whatever the mark becomes, and a reader that keeps
+  // up pays nothing for remembering.
+  if (!pieces_ && unsent_ >= std::min(softMark / 4, kRememberPast)) {
+    if (!latest_) latest_ = std::make_unique<Latest>();
+    latest_->queued.push_back(
+        {key, latest_->ownConsumed + own_.Size(), static_cast<uint32_t>(frame.size())});
+  }
+  Append(frame);
 }
 
 void OutputQueue::DropLatest(uint64_t key) {
   if (!latest_) return;
   auto known = latest_->byKey.find(key);
-  if (known == latest_->byKey.end()) return;
-  latest_->order.erase(known->second);
-  latest_->byKey.erase(known);
-  if (latest_->order.empty()) latest_.reset();
+  if (known != latest_->byKey.end()) {
+    latest_->order.erase(known->second);
+    latest_->byKey.erase(known);
+  }
+  // Its queued frames go out where they are, before whatever announced its end: thinning must
+  // not move them after it.
+  auto& queued = latest_->queued;
+  queued.erase(std::remove_if(queued.begin() + static_cast<std::ptrdiff_t>(latest_->firstQueued),
+                              queued.end(), [key](const Queued& frame) { return frame.key == key; }),
+               queued.end());
+  ReleaseLatestIfUnused();
 }
 
 void OutputQueue::MoveLatestIn(size_t softMark) {
-  while (latest_ && unsent_ < softMark) {
-    Append(latest_->order.front().second);
-    latest_->byKey.erase(latest_->order.front().first);
+  while (WaitingLatest() > 0 && unsent_ < softMark) {
+    auto& front = latest_->order.front();
+    latest_->byKey.erase(front.first);
+    AppendQueuedLatest(front.first, front.second, softMark);
     latest_->order.pop_front();
-    if (latest_->order.empty()) latest_.reset();
   }
+  ReleaseLatestIfUnused();
+}
+
+size_t OutputQueue::Thin(size_t softMark) {
+  if (pieces_) return 0;
+  Latest& latest = *latest_;
+  const char* data = own_.Data();
+  size_t size = own_.Size();
+  ByteBuffer kept;
+  std::vector<std::pair<uint64_t, std::string>> taken;  // oldest first
+  size_t from = 0;  // own_ is copied up to here
+  for (size_t i = latest.firstQueued; i < latest.queued.size(); ++i) {
+    const Queued& frame = latest.queued[i];
+    if (frame.at < latest.ownConsumed) continue;  // begun: it goes out whole
+    size_t begin = frame.at - latest.ownConsumed;
+    if (begin < from || begin + frame.length > size) continue;
+    kept.Append({data + from, begin - from});
+    taken.emplace_back(frame.key, std::string(data + begin, frame.length));
+    from = begin + frame.length;
+  }
+  kept.Append({data + from, size - from});
+  unsent_ -= static_cast<uint32_t>(size - kept.Size());
+  own_ = std::move(kept);
+  latest.queued.clear();
+  latest.firstQueued = 0;
+  latest.ownConsumed = 0;
+  // What was taken out is older than whatever waits: the newest of each key waits first, unless
+  // a newer one of its key waits already.
+  size_t dropped = 0;
+  for (auto frame = taken.rbegin(); frame != taken.rend(); ++frame) {
+    if (latest.byKey.count(frame->first)) {
+      ++dropped;
+      continue;
+    }
+    latest.order.push_front(std::move(*frame));
+    latest.byKey.emplace(latest.order.front().first, latest.order.begin());
+  }
+  MoveLatestIn(softMark);
+  return dropped;
+}
+
+void OutputQueue::ConsumedOwn(size_t count) {
+  own_.Consume(count);
+  if (!latest_) return;
+  Latest& latest = *latest_;
+  latest.ownConsumed += count;
+  auto& queued = latest.queued;
+  while (latest.firstQueued < queued.size() &&
+         queued[latest.firstQueued].at + queued[latest.firstQueued].length <= latest.ownConsumed)
+    ++latest.firstQueued;
+  if (latest.firstQueued == queued.size()) {
+    queued.clear();
+    latest.firstQueued = 0;
+  } else if (latest.firstQueued > 64 && latest.firstQueued * 2 > queued.size()) {
+    queued.erase(queued.begin(), queued.begin() + static_cast<std::ptrdiff_t>(latest.firstQueued));
+    latest.firstQueued = 0;
+  }
+}
+
+void OutputQueue::ReleaseLatestIfUnused() {
+  if (latest_ && latest_->order.empty() && latest_->firstQueued == latest_->queued.size())
+    latest_.reset();
 }
 
 size_t OutputQueue::Gather(iovec* buffers, size_t max) const {
@@ -94,7 +187,7 @@ size_t OutputQueue::Gather(iovec* buffers, size_t max) const {
 
 void OutputQueue::Consume(size_t count, size_t softMark) {
   if (!pieces_) {
-    own_.Consume(count);
+    ConsumedOwn(count);
     unsent_ -= count;
   } else {
     auto& list = pieces_->list;
@@ -107,7 +200,7 @@ void OutputQueue::Consume(size_t count, size_t softMark) {
       if (piece.shared)
         piece.offset += static_cast<uint32_t>(taken);
       else
-        own_.Consume(taken);
+        ConsumedOwn(taken);
       if (piece.length > 0) break;
       if (piece.shared) unsent_ -= kPieceCost;
       piece.shared.reset();

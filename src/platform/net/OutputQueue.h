@@ -4,6 +4,9 @@
 // that many receive in one pass, are shared instead of copied (pieces that refer into shared
 // bytes). Frames marked as the latest of a key (a member's position) are conflated once the
 // queue is past a soft mark: only the newest per key waits, and goes out as the queue drains.
+// The mark may drop after frames were queued (a reader found slow): those queued past a quarter
+// of the mark (16 KiB at most) are remembered, so that a queue left far above the new mark is thinned to the
+// newest of each key rather than drained in full.
 #include <sys/uio.h>
 
 #include <cstddef>
@@ -31,8 +34,8 @@ class OutputQueue {
   void AppendShared(const SharedBytes& shared, size_t offset, size_t length);
   // Queues `frame` as the latest of `key`: as it is while the queue is below `softMark` and no
   // older latest frame waits; otherwise it waits in place of any older one of the same key.
-  // True when it replaced one: an older frame that will never be sent.
-  bool AppendLatest(uint64_t key, std::string_view frame, size_t softMark);
+  // Returns how many older frames of any key will never be sent now (replaced, or thinned).
+  size_t AppendLatest(uint64_t key, std::string_view frame, size_t softMark);
   // Forgets the waiting latest frame of `key`, if any.
   void DropLatest(uint64_t key);
 
@@ -42,7 +45,7 @@ class OutputQueue {
   size_t Bound() const { return bound_; }
   void SetBound(size_t bytes) { bound_ = static_cast<uint32_t>(bytes); }
   size_t WaitingLatest() const { return latest_ ? latest_->order.size() : 0; }
-  bool Empty() const { return unsent_ == 0 && !latest_; }
+  bool Empty() const { return unsent_ == 0 && WaitingLatest() == 0; }
   // What the queue's own buffer holds allocated now.
   size_t Capacity() const { return own_.Capacity(); }
 
@@ -62,12 +65,33 @@ class OutputQueue {
     std::vector<Piece> list;
     size_t first = 0;  // pieces before it are sent
   };
+  // A latest frame queued as it came, in own_: `at` counts own bytes from the first one
+  // remembered.
+  struct Queued {
+    uint64_t key;
+    uint64_t at;
+    uint32_t length;
+  };
+  // Waiting latest frames, and the latest frames already queued that a lower mark may thin.
+  // Kept while either has something.
   struct Latest {
     std::list<std::pair<uint64_t, std::string>> order;  // oldest first
     std::unordered_map<uint64_t, decltype(order)::iterator> byKey;
+    std::vector<Queued> queued;  // in stream order
+    size_t firstQueued = 0;      // those before it are sent
+    uint64_t ownConsumed = 0;    // own bytes written since the first remembered
   };
 
+  // Queues a latest frame as plain bytes, remembered when the queue is past a quarter of the mark
+  // or 16 KiB.
+  void AppendQueuedLatest(uint64_t key, std::string_view frame, size_t softMark);
   void MoveLatestIn(size_t softMark);
+  // Takes the latest frames queued and not yet begun back out of the stream, so that only the
+  // newest of each key waits; with shared pieces queued, the queue is left as it is.
+  // Returns how many were dropped for a newer one of their key.
+  size_t Thin(size_t softMark);
+  void ConsumedOwn(size_t count);
+  void ReleaseLatestIfUnused();
 
   ByteBuffer own_;
   // Bounded far below 4 GiB by the connection's limit on unsent output.

@@ -22,8 +22,18 @@ namespace {
 // bound it takes megabytes from a slow reader's queue, where positions can no longer be
 // conflated, and the reader then spends seconds reading the past. The backlog waits in the
 // connection's own queue instead; a reader that keeps up has nothing unsent in the kernel, so
-// the bound costs it nothing.
-constexpr int kKernelUnsentBytes = 16 * 1024;
+// the bound costs it nothing. A connection found slow lowers it further (LimitUnsent).
+void SetUnsentBound(TcpSocket& socket, size_t bytes) {
+#ifdef TCP_NOTSENT_LOWAT
+  std::error_code error;
+  socket.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_NOTSENT_LOWAT>(
+                        static_cast<int>(bytes)),
+                    error);
+#else
+  (void)socket;
+  (void)bytes;
+#endif
+}
 
 }  // namespace
 
@@ -55,11 +65,7 @@ void SocketChannel::Established(const asio::ip::tcp::endpoint* peer) {
   std::error_code error;
   socket_.non_blocking(true, error);
   socket_.set_option(asio::ip::tcp::no_delay(true), error);
-#ifdef TCP_NOTSENT_LOWAT
-  socket_.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_NOTSENT_LOWAT>(
-                         kKernelUnsentBytes),
-                     error);
-#endif
+  SetUnsentBound(socket_, kDefaultSystemUnsent);
   asio::ip::tcp::endpoint asked;
   if (peer == nullptr) {
     asked = socket_.remote_endpoint(error);
@@ -77,6 +83,10 @@ std::string SocketChannel::RemoteAddress() const {
 }
 
 SocketChannel::~SocketChannel() { Close(); }
+
+void SocketChannel::LimitUnsent(size_t bytes) {
+  if (socket_.is_open()) SetUnsentBound(socket_, bytes);
+}
 
 Channel::Result SocketChannel::Receive(char* into, size_t size) {
   for (;;) {

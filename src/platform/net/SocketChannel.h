@@ -28,6 +28,7 @@ class SocketChannel final : public Channel {
   void ShutdownWrite() override;
   void Close() override;
   std::string RemoteAddress() const override;
+  void LimitUnsent(size_t bytes) override;
   uint16_t LocalPort() const;
 
   // Connects to host:port in the background; `done` gets the channel, or nothing and the

@@ -27,6 +27,12 @@ constexpr uint32_t kMaxDiscardedBytes = 1u << 20;
 // long enough to smooth out the kernel's bursts, short enough to follow a reader that slows.
 constexpr int64_t kDrainWindowNs = 250'000'000;
 
+// What the system holds unsent waits beyond the reach of conflation: a slow peer's share is an
+// eighth of a second of its drain rate, within these bounds (KiB); a peer that drains fast keeps
+// the channel's default.
+constexpr uint32_t kSystemUnsentFloorKiB = 1;
+constexpr uint32_t kSystemUnsentShare = 8;
+
 // The loop's clock, which tests may drive by hand.
 int64_t SteadyNanoseconds() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -190,9 +196,9 @@ void TcpConnection::WriteShared(const SharedBytes& bytes, size_t offset, size_t 
   Queued();
 }
 
-bool TcpConnection::WriteLatest(uint64_t key, std::string_view bytes) {
-  if (!IsConnected() || bytes.empty()) return false;
-  bool replaced = out_.AppendLatest(key, bytes, ConflationMark());
+size_t TcpConnection::WriteLatest(uint64_t key, std::string_view bytes) {
+  if (!IsConnected() || bytes.empty()) return 0;
+  size_t replaced = out_.AppendLatest(key, bytes, ConflationMark());
   Queued();
   return replaced;
 }
@@ -255,6 +261,13 @@ void TcpConnection::MeasureDrain(size_t bytes, bool behind) {
       static_cast<int64_t>(drainBytes_) * 1'000'000'000 / elapsed, 1, UINT32_MAX));
   drainSince_ = now;
   drainBytes_ = 0;
+  constexpr uint32_t kDefaultKiB = Channel::kDefaultSystemUnsent / 1024;
+  auto kib = static_cast<uint8_t>(std::clamp<uint32_t>(drainRate_ / kSystemUnsentShare / 1024,
+                                                       kSystemUnsentFloorKiB, kDefaultKiB));
+  if (kib != (systemUnsentKiB_ ? systemUnsentKiB_ : kDefaultKiB)) {
+    systemUnsentKiB_ = kib;
+    channel_->LimitUnsent(size_t{kib} * 1024);
+  }
 }
 
 void TcpConnection::ArmWrite() {

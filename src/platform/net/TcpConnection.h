@@ -100,8 +100,8 @@ class TcpConnection : public LoopMember {
   void WriteBytes(std::string_view bytes);
   void WriteShared(const SharedBytes& bytes, size_t offset, size_t length);
   // Queues `bytes` as the latest of `key`: once more than ConflationMark() is unsent, only the
-  // newest frame of each key waits. True when it replaced an older frame that had not been sent.
-  bool WriteLatest(uint64_t key, std::string_view bytes);
+  // newest frame of each key waits. Returns how many older frames will never be sent now.
+  size_t WriteLatest(uint64_t key, std::string_view bytes);
   // How much unsent output the owner lets pile up before latest frames are conflated: a policy
   // of whoever sends them. Without one, they queue like any other bytes.
   virtual size_t ConflationMark() const { return SIZE_MAX; }
@@ -144,6 +144,8 @@ class TcpConnection : public LoopMember {
   int64_t drainSince_ = 0;
   uint32_t drainBytes_ = 0;
   uint32_t drainRate_ = 0;
+  // What the channel may hold unsent, in KiB, as last set from the drain rate; 0: its default.
+  uint8_t systemUnsentKiB_ = 0;
   State state_ = State::kIdle;
   ReadProgress readProgress_ = ReadProgress::kDrained;
   bool readArmed_ = false;
