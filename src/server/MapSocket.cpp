@@ -1,12 +1,12 @@
 #include "server/MapSocket.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "base/GentleGrowth.h"
 #include "base/Log.h"
 #include "base/TextCase.h"
 #include "platform/net/EventLoop.h"
+#include "platform/net/WallClock.h"
 #include "networks/ServerNetworks.h"
 #include "platform/adapters/SystemErrorText.h"
 #include "protocol/Chat.h"
@@ -342,7 +342,7 @@ size_t MapSocket::BanUser(const std::string& by, const std::string& network,
   for (MapConnection* target : MembersNamed(user, network)) {
     // Only a ban that is stored is one: without the row the target could log straight back in,
     // so it is told nothing, stays, and only the failure is logged.
-    if (!context_.bans.Record(target->RemoteAddress(), by, reason, std::time(nullptr),
+    if (!context_.bans.Record(target->RemoteAddress(), by, reason, platform::WallTime(),
                               target->Network()->NetworkName, target->Username()))
       continue;
     ++stored;
