@@ -8,6 +8,8 @@
 #include "networks/Registrar.h"
 #include "networks/ServerNetworks.h"
 #include "platform/adapters/Md5.h"
+#include "platform/net/EventLoop.h"
+#include "platform/net/WallClock.h"
 #include "protocol/Position.h"
 #include "protocol/ServerCounters.h"
 #include "protocol/UserName.h"
@@ -107,7 +109,7 @@ void ClientSocket::Answer(ServerCode code, std::string_view text) {
 }
 
 void ClientSocket::Event_Connected() {
-  connectedSince_ = std::time(nullptr);
+  connectedSince_ = platform::WallTime();
   Log("Client Connection Initiated...");
   GetClientInfo();
 }
@@ -206,7 +208,7 @@ void ClientSocket::SelectNetwork(std::string_view name) {
 void ClientSocket::CheckPassword(std::string_view digest) {
   // Only a selection that took a seat can be followed by a password.
   bool seated = state_ != LoginState::kLocating && state_ != LoginState::kAwaitingNetwork;
-  auto now = PasswordGuesses::Clock::now();
+  auto now = platform::EventLoop::Instance().Now();
   if (seated && context_.guesses.LockedOut(RemoteAddress(), now)) {
     // Past its allowance an address learns nothing until its window is up: not even a right
     // password is checked.

@@ -1,12 +1,12 @@
 #include "server/MapSocket.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "base/GentleGrowth.h"
 #include "base/Log.h"
 #include "base/TextCase.h"
 #include "platform/net/EventLoop.h"
+#include "platform/net/WallClock.h"
 #include "networks/ServerNetworks.h"
 #include "platform/adapters/SystemErrorText.h"
 #include "protocol/Chat.h"
@@ -154,8 +154,15 @@ std::vector<std::shared_ptr<MapConnection>> MapSocket::ActiveConnections() const
 }
 
 const std::vector<MapConnection*>& MapSocket::Members(const ServerNetworks* network) const {
-  auto found = members_.find(network);
-  return found == members_.end() ? kNoMembers : found->second;
+  for (auto& entry : members_)
+    if (entry.network == network) return entry.members;
+  return kNoMembers;
+}
+
+std::vector<MapSocket::NetworkMembers>::iterator MapSocket::FindMembers(
+    const ServerNetworks* network) {
+  return std::find_if(members_.begin(), members_.end(),
+                      [network](const NetworkMembers& entry) { return entry.network == network; });
 }
 
 bool MapSocket::NameTaken(std::string_view name, const MapConnection& self) const {
@@ -181,7 +188,9 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
   if (connection.IsMember()) {
     ForgetName(connection);
   } else {
-    auto& list = members_[connection.Network()];
+    auto entry = FindMembers(connection.Network());
+    if (entry == members_.end()) entry = members_.insert(entry, {connection.Network(), {}});
+    auto& list = entry->members;
     RoomForOneMore(list);
     list.insert(std::upper_bound(list.begin(), list.end(), &connection, AcceptedBefore),
                 &connection);
@@ -193,9 +202,9 @@ void MapSocket::Join(MapConnection& connection, std::string_view name) {
 
 void MapSocket::Leave(MapConnection& connection) {
   if (!connection.IsMember()) return;
-  auto list = members_.find(connection.Network());
+  auto list = FindMembers(connection.Network());
   if (list != members_.end()) {
-    auto& members = list->second;
+    auto& members = list->members;
     auto at = std::lower_bound(members.begin(), members.end(), &connection, AcceptedBefore);
     if (at != members.end() && *at == &connection) members.erase(at);
     if (members.empty()) members_.erase(list);
@@ -342,7 +351,7 @@ size_t MapSocket::BanUser(const std::string& by, const std::string& network,
   for (MapConnection* target : MembersNamed(user, network)) {
     // Only a ban that is stored is one: without the row the target could log straight back in,
     // so it is told nothing, stays, and only the failure is logged.
-    if (!context_.bans.Record(target->RemoteAddress(), by, reason, std::time(nullptr),
+    if (!context_.bans.Record(target->RemoteAddress(), by, reason, platform::WallTime(),
                               target->Network()->NetworkName, target->Username()))
       continue;
     ++stored;

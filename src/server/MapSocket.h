@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
@@ -116,7 +115,15 @@ class MapSocket : public platform::TcpListener {
   // In accept order; the slot of a connection that left stays empty until the list is packed.
   std::vector<std::shared_ptr<MapConnection>> active_;
   size_t activeCount_ = 0;
-  std::unordered_map<const ServerNetworks*, std::vector<MapConnection*>> members_;
+  // The members of each network that has any, in the order the networks got their first one.
+  // Found by identity, never hashed or ordered by address: where the allocator put a record
+  // must not change how the server goes about its work (a fuzzer's run would differ with it).
+  struct NetworkMembers {
+    const ServerNetworks* network;
+    std::vector<MapConnection*> members;
+  };
+  std::vector<NetworkMembers>::iterator FindMembers(const ServerNetworks* network);
+  std::vector<NetworkMembers> members_;
   absl::flat_hash_set<MapConnection*, MemberName, MemberName> membersByName_;
   // The names held by log-ins waiting for their record, each with the number of its holders.
   absl::flat_hash_map<std::string, uint32_t, FoldedName, FoldedName> heldNames_;

@@ -23,7 +23,7 @@ bool PositionCeiling::Admit(MapConnection& sender) {
   }
   // Already waiting: the position it holds now is the one that goes when the token comes.
   if (bucket.held) return false;
-  Clock::time_point now = Clock::now();
+  Clock::time_point now = platform::EventLoop::Instance().Now();
   Clock::time_point fullAt = std::max(bucket.fullAt, now);
   if (fullAt - now <= burst_) {
     bucket.fullAt = fullAt + interval_;
@@ -46,13 +46,13 @@ void PositionCeiling::ArmRelease() {
   if (release_.Pending() && releaseAt_ <= due) return;
   releaseAt_ = due;
   // Rounded up: a timer that fires early would find the token not there yet.
-  auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(due - Clock::now(),
-                                                                     Clock::duration::zero()));
+  auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+      std::max(due - platform::EventLoop::Instance().Now(), Clock::duration::zero()));
   release_ = platform::EventLoop::Instance().After(wait, [this] { Release(); });
 }
 
 void PositionCeiling::Release() {
-  Clock::time_point now = Clock::now();
+  Clock::time_point now = platform::EventLoop::Instance().Now();
   std::vector<std::shared_ptr<MapConnection>> due;
   while (!held_.empty() && held_.top().due <= now) {
     auto sender = held_.top().sender.lock();

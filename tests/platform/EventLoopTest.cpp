@@ -7,6 +7,7 @@
 #include "platform/net/EventLoop.h"
 #include "platform/net/LoopScope.h"
 #include "platform/net/ManualClock.h"
+#include "platform/net/WallClock.h"
 
 namespace velmora::platform {
 namespace {
@@ -112,6 +113,20 @@ TEST(EventLoop, ATestsClockAloneBringsTimersDue) {
   EXPECT_EQ(loop.Now() - start, milliseconds(30));
   loop.RunOnce(20);
   EXPECT_EQ(loop.Now() - start, milliseconds(50));
+}
+
+// On a test's clock the calendar time (ban dates, connection times) is the same on every run
+// and moves with that clock alone.
+TEST(EventLoop, ATestsClockGivesTheCalendarTimeToo) {
+  std::time_t start = 0;
+  {
+    ManualClock clock;
+    start = WallTime();
+    clock.Advance(std::chrono::seconds(90));
+    EXPECT_EQ(WallTime(), start + 90);
+  }
+  ManualClock again;
+  EXPECT_EQ(WallTime(), start);
 }
 
 // Workers made while jobs run inline start no thread: a job and its result run on the loop's
