@@ -19,10 +19,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Each target with its runs in CI, measured to need 30 to 60 s of processor time: about as long
-# on a machine of two cores that runs two targets at once and nothing else. (The dispatcher's
-# server runs on a manual clock and writes its files on the loop's thread, so that it too
-# covers the same every time.)
-ci_runs=(frame_cutter=350000 dispatcher=12000 network_file=200000 settings=100000 geo_reply=900000
+# on a machine of two cores that runs two targets at once and nothing else.
+# The dispatcher is only replayed in CI (0 runs past its corpus): its server runs on a manual
+# clock with its files written on the loop's thread, but its hash tables still mix the heap's
+# addresses into their probing, so a long run's features drift with the allocator's state and
+# two runs of one commit part ways after some thousands of inputs. Exploring it is for --explore.
+ci_runs=(frame_cutter=350000 dispatcher=0 network_file=200000 settings=100000 geo_reply=900000
          gif_decode=750000)
 ci_seed=1
 # Mutations that copy in what the code compared with (-use_cmp) are left out in CI: among those
