@@ -38,7 +38,7 @@ class PositionCeilingTest : public ::testing::Test {
     return position && position->Name == "Ann" ? position->Report.X : -1;
   }
 
-  ServerHarness server;
+  ServerHarness server{ServerHarness::Options{.simulatedTime = true}};
   ServerNetworks& lobby = server.AddNetwork("Lobby", "pw");
   MapSocket& listener = server.AddListener();
   std::unique_ptr<Peer> ann = Member("Ann");
