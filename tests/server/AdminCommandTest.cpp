@@ -11,18 +11,12 @@
 namespace velmora::testing {
 namespace {
 
-class AdminCommand : public InProcessTest {
+class AdminCommand : public TwoNetworksWithAdmins {
  protected:
   void SetUp() override {
     server.OpenDatabase();
-    AddAdmin(lobby, "Boss");
-    AddAdmin(arena, "Ref");
+    TwoNetworksWithAdmins::SetUp();
   }
-
-  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
-  ServerNetworks& arena = server.AddNetwork("Arena", "other");
-  MapSocket& first = server.AddListener();
-  MapSocket& second = server.AddListener();
 };
 
 TEST_F(AdminCommand, AKickReachesTheNamedUserOnTheAdministratorsNetworkInAnyCase) {

@@ -12,18 +12,7 @@ namespace {
 
 using namespace std::string_literals;
 
-class Announcement : public InProcessTest {
- protected:
-  void SetUp() override {
-    AddAdmin(lobby, "Boss");
-    AddAdmin(arena, "Ref");
-  }
-
-  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
-  ServerNetworks& arena = server.AddNetwork("Arena", "other");
-  MapSocket& first = server.AddListener();
-  MapSocket& second = server.AddListener();
-};
+using Announcement = TwoNetworksWithAdmins;
 
 TEST_F(Announcement, ReachesTheLoggedInMembersOfTheNetwork) {
   auto boss = Member(first, "Lobby", "secret", "Boss");

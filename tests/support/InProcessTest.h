@@ -79,4 +79,19 @@ class InProcessTest : public ::testing::Test {
   ServerHarness server;
 };
 
+// Two networks, each with its administrator (Boss of Lobby, Ref of Arena), on two listeners: the
+// set-up of the tests of what an administrator's command reaches.
+class TwoNetworksWithAdmins : public InProcessTest {
+ protected:
+  void SetUp() override {
+    AddAdmin(lobby, "Boss");
+    AddAdmin(arena, "Ref");
+  }
+
+  ServerNetworks& lobby = server.AddNetwork("Lobby", "secret");
+  ServerNetworks& arena = server.AddNetwork("Arena", "other");
+  MapSocket& first = server.AddListener();
+  MapSocket& second = server.AddListener();
+};
+
 }  // namespace velmora::testing
