@@ -119,9 +119,10 @@ class MapConnection : public EasyTCPSocket {
   Membership membership_;
   uint64_t acceptSequence_ = 0;
   PositionReport position_;
-  bool reported_ = false;
   PositionBucket bucket_;
+  // The small ones last, together: every member carries them.
   uint32_t registrySlot_ = 0;  // in the listener's list of active connections
+  bool reported_ = false;
   bool toldChatTooLong_ = false;
 };
 

@@ -24,9 +24,9 @@ bool PositionCeiling::Admit(MapConnection& sender) {
   // Already waiting: the position it holds now is the one that goes when the token comes.
   if (bucket.held) return false;
   Clock::time_point now = platform::EventLoop::Instance().Now();
-  Clock::time_point fullAt = std::max(bucket.fullAt, now);
+  Clock::time_point fullAt = std::max(bucket.FullAt(), now);
   if (fullAt - now <= burst_) {
-    bucket.fullAt = fullAt + interval_;
+    bucket.SetFullAt(fullAt + interval_);
     return true;
   }
   bucket.held = true;
@@ -63,8 +63,8 @@ void PositionCeiling::Release() {
     PositionBucket& bucket = sender->Bucket(CeilingKey());
     if (!bucket.held) continue;  // listed twice: a member that left and was held anew
     // A lower rate set since it was held moves its token further out.
-    if (perSecond_ != 0 && bucket.fullAt - burst_ > now) {
-      held_.push({bucket.fullAt - burst_, sender});
+    if (perSecond_ != 0 && bucket.FullAt() - burst_ > now) {
+      held_.push({bucket.FullAt() - burst_, sender});
       continue;
     }
     bucket.held = false;

@@ -20,11 +20,17 @@ class MapConnection;
 
 // What the ceiling keeps of each member: the whole bucket as one time, the moment at which it is
 // full again if no report comes meanwhile (each token taken moves it one interval on), and
-// whether a report of the member waits for a token.
+// whether a report of the member waits for a token. Eight bytes, since every member carries one:
+// the time in the steady clock's ticks, which 63 bits hold for centuries of uptime.
 struct PositionBucket {
-  std::chrono::steady_clock::time_point fullAt{};
-  bool held = false;
+  using TimePoint = std::chrono::steady_clock::time_point;
+  TimePoint FullAt() const { return TimePoint(TimePoint::duration(fullAtTicks)); }
+  void SetFullAt(TimePoint at) { fullAtTicks = at.time_since_epoch().count(); }
+
+  int64_t fullAtTicks : 63 = 0;
+  bool held : 1 = false;
 };
+static_assert(sizeof(PositionBucket) == 8);
 
 // The key to a connection's bucket: only the ceiling makes one.
 class CeilingKey {

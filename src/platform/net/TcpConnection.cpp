@@ -63,7 +63,7 @@ void TcpConnection::Attach(std::unique_ptr<Channel> channel, ConnectionOwner* ow
 void TcpConnection::Close() {
   if (state_ == State::kClosed) return;
   state_ = State::kClosed;
-  closeAtLatest_.Cancel();
+  if (closeAtLatest_) closeAtLatest_->Cancel();
   out_.Clear();
   if (channel_) channel_->Close();
   if (ConnectionOwner* owner = std::exchange(owner_, nullptr)) owner->ConnectionClosed(*this);
@@ -84,10 +84,10 @@ void TcpConnection::CloseAfterOutput(std::chrono::milliseconds grace) {
   if (state_ != State::kOpen) return;
   state_ = State::kFinishing;
   // Owned here: a connection that goes first takes its deadline with it.
-  closeAtLatest_ = EventLoop::Instance().After(grace, [this] {
+  closeAtLatest_ = std::make_unique<Timer>(EventLoop::Instance().After(grace, [this] {
     auto self = Self();
     Close();
-  });
+  }));
   // The flush at the end of the pass writes what is queued, or finds nothing left and shuts.
   if (!writeArmed_) EventLoop::Instance().RequestFlush(*this);
 }

@@ -138,7 +138,8 @@ class TcpConnection : public LoopMember {
   std::unique_ptr<Channel> channel_;
   ConnectionOwner* owner_ = nullptr;
   OutputQueue out_;  // bounded by kMaxUnsentBytes unless set otherwise
-  Timer closeAtLatest_;  // only while ending after output (CloseAfterOutput)
+  // Only while ending after output (CloseAfterOutput): out of line, as few connections end so.
+  std::unique_ptr<Timer> closeAtLatest_;
   // While output waits: since when (steady clock, ns; 0 when nothing waits) and how much of it
   // the peer has taken since.
   int64_t drainSince_ = 0;
