@@ -61,9 +61,10 @@ case $scenario in
     args=(--mode slowreader --reports 1000000 --chat-every 1000 --read-rate 65536 --rcvbuf 4096
           --duration 60 --drain 60) ;;
   slow1000)
-    # 1,000 members reporting once a second and one more reading 6 KiB/s through a 4 KiB
-    # receive buffer: six times more positions come for it than it reads.
-    args=(--members 1000 --mode rate --rate 1 --slow-reader --read-rate 6144 --rcvbuf 4096
+    # 1,000 members reporting 10 times a second and one more reading 64 KiB/s through a 4 KiB
+    # receive buffer: six times more positions come for it than it reads, and 10 M deliveries a
+    # second for the others.
+    args=(--members 1000 --mode rate --rate 10 --slow-reader --read-rate 65536 --rcvbuf 4096
           --warmup 3 --duration 20 --drain 20) ;;
   flood100)
     # rate100 with one more member reporting 20,000 times a second, under the default ceiling
