@@ -275,6 +275,9 @@ void ClientSocket::LogIn(std::string_view name) {
 
   Counters().CountLogin(LoginOutcome::kAccepted);
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");
+  // A member that takes another name leaves under the old one first, or the old name would
+  // stay on every other map; it joins again under the new one with its "OK". Its seat stays.
+  if (IsMember() && Username() != name) myParent.Leave(*this);
   // The connection joins its network with its "OK", once the record is on disk: until then
   // it hears nothing of the network, and its name is held for it.
   state_ = LoginState::kRecording;

@@ -106,6 +106,17 @@ TEST_F(LogInScenario, ANewNameGivesTheOldOneBack) {
   EXPECT_EQ(other->Receive(), (Message{6, "Anna"}));
 }
 
+// The others' maps lose the old name; a repeat of the name itself is no news to them.
+TEST_F(LogInScenario, AMemberThatTakesAnotherNameLeavesUnderTheOldOne) {
+  auto ann = Member(listener, "Lobby", "secret", "Ann");
+  auto bob = Member(listener, "Lobby", "secret", "Bob");
+  EXPECT_TRUE(Step(*ann, 3, "Anna", 4, "OK"));
+  EXPECT_EQ(bob->Receive(), (Message{6, "Ann"}));
+  EXPECT_TRUE(Step(*ann, 3, "Anna", 4, "OK"));
+  EXPECT_TRUE(ExpectNothing(*bob));
+  EXPECT_TRUE(ExpectNothing(*ann));
+}
+
 TEST_F(LogInScenario, ANewSelectionForgetsTheEarlierPassword) {
   server.AddNetwork("Arena", "other");
   auto client = Prompted(listener);

@@ -493,6 +493,10 @@ void Harness::ExpectMessageOutcome(Bracket& bracket,
       bool admin = false;
       if (bracket.loginAccepted && bracket.loginRecord != nullptr)
         for (auto& record : self.network->Admins) admin = admin || record.get() == bracket.loginRecord;
+      // A member that takes another name leaves under the old one first.
+      if (bracket.loginAccepted && self.member && self.name != data)
+        for (size_t r : MembersBefore(bracket, self.network, peer.listener))
+          if (r != s) Expect(expected, r, {6, self.name}, bracket);
       if (client.Recording()) {
         // Its record goes to the network's file first; the "OK" follows once it is on disk.
         FUZZ_CHECK(bracket.loginAccepted, "a refused log-in waits for a record");
