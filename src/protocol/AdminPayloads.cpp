@@ -53,13 +53,15 @@ std::vector<BanListEntry> ReadBanList(std::string_view payload) {
     start = end + 1;
     if (fields.size() < 5) continue;
     BanListEntry entry;
+    // Names hold no "|", but a reason given through the operator's console may: the reason is
+    // what lies between the name and the date.
     entry.Id = std::string(fields[0]);
     entry.Address = std::string(fields[1]);
+    entry.By = std::string(fields[2]);
     entry.When = std::string(fields.back());
-    entry.Reason = std::string(fields[fields.size() - 2]);
-    for (size_t i = 2; i + 2 < fields.size(); ++i) {
-      if (i > 2) entry.By += '|';
-      entry.By += fields[i];
+    for (size_t i = 3; i + 1 < fields.size(); ++i) {
+      if (i > 3) entry.Reason += '|';
+      entry.Reason += fields[i];
     }
     entries.push_back(std::move(entry));
   }
