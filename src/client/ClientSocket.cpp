@@ -175,13 +175,16 @@ void ClientSocket::Event_ReceivedMessage(int32_t command, std::string_view data)
   (this->*handler->handle)(data);
 }
 
+void ClientSocket::LeaveNetwork() {
+  myParent.Leave(*this);
+  // No member any more: a stranger's input limits again, until it joins anew.
+  SetInputLimits(kStrangerInput);
+}
+
 void ClientSocket::SelectNetwork(std::string_view name) {
   // A new selection starts the log-in over: the old network hears that this member left, and
   // the seat held so far goes back.
-  if (IsMember()) {
-    myParent.Leave(*this);
-    SetInputLimits(kStrangerInput);
-  }
+  if (IsMember()) LeaveNetwork();
   myUser = nullptr;
   seat_.Return();
   ServerNetworks* network = myParent.FindNetwork(name);
@@ -277,7 +280,7 @@ void ClientSocket::LogIn(std::string_view name) {
   Log("User Logged In (" + modGlobal::LogSafe(name) + ")");
   // A member that takes another name leaves under the old one first, or the old name would
   // stay on every other map; it joins again under the new one with its "OK". Its seat stays.
-  if (IsMember() && Username() != name) myParent.Leave(*this);
+  if (IsMember() && Username() != name) LeaveNetwork();
   // The connection joins its network with its "OK", once the record is on disk: until then
   // it hears nothing of the network, and its name is held for it.
   state_ = LoginState::kRecording;

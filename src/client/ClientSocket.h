@@ -77,6 +77,8 @@ class ClientSocket : public MapConnection {
   struct Handler;
   static const Handler* FindHandler(int32_t command);
 
+  // Ends the membership while the connection stays (a new selection, a new name).
+  void LeaveNetwork();
   void SelectNetwork(std::string_view name);
   void CheckPassword(std::string_view digest);
   void LogIn(std::string_view name);
