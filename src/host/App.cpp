@@ -55,6 +55,8 @@ std::string Counted(size_t count, const std::string& what) {
 
 // Reports a second that each member's positions are relayed at most; 0: no ceiling.
 constexpr const char* kMaxPositionsSetting = "MaxPositionsPerSecond";
+// The console's token; read again at every reload.
+constexpr const char* kStatusTokenSetting = "StatusToken";
 
 // A test aid, never set in service: a shorter log-in deadline in milliseconds, so that the test
 // of the deadline need not wait a minute. Values that would lengthen it are ignored.
@@ -238,7 +240,8 @@ void App::OpenListener(const ServerNetworks& network) {
 void App::ReloadNetworks() {
   platform::NotifyServiceManager("RELOADING=1");
   modGlobal::LogMessage("Reloading Networks...", false);
-  mySettings->Reread(kMaxPositionsSetting);
+  // The file read once for what a reload takes from it; the rest keeps its start.
+  bool reread = mySettings->Reread({kMaxPositionsSetting, kStatusTokenSetting});
   ApplyPositionCeiling();
   auto added = modGlobal::ReloadNetworks(NetworksFolder(), Networks);
   bool opened = false;
@@ -252,7 +255,7 @@ void App::ReloadNetworks() {
   }
   // The first listener of a run that started without networks has just chosen AttachedNIC.
   if (opened) mySettings->Save();
-  ReadConsoleTokenAgain();
+  ApplyConsoleToken(reread);
   modGlobal::LogMessage("Networks reloaded.", false);
   reportedStatus_ = StatusText();
   platform::NotifyServiceManager("READY=1\nSTATUS=" + reportedStatus_);
@@ -308,7 +311,7 @@ void App::StartConsole() {
   auto console =
       std::make_unique<ConsoleService>(Networks, sSockets, *bans_, counters_, startedAt_);
   try {
-    console->Start(address, mySettings->Find("StatusToken").value_or(""));
+    console->Start(address, mySettings->Find(kStatusTokenSetting).value_or(""));
   } catch (const console::ConsoleError& error) {
     // The members are served all the same; the operator reads why the console is not there.
     std::string line = std::string("Error starting the console: ") + error.what();
@@ -323,19 +326,15 @@ void App::StartConsole() {
       "Console listening on http://" + host + ":" + std::to_string(console_->Port()) + "/", false);
 }
 
-void App::ReadConsoleTokenAgain() {
+void App::ApplyConsoleToken(bool reread) {
   if (!console_) return;
-  // Only the token is taken from the file again; the rest of the settings keep their start.
-  AppSettings fresh;
-  fresh.FilePath = mySettings->FilePath;
+  // A file being edited may be unreadable for a moment: that is no reason to drop the token.
+  if (!reread) {
+    modGlobal::LogMessage("The console keeps its token: velmora.conf could not be read", false);
+    return;
+  }
   try {
-    fresh.Load();
-    // A file being edited may be unreadable for a moment: that is no reason to drop the token.
-    if (fresh.Values.empty()) {
-      modGlobal::LogMessage("The console keeps its token: velmora.conf could not be read", false);
-      return;
-    }
-    console_->ChangeToken(fresh.Find("StatusToken").value_or(""));
+    console_->ChangeToken(mySettings->Find(kStatusTokenSetting).value_or(""));
   } catch (const console::ConsoleError& error) {
     modGlobal::LogMessage(std::string("The console keeps its token: ") + error.what(), false);
   }

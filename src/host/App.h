@@ -82,8 +82,9 @@ class App {
   std::unique_ptr<MapSocket> MakeListener();
   // Starts the console when the settings or the command line name an address for it.
   void StartConsole();
-  // A reload reads StatusToken again; a changed token ends every console session.
-  void ReadConsoleTokenAgain();
+  // Gives the console the StatusToken a reload read (`reread`: the file could be read); a
+  // changed token ends every console session.
+  void ApplyConsoleToken(bool reread);
   void StopConsole();
   void GiveBackMemoryNowAndThen();
   // For the service manager: how many members are logged in where.

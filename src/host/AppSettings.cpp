@@ -28,14 +28,17 @@ std::optional<std::string> AppSettings::Find(const std::string& name) const {
   return std::nullopt;
 }
 
+void AppSettings::Put(const std::string& name, const std::string& value) {
+  auto known = std::find_if(Values.begin(), Values.end(),
+                            [&](const auto& entry) { return entry.first == name; });
+  if (known != Values.end())
+    known->second = value;
+  else
+    Values.emplace_back(name, value);
+}
+
 void AppSettings::SetValue(const std::string& name, const std::string& value) {
-  bool found = false;
-  for (auto& [key, stored] : Values)
-    if (key == name) {
-      stored = value;
-      found = true;
-    }
-  if (!found) Values.emplace_back(name, value);
+  Put(name, value);
   Save();
 }
 
@@ -46,32 +49,23 @@ void AppSettings::Load() {
   if (!platform::FileExists(path)) SetValue("Port", "12000");
   auto entries = ReadFile();
   if (!entries) return;  // unreadable: start-up goes on with what the store holds
-  for (auto& [name, value] : *entries) {
-    bool replaced = false;
-    for (auto& [key, stored] : Values)
-      if (key == name) {
-        stored = value;
-        replaced = true;
-      }
-    if (!replaced) Values.emplace_back(name, value);
-  }
+  // The later of two of one name wins.
+  for (auto& [name, value] : *entries) Put(name, value);
 }
 
-void AppSettings::Reread(const std::string& name) {
+bool AppSettings::Reread(const std::vector<std::string>& names) {
   auto entries = ReadFile();
-  if (!entries) return;
-  std::optional<std::string> fresh;
-  for (auto& [key, value] : *entries)
-    if (key == name) fresh = value;
-  auto known = std::find_if(Values.begin(), Values.end(),
-                            [&](const auto& entry) { return entry.first == name; });
-  if (!fresh) {
-    if (known != Values.end()) Values.erase(known);
-  } else if (known != Values.end()) {
-    known->second = *fresh;
-  } else {
-    Values.emplace_back(name, *fresh);
+  if (!entries || entries->empty()) return false;
+  for (const std::string& name : names) {
+    std::optional<std::string> fresh;
+    for (auto& [key, value] : *entries)
+      if (key == name) fresh = value;
+    if (fresh)
+      Put(name, *fresh);
+    else
+      std::erase_if(Values, [&](const auto& entry) { return entry.first == name; });
   }
+  return true;
 }
 
 std::optional<std::vector<std::pair<std::string, std::string>>> AppSettings::ReadFile() const {

@@ -14,9 +14,10 @@ class AppSettings {
   // that is off unless given leaves no empty entry in the file.
   std::optional<std::string> Find(const std::string& name) const;
   void Load();
-  // Reads the file again for the one entry `name`, which then follows the file: taken when the
-  // file has it, forgotten when the file has it no more. An unreadable file changes nothing.
-  void Reread(const std::string& name);
+  // Reads the file again for the entries `names`, which then follow the file: taken when the
+  // file has them, forgotten when it has them no more. A file that cannot be read or holds no
+  // entry at all (one being edited may, for a moment) changes nothing, and gives false.
+  bool Reread(const std::vector<std::string>& names);
   void Save();
   void SetValue(const std::string& name, const std::string& value);
 
@@ -28,8 +29,10 @@ class AppSettings {
 
  private:
   std::string Location() const;
-  // The entries of the file in order, the later of two of one name winning; nothing when the
-  // file cannot be read or parsed.
+  // Stores `value` under `name` in memory only.
+  void Put(const std::string& name, const std::string& value);
+  // The entries of the file in order, a name possibly more than once; nothing when the file
+  // cannot be read or parsed.
   std::optional<std::vector<std::pair<std::string, std::string>>> ReadFile() const;
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 
 #include "host/AppSettings.h"
 #include "platform/adapters/XmlDocument.h"
@@ -52,6 +54,22 @@ TEST_F(AppSettingsTest, ReadsAnyChildElementAndTheLaterOfTwoNamesWins) {
   EXPECT_EQ(settings.GetValue("AttachedNIC", "default"), "x");  // present: nothing stored
   settings.Save();
   EXPECT_EQ(FileEntries(), (Entries{{"Port", "2"}, {"Extra", "a&b"}, {"AttachedNIC", "x"}}));
+}
+
+// A reload takes the names it asks for as the file has them now, and a file that is gone or
+// empty for a moment neither drops them nor is written.
+TEST_F(AppSettingsTest, RereadFollowsTheFileForTheNamesAskedAndOnlyWhenItHasEntries) {
+  Write(R"(<settings><setting namestring="A" valuestring="1"/><setting namestring="B" valuestring="2"/></settings>)");
+  settings.Load();
+  std::filesystem::remove(settings.FilePath);
+  EXPECT_FALSE(settings.Reread({"A", "B"}));
+  EXPECT_FALSE(std::filesystem::exists(settings.FilePath));
+  Write("<settings/>");
+  EXPECT_FALSE(settings.Reread({"A", "B"}));
+  EXPECT_EQ(settings.Find("A"), "1");
+  Write(R"(<settings><setting namestring="A" valuestring="3"/><setting namestring="C" valuestring="4"/></settings>)");
+  EXPECT_TRUE(settings.Reread({"A", "B"}));
+  EXPECT_EQ(settings.Values, (Entries{{"A", "3"}}));
 }
 
 TEST_F(AppSettingsTest, AMalformedFileIsReplacedByTheStoreOnTheNextSave) {
