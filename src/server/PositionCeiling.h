@@ -59,8 +59,6 @@ class PositionCeiling {
   bool Admit(MapConnection& sender);
   // `sender` is no member any more: nothing of it waits.
   void Forget(MapConnection& sender);
-  // How many members wait for a token.
-  size_t Held() const { return held_.size(); }
 
  private:
   struct Waiting {
