@@ -589,6 +589,8 @@ void Harness::ExpectAdminOutcome(const Bracket& bracket,
   auto departs = [&](size_t t) {
     peers_[t].seat = nullptr;
     peers_[t].dismissed = true;
+    // A new name it was waiting to have recorded is given up, and free for others at once.
+    peers_[t].awaitingOk = false;
     for (size_t r : MembersBefore(bracket, bracket.before[t].network, peer.listener))
       if (r != t) Expect(expected, r, {6, bracket.before[t].name}, bracket);
   };
