@@ -82,13 +82,18 @@ bool ConsoleAccess::IsToken(const std::string& presented) const {
          platform::ConstantTimeEquals(platform::Sha256Digest(presented), digest);
 }
 
+ConsoleAccess::Verdict ConsoleAccess::CheckToken(const std::string& address,
+                                                 const std::string& token,
+                                                 Clock::time_point now) const {
+  if (wrongTokens_->ShutOut(address, now)) return Verdict::kTooMany;
+  if (IsToken(token)) return Verdict::kAllowed;
+  wrongTokens_->Count(address, now);
+  return Verdict::kUnauthorized;
+}
+
 ConsoleAccess::Verdict ConsoleAccess::CheckBearer(
     const platform::HttpServerRequest& request) const {
-  std::string bearer = BearerToken(request);
-  if (wrongTokens_->ShutOut(request.RemoteAddress, Clock::now())) return Verdict::kTooMany;
-  if (IsToken(bearer)) return Verdict::kAllowed;
-  wrongTokens_->Count(request.RemoteAddress, Clock::now());
-  return Verdict::kUnauthorized;
+  return CheckToken(request.RemoteAddress, BearerToken(request), Clock::now());
 }
 
 bool ConsoleAccess::HasSession(const platform::HttpServerRequest& request) const {
@@ -108,8 +113,9 @@ ConsoleAccess::Verdict ConsoleAccess::ForAction(
     const platform::HttpServerRequest& request) const {
   if (!TokenConfigured()) return Verdict::kForbidden;
   if (!FromOwnOrigin(request)) return Verdict::kForeignOrigin;
-  if (wrongTokens_->ShutOut(request.RemoteAddress, Clock::now())) return Verdict::kTooMany;
   if (!request.Header("authorization").empty()) return CheckBearer(request);
+  // A shut-out address is refused its session's actions too.
+  if (wrongTokens_->ShutOut(request.RemoteAddress, Clock::now())) return Verdict::kTooMany;
   return HasSession(request) ? Verdict::kAllowed : Verdict::kUnauthorized;
 }
 
@@ -119,13 +125,9 @@ ConsoleAccess::Verdict ConsoleAccess::ForLogIn(const platform::HttpServerRequest
   if (!TokenConfigured()) return Verdict::kForbidden;
   if (!FromOwnOrigin(request)) return Verdict::kForeignOrigin;
   auto now = Clock::now();
-  if (wrongTokens_->ShutOut(request.RemoteAddress, now)) return Verdict::kTooMany;
-  if (!IsToken(token)) {
-    wrongTokens_->Count(request.RemoteAddress, now);
-    return Verdict::kUnauthorized;
-  }
-  session = sessions_->Open(now);
-  return Verdict::kAllowed;
+  Verdict verdict = CheckToken(request.RemoteAddress, token, now);
+  if (verdict == Verdict::kAllowed) session = sessions_->Open(now);
+  return verdict;
 }
 
 void ConsoleAccess::LogOut(const platform::HttpServerRequest& request) const {

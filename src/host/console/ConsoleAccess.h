@@ -5,6 +5,7 @@
 // presented as "Authorization: Bearer <token>", or a session that the page's log-in opened.
 // Actions always need it, and come only from the console's own page. An address that keeps
 // presenting wrong tokens is shut out for the rest of its minute (WrongTokens).
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,7 +50,11 @@ class ConsoleAccess {
   std::vector<std::string> WrongTokenLines() const;
 
  private:
-  // The bearer token's verdict, counted when wrong; kUnauthorized also when there is none.
+  // `token`'s verdict for `address`: refused unchecked while the address is shut out, counted
+  // when wrong.
+  Verdict CheckToken(const std::string& address, const std::string& token,
+                     std::chrono::steady_clock::time_point now) const;
+  // The bearer token's verdict (CheckToken); kUnauthorized also when there is none.
   Verdict CheckBearer(const platform::HttpServerRequest& request) const;
   bool HasSession(const platform::HttpServerRequest& request) const;
 
