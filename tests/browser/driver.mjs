@@ -42,10 +42,11 @@ export async function launchBrowser() {
 
 const sleep = (ms) => new Promise((resolve) => { setTimeout(resolve, ms); });
 
+// Polls `test` (which may be async) until it gives a truthy value.
 async function until(what, test, ms) {
   const deadline = Date.now() + ms;
   for (;;) {
-    const value = test();
+    const value = await test();
     if (value) return value;
     if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
     await sleep(20);
@@ -126,6 +127,16 @@ export async function startServer({ token, networks }) {
   return {
     url,
     log,
+    // Waits until the networks the console publishes (a snapshot taken every quarter second)
+    // satisfy `test`; the page only ever sees what that snapshot says.
+    async waitForNetworks(test, ms = 5000) {
+      const published = async () => {
+        const response = await fetch(new URL('api/networks', url),
+          { headers: { authorization: `Bearer ${token}` } });
+        return response.ok && test((await response.json()).networks);
+      };
+      await until('the console to publish the networks as expected', published, ms);
+    },
     async waitForLog(pattern, ms = 5000) {
       await until(`a log line like ${pattern}; the log: ${log().join(' | ')}`,
         () => log().some((line) => pattern.test(line)), ms);
