@@ -64,7 +64,7 @@ class MapConnection : public EasyTCPSocket {
   // Logged in: a member of Network() on this listener. Only members send and receive what the
   // network shares.
   bool IsMember() const { return !membership_.name.empty(); }
-  const PositionReport& Position() const { return position_; }
+  PositionReport Position() const { return {x_, y_, facet_, hp_, inBattle_, isDead_}; }
   // Whether a report has come: before one, Position() is all zeros, which is also a place.
   bool HasReported() const { return reported_; }
   // Whether `other` is logged in under the same name, letter case aside.
@@ -94,7 +94,11 @@ class MapConnection : public EasyTCPSocket {
   uint32_t RegistrySlot() const { return registrySlot_; }
   // For the listener alone: true the first time a chat line of this connection is too long to
   // relay, so that the log says so once per connection.
-  bool FirstChatTooLong(ListenerKey) { return !std::exchange(toldChatTooLong_, true); }
+  bool FirstChatTooLong(ListenerKey) {
+    bool first = !toldChatTooLong_;
+    toldChatTooLong_ = true;
+    return first;
+  }
   // For the ceiling alone: how many position reports it may relay now.
   PositionBucket& Bucket(CeilingKey) { return bucket_; }
 
@@ -104,7 +108,12 @@ class MapConnection : public EasyTCPSocket {
   // The network prompt has gone out: the log-in deadline runs from now.
   void Prompted();
   void StorePosition(const PositionReport& position) {
-    position_ = position;
+    x_ = position.X;
+    y_ = position.Y;
+    facet_ = position.Facet;
+    hp_ = position.HP;
+    inBattle_ = position.InBattle;
+    isDead_ = position.IsDead;
     reported_ = true;
   }
   size_t ConflationMark() const override;
@@ -118,12 +127,20 @@ class MapConnection : public EasyTCPSocket {
   ServerNetworks* myNetwork = nullptr;
   Membership membership_;
   uint64_t acceptSequence_ = 0;
-  PositionReport position_;
+  // The last position, its numbers here and its flags below: as a PositionReport it would carry
+  // padding that no other field could use.
+  int64_t x_ = 0;
+  int64_t y_ = 0;
+  int64_t facet_ = 0;
+  int64_t hp_ = 0;
   PositionBucket bucket_;
-  // The small ones last, together: every member carries them.
+  // The small ones last, together, and the flags in one byte: every member carries them, and
+  // the session's own small fields fill the bytes left after them.
   uint32_t registrySlot_ = 0;  // in the listener's list of active connections
-  bool reported_ = false;
-  bool toldChatTooLong_ = false;
+  bool inBattle_ : 1 = false;
+  bool isDead_ : 1 = false;
+  bool reported_ : 1 = false;
+  bool toldChatTooLong_ : 1 = false;
 };
 
 }  // namespace velmora

@@ -132,9 +132,11 @@ class TcpConnection : public LoopMember {
   // This connection as the channel's waiter, kept alive by the wait.
   std::shared_ptr<ChannelWaiter> AsWaiter() { return {shared_from_this(), this}; }
 
-  // Fields in an order that leaves no gaps: every connection carries them.
+  // Fields in an order that leaves no gaps: every connection carries them. The 32-bit ones first,
+  // in the room the base class leaves before an 8-byte boundary.
   int32_t lastError_ = 0;  // codes and the system's error numbers are small
   uint32_t discarded_ = 0;  // read and thrown away while ending (DiscardInput)
+  uint32_t drainRate_ = 0;  // bytes a second the peer took, as last measured; 0: not measured
   std::unique_ptr<Channel> channel_;
   ConnectionOwner* owner_ = nullptr;
   OutputQueue out_;  // bounded by kMaxUnsentBytes unless set otherwise
@@ -144,7 +146,6 @@ class TcpConnection : public LoopMember {
   // the peer has taken since.
   int64_t drainSince_ = 0;
   uint32_t drainBytes_ = 0;
-  uint32_t drainRate_ = 0;
   // What the channel may hold unsent, in KiB, as last set from the drain rate; 0: its default.
   uint8_t systemUnsentKiB_ = 0;
   State state_ = State::kIdle;
