@@ -13,6 +13,8 @@ fail() {
   done
   exit 1
 }
+# shellcheck source=scripts/lib/free-port.sh
+. scripts/lib/free-port.sh
 
 scripts/install-deps.sh
 build=build
@@ -35,20 +37,7 @@ trap cleanup EXIT
 ln "$build/velmora" "$scratch/velmora" 2>/dev/null || cp "$build/velmora" "$scratch/velmora"
 mkdir "$scratch/velmora-server" "$scratch/data"
 cp packaging/sample/velmora.conf "$scratch/velmora.conf"
-# A free port below the range the kernel hands out to outgoing connections, so that none of
-# theirs takes it before the server binds it.
-port=$(python3 -c '
-import random, socket
-for _ in range(100):
-    port = random.randrange(20000, 32000)
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-        except OSError:
-            continue
-    print(port)
-    break')
-[ -n "$port" ] || fail "no free port"
+port=$(free_port) || fail "no free port"
 sed "s/port=\"[0-9]*\"/port=\"$port\"/" packaging/sample/sample.conf >"$scratch/velmora-server/sample.conf"
 
 (cd "$scratch" && XDG_DATA_HOME="$scratch/data" exec ./velmora 2>server.err) &

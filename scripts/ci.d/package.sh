@@ -13,6 +13,8 @@ fail() {
   echo "package: FAILED: $*" >&2
   exit 1
 }
+# shellcheck source=scripts/lib/free-port.sh
+. scripts/lib/free-port.sh
 
 if ! scripts/install-deps.sh package; then
   fail "could not install dpkg-dev, fakeroot, lintian and systemd"
@@ -196,19 +198,7 @@ postinst "$other" ""
 echo "package: postinst lays out the service user and the samples without overwriting"
 
 # --- the installed server, administered with the installed tool -----------------------------
-free_port() {  # [PORTS HANDED OUT ALREADY...]
-  local port
-  for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 12000))  # below the range of outgoing connections' ports
-    [[ " $* " == *" $port "* ]] && continue  # nothing listens on it yet, but it is taken
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return
-    fi
-  done
-  fail "no free port"
-}
-port=$(free_port)
+port=$(free_port) || fail "no free port"
 # The guide's own example network, on a free port.
 example=$(awk '/lobby\.conf`:$/ { found = 1 } found && /^```xml$/ { inside = 1; next }
   /^```$/ && inside { exit } inside' README.md)
@@ -315,7 +305,7 @@ start_instance() {  # NAME
   # shellcheck disable=SC2086  # a command line, word by word, as systemd splits it
   (cd "$dir" && ${pre#-}) || fail "ExecStartPre: $pre"
   cmp -s "$dir/velmora.conf" "$home/share/samples/velmora.conf" || fail "instance settings"
-  instance_port[$name]=$(free_port "$port" "${instance_port[@]}")
+  instance_port[$name]=$(free_port "$port" "${instance_port[@]}") || fail "no free port"
   printf '<velmora><network name="%s" password="change me" maxusers="5" enabled="1" port="%s">
   <User Name="Operator" LastIP="127.0.0.1" IsAdmin="1" /></network></velmora>\n' \
     "$name" "${instance_port[$name]}" >"$dir/velmora-server/$name.conf"
